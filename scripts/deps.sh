@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing for building (and, with
+# --run, for showing the window). Installs nothing when all are present.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-serialport-dev libpugixml-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  dbus-daemon libglib2.0-bin)
+if [ "${1:-}" = "--run" ]; then
+  # Japanese captions and messages need a font that has them.
+  packages+=(fonts-noto-cjk)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

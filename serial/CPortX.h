@@ -1,0 +1,159 @@
+#pragma once
+// Serial line port of a rotator controller.
+//
+// TComPortBase is the port component: open/close, purge, bounded blocking
+// reads and writes on a QSerialPort, and the failure and line-error reports.
+// TCPortX adds the line settings as text, the received-text event and the
+// text-level RecvStr/SendStr. Each character is one byte on the line (codes
+// 0 to 255, Latin-1 in a QString).
+//
+// Everything runs on the main thread. Reports (received bytes, failures,
+// line errors) are handled only when the main thread processes events; a
+// blocking read consumes the bytes it waits for before any report sees them.
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+
+class QSerialPort;
+class QTimer;
+
+enum TComExceptions {
+  CE_OpenFailed,
+  CE_WriteFailed,
+  CE_ReadFailed,
+  CE_PurgeFailed,
+  CE_SetStateFailed,
+  CE_TimeoutsFailed,
+  CE_SetupComFailed,
+  CE_ClearComFailed,
+  CEPortNotOpen
+};
+
+// Members of a line-error set, one bit each.
+enum TComError : unsigned {
+  ceFrame = 1u << 0,
+  ceRxParity = 1u << 1,
+  ceOverrun = 1u << 2,
+  ceBreak = 1u << 3,
+  ceIO = 1u << 4,
+  ceMode = 1u << 5,
+  ceRxOver = 1u << 6,
+  ceTxFull = 1u << 7,
+};
+using TComErrors = unsigned;
+
+// "<ComError:Frame,Overrun>", or "<Ok>" for an empty set.
+QString ComErrorsToStr(TComErrors Errors);
+// The message of the failure kind, "Unable to open com port", ...
+QString ComExceptionMessage(TComExceptions Kind);
+
+// Raised by a failing port operation when no OnException handler is set.
+class ESerialPortError : public std::runtime_error {
+public:
+  ESerialPortError(TComExceptions Kind, const QString &Message, int64_t WinError);
+  TComExceptions Kind;
+  int64_t WinError;
+};
+
+using TComExceptionEvent =
+    std::function<void(QObject *Sender, TComExceptions Kind, const QString &ComportMessage,
+                       int64_t WinError, const QString &WinMessage)>;
+using TComErrorEvent = std::function<void(QObject *Sender, TComErrors Errors)>;
+using TRecvMsgEvent = std::function<void(QObject *Sender, const QString &RecvStr)>;
+
+class TComPortBase : public QObject {
+  Q_OBJECT
+public:
+  explicit TComPortBase(QObject *Owner = nullptr);
+  ~TComPortBase() override;
+
+  // Device name: a path starting with "/" as it stands; "COM1", "COM2", ...
+  // (any letter case) are /dev/ttyS0, /dev/ttyS1, ...; any other name is
+  // looked up under /dev. Setting another name while open reopens the port.
+  QString Port() const;
+  void SetPort(const QString &Name);
+  // The device path that Port names on this platform.
+  static QString DevicePath(const QString &PortName);
+
+  void Open();
+  void Close();
+  bool Connected() const;
+  // Discards everything in the input and output buffers.
+  void Clear();
+  // Discards what waits in the input only (stale bytes before a query).
+  void ClearInput();
+
+  // Failure and line-error handlers; called on the main thread.
+  TComExceptionEvent OnException;
+  TComErrorEvent OnError;
+
+protected:
+  // Reads up to Len bytes: ends at Len bytes, 100 ms after a byte without a
+  // further one, or 10 x Len + 100 ms after it began.
+  QByteArray ReadBytes(int Len);
+  // Writes the bytes and waits up to 10 x length + 100 ms.
+  void WriteBytes(const QByteArray &Data);
+  // Received bytes that no read waited for, handled when the main thread
+  // processes events: the derived port delivers or discards them.
+  virtual void RxChar(int Count) = 0;
+  // Reads the Count bytes waiting in the input (for RxChar).
+  QByteArray ReadWaiting(int Count);
+
+  // Reports a failure: once to OnException, else raises ESerialPortError.
+  void Fail(TComExceptions Kind, int64_t WinError);
+  // Applies the line settings to the open port.
+  virtual void ApplyLineSettings();
+
+  QSerialPort *Device() const { return FDevice; }
+
+private:
+  QSerialPort *FDevice;
+  QString FPort = QStringLiteral("COM1");
+  // further private state is the implementation's
+};
+
+class TCPortX : public TComPortBase {
+  Q_OBJECT
+public:
+  explicit TCPortX(QObject *Owner = nullptr);
+  ~TCPortX() override;
+
+  QString RecvStr(int Len);
+  // Like RecvStr, but also ends as soon as a reply line is complete: at a CR,
+  // taking an LF that has already arrived right after it.
+  QString RecvLine(int Len);
+  void SendStr(const QString &Str);
+
+  // Line settings as text: case-insensitive first match in the text table,
+  // the default on no match; reading gives the table's own text.
+  QString BaudRate() const;
+  void SetBaudRate(const QString &Value);
+  QString DataBits() const;
+  void SetDataBits(const QString &Value);
+  QString StopBits() const;
+  void SetStopBits(const QString &Value);
+  QString Parity() const;
+  void SetParity(const QString &Value);
+  QString FlowControl() const;
+  void SetFlowControl(const QString &Value);
+
+  // Empty switches the received-character trigger off; otherwise on, with the
+  // first character as event character.
+  QString Delimiter() const;
+  void SetDelimiter(const QString &Value);
+  bool TriggersOnRxChar() const;
+  void SetTriggersOnRxChar(bool Value);
+
+  bool Active() const;
+  void SetActive(bool Value);
+
+  QString RecvMsg() const;
+  TRecvMsgEvent OnRecvMsg;
+
+protected:
+  void RxChar(int Count) override;
+};

@@ -1,0 +1,1 @@
+#include "Gs232Emulator.h"
