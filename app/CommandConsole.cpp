@@ -1,0 +1,175 @@
+#include "CommandConsole.h"
+
+#include "Gs232.h"
+#include "UiServices.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QValidator>
+
+#include <stdexcept>
+
+namespace {
+
+const QString SentPrefix = QStringLiteral("S--> ");
+const QString ReceivedPrefix = QStringLiteral("R--> ");
+
+// Turns letters to upper case as they are typed or pasted.
+class TUpperCaseValidator : public QValidator {
+public:
+  using QValidator::QValidator;
+  State validate(QString &Input, int &) const override {
+    Input = Input.toUpper();
+    return Acceptable;
+  }
+};
+
+} // namespace
+
+int ConsoleReplyLength(const QString &Command) {
+  if (Command.startsWith(QLatin1Char('C')) || Command.startsWith(QLatin1Char('B')))
+    return 20;
+  if (Command.startsWith(QLatin1Char('H')))
+    return 2000;
+  return 0;
+}
+
+QString ConsoleMarkLineBreaks(const QString &Reply) {
+  QString Result = Reply;
+  Result.replace(QChar(10), QStringLiteral("\"#10\""));
+  Result.replace(QChar(13), QStringLiteral("\"#13\""));
+  return Result;
+}
+
+// ---------------------------------------------------------------------------
+
+QString TCommandConsole::Execute(const QString &Command, TGs232 *Driver) {
+  if (Command.isEmpty())
+    return Command;
+  const QString Upper = Command.toUpper();
+  Append(SentPrefix + Upper);
+  if (Driver)
+    Driver->DoCmd(Upper + QChar(13));
+  const int Length = ConsoleReplyLength(Upper);
+  if (Length == 0)
+    return Upper;
+  QString Reply = Driver ? Driver->DoRecv(Length) : QString();
+  // A position reply is one line: its line ends are shown as markers. The
+  // help listing keeps its line breaks and spreads over several lines.
+  if (!Upper.startsWith(QLatin1Char('H')))
+    Reply = ConsoleMarkLineBreaks(Reply);
+  Append(ReceivedPrefix + Reply);
+  return Upper;
+}
+
+void TCommandConsole::Append(const QString &Text) {
+  static const QRegularExpression LineBreak(QStringLiteral("\r\n|\r|\n"));
+  for (const QString &Line : Text.split(LineBreak)) {
+    FLines.append(Line);
+    if (OnLineAdded)
+      OnLineAdded(Line);
+  }
+}
+
+void TCommandConsole::Clear() {
+  FLines.clear();
+  if (OnCleared)
+    OnCleared();
+}
+
+void TCommandConsole::Save() {
+  const auto FileName =
+      Ui().SaveFile(QStringLiteral("Text File(*.txt)"), QStringLiteral("txt"),
+                    QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  if (FileName)
+    WriteTranscript(*FileName, FLines); // throws before the transcript is emptied
+  Clear();
+}
+
+void TCommandConsole::WriteTranscript(const QString &FileName, const QStringList &Lines) {
+  QByteArray Data;
+  for (const QString &Line : Lines) {
+    Data += Line.toLocal8Bit();
+    Data += "\r\n";
+  }
+  QSaveFile File(FileName);
+  if (!File.open(QIODevice::WriteOnly) || File.write(Data) != Data.size() || !File.commit())
+    throw std::runtime_error(
+        QStringLiteral("Cannot write %1: %2").arg(FileName, File.errorString()).toStdString());
+}
+
+// ---------------------------------------------------------------------------
+
+TConsolePanel::TConsolePanel(QWidget *Panel, std::function<TGs232 *()> CurrentDriver,
+                             QObject *Parent)
+    : QObject(Parent), FCurrentDriver(std::move(CurrentDriver)) {
+  Label4 = new QLabel(QStringLiteral("Command"), Panel);
+  Label4->setObjectName(QStringLiteral("Label4"));
+  QFont Bold = Label4->font();
+  Bold.setBold(true);
+  Label4->setFont(Bold);
+  Label4->move(4, 15);
+  Label4->adjustSize();
+
+  edtCommand = new QLineEdit(Panel);
+  edtCommand->setObjectName(QStringLiteral("edtCommand"));
+  edtCommand->setGeometry(72, 12, 108, 21);
+  edtCommand->setValidator(new TUpperCaseValidator(edtCommand));
+
+  btnExecute = new QPushButton(QStringLiteral("Execute"), Panel);
+  btnExecute->setObjectName(QStringLiteral("btnExecute"));
+  btnExecute->setGeometry(191, 6, 68, 33);
+
+  Memo1 = new QPlainTextEdit(Panel);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setGeometry(4, 40, 248, 266);
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  btnClear = new QPushButton(QStringLiteral("Clear"), Panel);
+  btnClear->setObjectName(QStringLiteral("btnClear"));
+  btnClear->setGeometry(4, 312, 68, 33);
+
+  btnSave = new QPushButton(QStringLiteral("Save"), Panel);
+  btnSave->setObjectName(QStringLiteral("btnSave"));
+  btnSave->setGeometry(184, 312, 68, 33);
+
+  Console.OnLineAdded = [this](const QString &Line) {
+    if (Memo1)
+      Memo1->appendPlainText(Line);
+  };
+  Console.OnCleared = [this] {
+    if (Memo1)
+      Memo1->clear();
+  };
+
+  connect(btnExecute, &QPushButton::clicked, this, &TConsolePanel::btnExecuteClick);
+  connect(btnClear, &QPushButton::clicked, this, &TConsolePanel::btnClearClick);
+  connect(btnSave, &QPushButton::clicked, this, &TConsolePanel::btnSaveClick);
+}
+
+void TConsolePanel::btnExecuteClick() {
+  Guarded([this] {
+    const QString Command = edtCommand->text().toUpper();
+    if (Command.isEmpty())
+      return;
+    edtCommand->setText(Command);
+    Console.Execute(Command, FCurrentDriver ? FCurrentDriver() : nullptr);
+  });
+}
+
+void TConsolePanel::btnClearClick() {
+  Guarded([this] { Console.Clear(); });
+}
+
+void TConsolePanel::btnSaveClick() {
+  Guarded([this] { Console.Save(); });
+}

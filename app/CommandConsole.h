@@ -1,0 +1,103 @@
+#pragma once
+// The command console: raw controller commands typed by the operator, sent to
+// the current rotator's driver, with a transcript of what was sent ("S--> ")
+// and what came back ("R--> ") that can be cleared and saved.
+//
+// TCommandConsole is the logic on a list of lines and needs no widgets.
+// TConsolePanel builds the console's widgets inside the main window's
+// pnlConsole and wires them to a TCommandConsole.
+//
+// How the main window uses it:
+//
+//   ConsolePanel = new TConsolePanel(pnlConsole, [this] { return Gs232; }, this);
+//   // Window creation, emptying the command field and the transcript:
+//   ConsolePanel->edtCommand->clear(); ConsolePanel->Console.Clear();
+//
+// The panel's buttons run guarded (an error is shown in the error dialog).
+// The driver getter is asked on every Execute, so the console always talks to
+// the driver that is current at that moment; a null driver counts as closed.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+class TGs232;
+
+// How many characters are read back after a command: 20 for "C…" and "B…"
+// (position queries), 2000 for "H…" (the help listing), 0 for anything else.
+int ConsoleReplyLength(const QString &Command);
+
+// The reply of a position query as shown: every line feed becomes "#10" and
+// every carriage return "#13", each in double quotes.
+QString ConsoleMarkLineBreaks(const QString &Reply);
+
+class TCommandConsole {
+public:
+  // The transcript, one text line per entry.
+  const QStringList &Lines() const { return FLines; }
+
+  // Sends Command (turned to upper case) with a carriage return through
+  // Driver->DoCmd, appends "S--> " + the command, reads the reply the command
+  // asks for and appends it as "R--> " + reply. An empty Command does nothing.
+  // Returns the upper-case command. A null Driver counts as closed: nothing is
+  // sent and replies are empty.
+  QString Execute(const QString &Command, TGs232 *Driver);
+
+  void Clear();
+
+  // Asks for a file with the save dialog, starting in the user's documents
+  // folder, writes the transcript there (lines ended by CR LF, the system's
+  // 8-bit encoding, no byte-order mark) and empties the transcript. A
+  // cancelled dialog empties the transcript too. A failed write throws
+  // std::runtime_error and keeps the transcript.
+  void Save();
+
+  // Writes Lines to FileName as Save does; throws std::runtime_error when the
+  // file can't be written, leaving any existing file unchanged.
+  static void WriteTranscript(const QString &FileName, const QStringList &Lines);
+
+  // Appends a text; a text with line breaks becomes several lines.
+  void Append(const QString &Text);
+
+  // Told about every appended line and every clearing (the panel's memo).
+  std::function<void(const QString &Line)> OnLineAdded;
+  std::function<void()> OnCleared;
+
+private:
+  QStringList FLines;
+};
+
+// The console's widgets in the main window's console panel, at their places:
+// Label4 "Command", edtCommand (upper case as typed), btnExecute "Execute",
+// Memo1 (the transcript, read-only), btnClear "Clear", btnSave "Save".
+class TConsolePanel : public QObject {
+  Q_OBJECT
+public:
+  TConsolePanel(QWidget *Panel, std::function<TGs232 *()> CurrentDriver,
+                QObject *Parent = nullptr);
+
+  TCommandConsole Console;
+
+  QPointer<QLabel> Label4;
+  QPointer<QLineEdit> edtCommand;
+  QPointer<QPushButton> btnExecute;
+  QPointer<QPlainTextEdit> Memo1;
+  QPointer<QPushButton> btnClear;
+  QPointer<QPushButton> btnSave;
+
+  // The button handlers (guarded).
+  void btnExecuteClick();
+  void btnClearClick();
+  void btnSaveClick();
+
+private:
+  std::function<TGs232 *()> FCurrentDriver;
+};
