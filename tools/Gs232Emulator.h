@@ -3,6 +3,14 @@
 // opens devicePath() as it would a real serial device; the emulator answers
 // from its own thread, so it can be used in-process by tests and by the
 // gs232emu program.
+//
+// Commands end with CR (LF is ignored) and may be typed in either case. "C",
+// "C2" and "B" answer the position as "+0aaa", "+0aaa+0eee", "+0eee" (or
+// "AZ=aaa", "AZ=aaa EL=eee", "EL=eee" with styleB) followed by CR LF (CR alone
+// without crlf); "H" answers a help listing of several such lines. Every other
+// known command (R L A U D E S Maaa "Waaa eee" X1..X4 P36 P45 H3 K0 I0 ZN ZS,
+// and a bare CR) answers a bare CR while ackCR is on; relay items "Y" + digits
+// get no answer; anything else answers "?>" and the line end.
 
 #include <QByteArray>
 #include <QString>
@@ -29,6 +37,8 @@ public:
     // Initial azimuth and elevation in degrees.
     double azimuth = 0.0;
     double elevation = 0.0;
+    // Initial speed 1..4 (as set by X1..X4).
+    int speed = 4;
   };
 
   struct Received {
@@ -52,25 +62,34 @@ public:
   std::vector<Received> commands() const;
   QByteArray rawReceived() const;
   void clearLog();
+  // Returns the commands received so far and clears the log (raw bytes too),
+  // so that a long-running emulator does not pile up its history.
+  std::vector<Received> takeCommands();
   // Waits until at least Count commands have been received.
   bool waitForCommands(size_t Count, std::chrono::milliseconds Timeout) const;
 
+  // Present position, exact at the moment of the call. Setting it moves the
+  // rotator there at once; a movement in progress goes on from there.
   double azimuth() const;
   void setAzimuth(double Degrees);
   double elevation() const;
+  void setElevation(double Degrees);
   // Current speed 1..4 and travel limit 360 or 450.
   int speed() const;
   int maxAzimuth() const;
   bool moving() const;
 
-  // Sends bytes from the controller side as they stand (unasked output).
+  // Sends bytes from the controller side as they stand (unasked output), at
+  // once and whatever the fault switches say.
   void sendRaw(const QByteArray &Bytes);
 
   // Fault switches.
   void setSilent(bool Silent);                       // never answers
   void setGarbage(const QByteArray &Reply);          // answers data queries with this (empty: off)
   void setReplyDelay(std::chrono::milliseconds Delay); // waits before each answer
-  void hangUp();                                     // the device goes away
+  // The device goes away: the pseudo-terminal is closed, so the program's
+  // reads and writes on the device fail; nothing is served afterwards.
+  void hangUp();
 
 private:
   struct Impl;
