@@ -12,13 +12,13 @@
 // blocking read consumes the bytes it waits for before any report sees them.
 
 #include <QObject>
+#include <QSerialPort>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
 
-class QSerialPort;
 class QTimer;
 
 enum TComExceptions {
@@ -52,6 +52,7 @@ QString ComErrorsToStr(TComErrors Errors);
 QString ComExceptionMessage(TComExceptions Kind);
 
 // Raised by a failing port operation when no OnException handler is set.
+// what() is Message followed by " (Error: <WinError>)" when WinError > 0.
 class ESerialPortError : public std::runtime_error {
 public:
   ESerialPortError(TComExceptions Kind, const QString &Message, int64_t WinError);
@@ -93,8 +94,9 @@ public:
 
 protected:
   // Reads up to Len bytes: ends at Len bytes, 100 ms after a byte without a
-  // further one, or 10 x Len + 100 ms after it began.
-  QByteArray ReadBytes(int Len);
+  // further one, or 10 x Len + 100 ms after it began. With StopAtLineEnd it
+  // also ends after a CR, taking an LF that has already arrived behind it.
+  QByteArray ReadBytes(int Len, bool StopAtLineEnd = false);
   // Writes the bytes and waits up to 10 x length + 100 ms.
   void WriteBytes(const QByteArray &Data);
   // Received bytes that no read waited for, handled when the main thread
@@ -102,18 +104,88 @@ protected:
   virtual void RxChar(int Count) = 0;
   // Reads the Count bytes waiting in the input (for RxChar).
   QByteArray ReadWaiting(int Count);
+  // Called at the end of every Close, also of a port that is not open.
+  virtual void AfterClose() {}
 
   // Reports a failure: once to OnException, else raises ESerialPortError.
   void Fail(TComExceptions Kind, int64_t WinError);
-  // Applies the line settings to the open port.
-  virtual void ApplyLineSettings();
+
+  // Line settings as the device takes them. Changing one through
+  // SetLineSettings applies them at once while the port is open.
+  struct TLineSettings {
+    qint32 BaudRate = 9600;
+    QSerialPort::DataBits DataBits = QSerialPort::Data8;
+    QSerialPort::StopBits StopBits = QSerialPort::OneStop;
+    QSerialPort::Parity Parity = QSerialPort::NoParity;
+    // Flow control as its four switches; all off at creation.
+    bool RtsHandshake = false;
+    bool CtsFlow = false;
+    bool XonXoffIn = false;
+    bool XonXoffOut = false;
+  };
+  const TLineSettings &LineSettings() const { return FLine; }
+  void SetLineSettings(const TLineSettings &Settings);
 
   QSerialPort *Device() const { return FDevice; }
 
 private:
+  enum TOperation { opNone, opOpen, opSetup, opRead, opWrite, opPurge, opClose };
+
+  // Applies FLine and the modem lines (DTR off, RTS off unless the receive
+  // handshake drives it); false with the system error code on failure.
+  bool ApplyLineSettings(int64_t &Code);
+  void BeginOp(TOperation Op);
+  void EndOp();
+  // The system error code of the error recorded during the operation.
+  int64_t OpErrorCode(QSerialPort::SerialPortError Fallback) const;
+  void Purge(QSerialPort::Directions Directions);
+  // An I/O failure of the device during an operation: the device is given
+  // up (it stays logically open until Close) and the failure reported.
+  void IoFailed(TComExceptions Kind, int64_t Code);
+  // An operation on a device that has already failed.
+  void FailBroken(TComExceptions Kind);
+  void GiveUpDevice(int64_t Code);
+  // Reports a failure; from the event loop (MayRaise false) a failure with
+  // no handler is logged, as no exception may cross the event loop.
+  void Report(TComExceptions Kind, int64_t WinError, bool MayRaise);
+  void CloseDevice(bool MayReport);
+
+  void DeviceError(QSerialPort::SerialPortError Error);
+  void DeviceReadyRead();
+  void ScheduleHandOver();
+  void HandOver();
+  void ReportIdleFailure();
+  // Line errors counted by the driver since the last call.
+  TComErrors TakeLineErrors();
+
   QSerialPort *FDevice;
   QString FPort = QStringLiteral("COM1");
-  // further private state is the implementation's
+  TLineSettings FLine;
+
+  bool FConnected = false;
+  // The device failed: it is closed underneath and every operation fails
+  // with FBrokenCode until the port is closed.
+  bool FBroken = false;
+  int64_t FBrokenCode = 0;
+  // A failure seen while no operation ran waits to be reported.
+  bool FFailurePending = false;
+  TComExceptions FPendingKind = CE_ReadFailed;
+
+  TOperation FOp = opNone;
+  QSerialPort::SerialPortError FOpError = QSerialPort::NoError;
+  int FOpErrno = 0;
+
+  bool FHandOverPending = false;
+  bool FInHandOver = false;
+  bool FHandOverAgain = false;
+  bool FReporting = false;
+
+  // Interrupt counters of the device at the last look, where it has them.
+  bool FHasCounters = false;
+  int FFrameCount = 0;
+  int FOverrunCount = 0;
+  int FBreakCount = 0;
+  int FBufOverrunCount = 0;
 };
 
 class TCPortX : public TComPortBase {
@@ -156,4 +228,18 @@ public:
 
 protected:
   void RxChar(int Count) override;
+  void AfterClose() override;
+
+private:
+  int FBaudIndex = 7;     // "9600"
+  int FDataBitsIndex = 3; // "8"
+  int FStopBitsIndex = 0; // "1"
+  int FParityIndex = 0;   // "None"
+  bool FActive = false;
+  QString FDelimiter;
+  // The event character: the delimiter's first character, #0 until set. The
+  // line discipline has no such event, so it is only kept.
+  QChar FEventChar;
+  bool FTriggersOnRxChar = true;
+  QString FRecvMsg;
 };
