@@ -1,14 +1,94 @@
+// Program entry: the single-instance lock, the main window and the event loop.
+//
+// Options besides those of the automation server:
+//   --settings PATH  use PATH as the settings document (also the environment
+//                    variable ORBALT_SETTINGS; the option wins)
+//   --demo           try the program without hardware: an emulated rotator
+//                    controller runs inside the program, and the settings live
+//                    in a temporary folder with one rotator on the emulator
+
+#include "Gs232.h"
+#include "Gs232Emulator.h"
+#include "Main.h"
+#include "SettingsDocument.h"
+#include "SingleInstance.h"
 #include "WidgetUiServices.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QCommandLineParser>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+// Writes a settings document with one enabled rotator on Device that opens at
+// start.
+void WriteDemoSettings(const QString &XmlName, const QString &Device) {
+  QStringList Rotator;
+  TGs232 Driver;
+  ApplyRotatorDefaults(Rotator, Driver, QStringLiteral("Demo"));
+  SetBlockValue(Rotator, QStringLiteral("Enable"), BoolToText(true));
+  SetBlockValue(Rotator, QStringLiteral("AutoActive"), BoolToText(true));
+  Driver.SetPort(Device);
+  SaveRotators(XmlName, false, {BlockText(Rotator)}, {&Driver});
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
   QApplication App(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orbalt"));
   TWidgetUiServices Services;
   SetUi(&Services);
-  QLabel Placeholder(QStringLiteral("Orbalt: the main window is not built yet."));
-  Placeholder.show();
-  return App.exec();
+
+  QCommandLineParser Parser;
+  const QCommandLineOption SettingsOption(QStringLiteral("settings"),
+                                          QStringLiteral("Settings document to use."),
+                                          QStringLiteral("PATH"));
+  const QCommandLineOption DemoOption(
+      QStringLiteral("demo"), QStringLiteral("Run with an emulated rotator controller."));
+  Parser.addOption(SettingsOption);
+  Parser.addOption(DemoOption);
+  // Other switches belong to the automation server; they are not refused here.
+  Parser.parse(App.arguments());
+
+  TSingleInstance Lock;
+  if (!Lock.TryLock())
+    return 0;
+
+  TMainOptions Options;
+  Options.SettingsFile = Parser.isSet(SettingsOption)
+                             ? Parser.value(SettingsOption)
+                             : qEnvironmentVariable("ORBALT_SETTINGS");
+
+  std::unique_ptr<Gs232Emulator> Emulator;
+  std::unique_ptr<QTemporaryDir> DemoFolder;
+  if (Parser.isSet(DemoOption)) {
+    Guarded([&] {
+      Emulator = std::make_unique<Gs232Emulator>();
+      if (!Emulator->start())
+        throw std::runtime_error("The emulated rotator controller could not be started");
+      DemoFolder = std::make_unique<QTemporaryDir>();
+      if (!DemoFolder->isValid())
+        throw std::runtime_error("No temporary folder for the demonstration settings");
+      Options.SettingsFile = DemoFolder->filePath(QStringLiteral("Orbalt.xml"));
+      WriteDemoSettings(Options.SettingsFile, Emulator->devicePath());
+    });
+  }
+
+  int Result = 0;
+  {
+    TMain Window(Options);
+    Services.parent = &Window;
+    Window.show();
+    Result = App.exec();
+    Services.parent = nullptr;
+    // Drivers removed while the program ran are freed before the window goes.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  if (Emulator)
+    Emulator->stop();
+  return Result;
 }

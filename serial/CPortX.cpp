@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
+#include <QThread>
 #include <QtGlobal>
 
 #include <linux/serial.h>
@@ -398,6 +399,12 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
       Failed = true;
     }
   }
+  // The write has finished when the bytes have left the device's transmit
+  // queue, not when the kernel has taken them: a purge right after (the
+  // driver's close sends CR and then purges) must not throw away a command
+  // still on its way to the controller.
+  if (!Failed && FDevice->bytesToWrite() == 0)
+    WaitTransmitted(Deadline);
   // A write that ends at its timeout sends nothing more: what is left would
   // otherwise reach the controller later, out of its exchange.
   if (!Failed && FDevice->bytesToWrite() > 0)
@@ -406,6 +413,24 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
   EndOp();
   if (Failed)
     IoFailed(CE_WriteFailed, Code);
+}
+
+void TComPortBase::WaitTransmitted(const QDeadlineTimer &Deadline) {
+  const int Handle = int(FDevice->handle());
+  const qint32 Baud = qMax<qint32>(FDevice->baudRate(), 110);
+  for (;;) {
+    int Queued = 0;
+    // Devices that do not count their queue (a pseudo-terminal says 0) are
+    // taken as transmitted.
+    if (Handle < 0 || ::ioctl(Handle, TIOCOUTQ, &Queued) != 0 || Queued <= 0)
+      return;
+    const qint64 Left = Deadline.remainingTime();
+    if (Left <= 0)
+      return;
+    // Sleep for about the line time of what is queued (10 bits a byte).
+    const qint64 LineMs = qint64(Queued) * 10 * 1000 / Baud + 1;
+    QThread::msleep(static_cast<unsigned long>(qMin(LineMs, Left)));
+  }
 }
 
 QByteArray TComPortBase::ReadWaiting(int Count) {

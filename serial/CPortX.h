@@ -11,6 +11,7 @@
 // line errors) are handled only when the main thread processes events; a
 // blocking read consumes the bytes it waits for before any report sees them.
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -134,6 +135,8 @@ private:
   // Applies FLine and the modem lines (DTR off, RTS off unless the receive
   // handshake drives it); false with the system error code on failure.
   bool ApplyLineSettings(int64_t &Code);
+  // Waits, until Deadline at most, for the device to transmit what it holds.
+  void WaitTransmitted(const QDeadlineTimer &Deadline);
   void BeginOp(TOperation Op);
   void EndOp();
   // The system error code of the error recorded during the operation.
