@@ -6,6 +6,8 @@
 //   --demo           try the program without hardware: an emulated rotator
 //                    controller runs inside the program, and the settings live
 //                    in a temporary folder with one rotator on the emulator
+//   --screenshot FILE  save a picture of the window to FILE (PNG) two seconds
+//                    after it is shown, then end (for the documentation)
 
 #include "Gs232.h"
 #include "Gs232Emulator.h"
@@ -17,6 +19,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 #include <stdexcept>
@@ -49,8 +52,12 @@ int main(int argc, char *argv[]) {
                                           QStringLiteral("PATH"));
   const QCommandLineOption DemoOption(
       QStringLiteral("demo"), QStringLiteral("Run with an emulated rotator controller."));
+  const QCommandLineOption ScreenshotOption(
+      QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window and end."),
+      QStringLiteral("FILE"));
   Parser.addOption(SettingsOption);
   Parser.addOption(DemoOption);
+  Parser.addOption(ScreenshotOption);
   // Other switches belong to the automation server; they are not refused here.
   Parser.parse(App.arguments());
 
@@ -67,7 +74,9 @@ int main(int argc, char *argv[]) {
   std::unique_ptr<QTemporaryDir> DemoFolder;
   if (Parser.isSet(DemoOption)) {
     Guarded([&] {
-      Emulator = std::make_unique<Gs232Emulator>();
+      Gs232Emulator::Options EmulatorOptions;
+      EmulatorOptions.azimuth = 135; // the needle points somewhere to look at
+      Emulator = std::make_unique<Gs232Emulator>(EmulatorOptions);
       if (!Emulator->start())
         throw std::runtime_error("The emulated rotator controller could not be started");
       DemoFolder = std::make_unique<QTemporaryDir>();
@@ -83,6 +92,14 @@ int main(int argc, char *argv[]) {
     TMain Window(Options);
     Services.parent = &Window;
     Window.show();
+    if (Parser.isSet(ScreenshotOption)) {
+      const QString File = Parser.value(ScreenshotOption);
+      QTimer::singleShot(2000, &Window, [&Window, File] {
+        if (!Window.grab().save(File))
+          qWarning("Could not write %s", qPrintable(File));
+        Window.close();
+      });
+    }
     Result = App.exec();
     Services.parent = nullptr;
     // Drivers removed while the program ran are freed before the window goes.
