@@ -203,9 +203,11 @@ TEST_F(MainEmulatorTest, DisabledRotatorOpenedAtStartIsClosedWhenItsPageIsShown)
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
-// Closing the port purges what the controller has not read yet, so the home
-// command sent right before the close can be lost; enable this test once the
-// driver lets its output drain before it closes.
+// Kept disabled: closing the port purges its buffers right after the home
+// command, and on a pseudo-terminal a purge drops what the far end has not
+// read yet, so whether "M090" reaches the emulator is a race here. On a
+// serial device the write waits until the bytes are transmitted, so the
+// purge no longer drops them there.
 TEST_F(MainEmulatorTest, DISABLED_ClosingSendsHomeTheRotatorsMarkedForItAndClosesThem) {
   auto Keys = EntryKeys("A", Device());
   Keys.push_back({"ReturnHome", "-1"});
