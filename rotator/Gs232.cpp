@@ -1,0 +1,690 @@
+#include "Gs232.h"
+
+#include "CPortX.h"
+#include "UiServices.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+constexpr int PollIntervalMs = 100;
+// A position reply is at most "AZ=aaa EL=e" within this many characters.
+constexpr int PositionReplyLen = 11;
+// The longest a read of that many characters waits when nothing arrives.
+constexpr int PositionReadMs = 10 * PositionReplyLen + 100;
+// "GS-232B" answers "H3" with a listing that is read and thrown away.
+constexpr int H3ReplyLen = 30;
+// Characters after "WAIT" that are read as the number of milliseconds.
+constexpr int WaitDigitsMax = 32;
+
+double DegToRad(int64_t Degrees) { return static_cast<double>(Degrees) * M_PI / 180.0; }
+
+// Radians to whole degrees, truncated toward zero. A value that is a whole
+// number of degrees but for the rounding of pi (5 pi / 4 giving 224.99999...)
+// counts as that whole number.
+int RadToDeg(double Radians) {
+  double Degrees = Radians * 180.0 / M_PI;
+  if (!std::isfinite(Degrees))
+    return 0;
+  Degrees = std::trunc(Degrees + std::copysign(1e-9, Degrees));
+  constexpr double Lo = std::numeric_limits<int>::min();
+  constexpr double Hi = std::numeric_limits<int>::max();
+  return static_cast<int>(std::clamp(Degrees, Lo, Hi));
+}
+
+// A signed decimal integer with optional leading blanks and nothing after its
+// digits; false for anything else, an empty text and values beyond int.
+bool ParseInt(const QString &Text, int &Value) {
+  qsizetype I = 0;
+  while (I < Text.size() && Text[I] == u' ')
+    ++I;
+  bool Negative = false;
+  if (I < Text.size() && (Text[I] == u'+' || Text[I] == u'-')) {
+    Negative = Text[I] == u'-';
+    ++I;
+  }
+  if (I >= Text.size())
+    return false;
+  int64_t N = 0;
+  for (; I < Text.size(); ++I) {
+    const char16_t C = Text[I].unicode();
+    if (C < u'0' || C > u'9')
+      return false;
+    N = N * 10 + (C - u'0');
+    if (N > int64_t(std::numeric_limits<int>::max()) + 1)
+      return false;
+  }
+  N = Negative ? -N : N;
+  if (N < std::numeric_limits<int>::min() || N > std::numeric_limits<int>::max())
+    return false;
+  Value = static_cast<int>(N);
+  return true;
+}
+
+int IntOrZero(const QString &Text) {
+  int Value = 0;
+  return ParseInt(Text, Value) ? Value : 0;
+}
+
+// Only a to z: the rest of a command text goes to the line as typed.
+QString UpperAscii(QString Text) {
+  for (QChar &C : Text)
+    if (C >= u'a' && C <= u'z')
+      C = QChar(C.unicode() - (u'a' - u'A'));
+  return Text;
+}
+
+bool IsBlankOrControl(QChar C) { return C.unicode() >= 1 && C.unicode() <= 32; }
+
+// Splits a command list into its items. Items end at a comma, a blank or a
+// control character; blanks and control characters between items are
+// skipped. An item that starts with a double quote runs to the next lone
+// double quote (two double quotes stand for one inside it). Two commas in a
+// row give an empty item, and so does a comma that ends the text. A NUL ends
+// the text.
+QStringList SplitCommandList(QString Text) {
+  if (const qsizetype Nul = Text.indexOf(QChar(0)); Nul >= 0)
+    Text.truncate(Nul);
+  QStringList Items;
+  const qsizetype N = Text.size();
+  qsizetype P = 0;
+  auto SkipBlanks = [&] {
+    while (P < N && IsBlankOrControl(Text[P]))
+      ++P;
+  };
+  SkipBlanks();
+  while (P < N) {
+    QString Item;
+    if (Text[P] == u'"') {
+      ++P;
+      for (;;) {
+        const qsizetype Q = Text.indexOf(u'"', P);
+        if (Q < 0) { // no closing quote: the rest of the text
+          Item += QStringView(Text).mid(P);
+          P = N;
+          break;
+        }
+        Item += QStringView(Text).mid(P, Q - P);
+        if (Q + 1 < N && Text[Q + 1] == u'"') {
+          Item += u'"';
+          P = Q + 2;
+          continue;
+        }
+        P = Q + 1;
+        break;
+      }
+    } else {
+      const qsizetype Start = P;
+      while (P < N && Text[P].unicode() > 32 && Text[P] != u',')
+        ++P;
+      Item = Text.mid(Start, P - Start);
+    }
+    Items.append(Item);
+    SkipBlanks();
+    if (P < N && Text[P] == u',') {
+      if (P + 1 == N)
+        Items.append(QString());
+      ++P;
+      SkipBlanks();
+    }
+  }
+  return Items;
+}
+
+} // namespace
+
+void DelayMs(int Ms) {
+  if (Ms <= 0)
+    return;
+  const QDeadlineTimer Deadline(Ms, Qt::PreciseTimer);
+  // A nested wait that outlasts this one delays its end; the loop then quits
+  // as soon as control comes back to it.
+  while (!Deadline.hasExpired()) {
+    QEventLoop Loop;
+    QTimer::singleShot(std::max<qint64>(Deadline.remainingTime(), 1), Qt::PreciseTimer, &Loop,
+                       &QEventLoop::quit);
+    Loop.exec();
+  }
+}
+
+// --- Construction ----------------------------------------------------------------
+
+TGs232::TGs232(QObject *Owner)
+    : QObject(Owner), ComPort(new TCPortX(this)), Timer1(new QTimer(this)),
+      FRelayArray(new TRelayArray(this)) {
+  Timer1->setInterval(PollIntervalMs);
+  connect(Timer1, &QTimer::timeout, this, &TGs232::Timer1Timer);
+  ComPort->OnException = [this](QObject *, TComExceptions, const QString &Message, int64_t,
+                                const QString &) { ComPortException(Message); };
+  ComPort->OnError = [this](QObject *, TComErrors Errors) { ComPortError(Errors); };
+}
+
+TGs232::~TGs232() {
+  Timer1->stop();
+  // Releasing the port sends nothing and reports nothing to a driver that is
+  // going away.
+  ComPort->OnException = [](QObject *, TComExceptions, const QString &, int64_t,
+                            const QString &) {};
+  ComPort->OnError = [](QObject *, TComErrors) {};
+  delete FRelayArray;
+  delete ComPort;
+  delete Timer1;
+}
+
+// --- Opening and closing -----------------------------------------------------------
+
+void TGs232::Open() {
+  if (FActive)
+    return;
+  QPointer<TGs232> Self(this);
+  // Replies are read only right after their query; anything else that
+  // arrives is thrown away by the port.
+  ComPort->SetDelimiter(QStringLiteral("\n"));
+  ComPort->SetTriggersOnRxChar(false);
+  ComPort->Open();
+  if (!Self || !ComPort->Connected())
+    return;
+  ComPort->Clear();
+  if (!Self || !ComPort->Connected())
+    return;
+  if (bInitialization) {
+    bInitialization = false;
+    if (!SendRaw(QStringLiteral("K0\r")))
+      return;
+  }
+  if (!SendRaw(QStringLiteral("S\r")) || !SendRaw(QStringLiteral("I0\r")))
+    return;
+  iAzBefore = 9999;
+  iElBefore = 9999;
+  ++FSession;
+  Timer1->start();
+  FActive = true;
+  SendCenterPosition();
+}
+
+void TGs232::SendCenterPosition() {
+  if (!FActive)
+    return;
+  if (FModel == QLatin1String("KELVANE")) {
+    SendRaw(FCenterPosition == cpNorth ? QStringLiteral("ZN\r") : QStringLiteral("ZS\r"));
+  } else if (FModel == QLatin1String("GS-232B")) {
+    QPointer<TGs232> Self(this);
+    if (!SendRaw(QStringLiteral("H3\r")))
+      return;
+    ComPort->RecvStr(H3ReplyLen);
+    if (!Self || !FActive)
+      return;
+    // The poll timer runs behind the modal box.
+    Ui().ShowMessage(QStringLiteral(u"GS-232Bの動作未確認"));
+  }
+}
+
+void TGs232::Close() {
+  Timer1->stop();
+  if (ComPort->Connected()) {
+    QPointer<TGs232> Self(this);
+    ComPort->SendStr(QStringLiteral("\r"));
+    if (!Self)
+      return;
+    if (ComPort->Connected())
+      ComPort->Clear();
+    if (!Self)
+      return;
+    if (ComPort->Connected())
+      ComPort->Close();
+    if (!Self)
+      return;
+  }
+  FActive = false;
+}
+
+bool TGs232::SendRaw(const QString &Text) {
+  if (!ComPort->Connected())
+    return false;
+  QPointer<TGs232> Self(this);
+  ComPort->SendStr(Text);
+  return Self && ComPort->Connected();
+}
+
+// --- Failures ---------------------------------------------------------------------
+
+void TGs232::CloseAfterFailure() {
+  // Nothing is sent to a port that failed.
+  Timer1->stop();
+  FActive = false;
+  if (ComPort->Connected())
+    ComPort->Close();
+}
+
+void TGs232::ComPortException(const QString &ComportMessage) {
+  if (FReporting)
+    return;
+  FReporting = true;
+  CloseAfterFailure();
+  FReporting = false;
+  Ui().ShowMessage(QStringLiteral("ComException ") + ComportMessage);
+}
+
+void TGs232::ComPortError(unsigned Errors) {
+  if (FReporting)
+    return;
+  FReporting = true;
+  CloseAfterFailure();
+  FReporting = false;
+  Ui().ShowMessage(QStringLiteral("ComError ") + ComErrorsToStr(Errors));
+}
+
+// --- Poll ---------------------------------------------------------------------------
+
+void TGs232::Timer1Timer() {
+  // The tick runs as a queued call rather than inside the timer's own
+  // delivery, so that the timer keeps ticking while a command list started
+  // from a tick waits: those ticks then run nested inside the first one.
+  if (FTickQueued)
+    return;
+  FTickQueued = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        FTickQueued = false;
+        Guarded([this] { PollTick(); });
+      },
+      Qt::QueuedConnection);
+}
+
+void TGs232::PollTick() {
+  if (!FActive)
+    return;
+  QPointer<TGs232> Self(this);
+  auto Live = [&] { return Self && FActive; };
+  GetDirection();
+  if (!Live())
+    return;
+  FOverlap = FOrgAzimuthD > 360;
+  PresetCheck();
+  if (!Live())
+    return;
+  if (FMoving)
+    BoundCheck();
+  if (!Live())
+    return;
+  ChangeReport();
+}
+
+QString TGs232::ReadPositionReply() {
+  QPointer<TGs232> Self(this);
+  // Line ends of earlier exchanges (a controller answers every command with a
+  // CR) may still come in ahead of the reply; they are not part of it. A read
+  // that brings nothing else is followed by another while the time one read
+  // may take has not passed.
+  const QDeadlineTimer Budget(PositionReadMs);
+  for (;;) {
+    const QString Reply = ComPort->RecvLine(PositionReplyLen);
+    if (!Self || !FActive)
+      return QString();
+    qsizetype Lead = 0;
+    while (Lead < Reply.size() && (Reply[Lead] == u'\r' || Reply[Lead] == u'\n'))
+      ++Lead;
+    if (Lead < Reply.size() || Reply.isEmpty() || Budget.hasExpired())
+      return Reply.mid(Lead);
+  }
+}
+
+bool TGs232::GetDirection() {
+  if (!FActive)
+    return true;
+  QPointer<TGs232> Self(this);
+  auto Live = [&] { return Self && FActive; };
+  // Whatever waits in the input belongs to an earlier exchange.
+  ComPort->ClearInput();
+  if (!Live())
+    return true;
+  if (!SendRaw(FElEnable ? QStringLiteral("C2\r") : QStringLiteral("C\r")) || !Live())
+    return true;
+  const QString Reply = ReadPositionReply();
+  // A port failure during the exchange has closed the driver; the readings
+  // keep their last values.
+  if (!Live())
+    return true;
+  ParseReply(Reply, FOrgAzimuthD, FOrgElevationD);
+  FAzimuthD = NormalizeAngleD(static_cast<int>(
+      std::clamp<int64_t>(int64_t(FOrgAzimuthD) + FAzOffsetD, INT32_MIN, INT32_MAX)));
+  FAzimuthR = DegToRad(FAzimuthD);
+  FElevationD = NormalizeAngleD(static_cast<int>(
+      std::clamp<int64_t>(int64_t(FOrgElevationD) + FElOffsetD, INT32_MIN, INT32_MAX)));
+  FElevationR = DegToRad(FElevationD);
+  return true;
+}
+
+void TGs232::ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevationD) {
+  QString Az = QStringLiteral("0");
+  QString El = QStringLiteral("0");
+  if (Reply.startsWith(QLatin1String("AZ="))) { // AZ=aaa EL=eee
+    Az = Reply.mid(3, 3);
+    El = Reply.mid(10, 3);
+  } else if (Reply.startsWith(QLatin1String("+0"))) { // +0aaa+0eee
+    Az = Reply.mid(2, 3);
+    El = Reply.mid(7, 3);
+  }
+  OrgAzimuthD = IntOrZero(Az);
+  OrgElevationD = IntOrZero(El);
+}
+
+void TGs232::PresetCheck() {
+  if (!FPresetting || !FReachPreset)
+    return;
+  // No wrap-around: an azimuth of 0 does not meet a preset of 360.
+  if (std::llabs(int64_t(FAzimuthD) + FTempOffsetD - FAzPresetD) > 2)
+    return;
+  // Cleared before the handler runs: its stop command may run a list that
+  // waits, and the polls inside that wait must not report the same preset
+  // again; a preset the handler sets stays pending.
+  FPresetting = false;
+  TReachPresetEvent Handler = FReachPreset;
+  Handler(this);
+}
+
+void TGs232::BoundCheck() {
+  // The raw reading; with the centre north the ends of travel lie south.
+  int A = FOrgAzimuthD;
+  if (FCenterPosition == cpNorth)
+    A = (A < 180 || A > 359) ? A + 180 : A - 180;
+  TBoundPosition Bound = bpNone;
+  if (A >= iAzCwBound)
+    Bound = bpCWBound;
+  else if (A <= iAzCcwBound)
+    Bound = bpCCWBound;
+  if (Bound == bpNone)
+    return;
+  QPointer<TGs232> Self(this);
+  Stop();
+  if (!Self || !FActive)
+    return;
+  if (TReachBoundEvent Handler = FReachBound)
+    Handler(this, Bound);
+}
+
+void TGs232::ChangeReport() {
+  if (std::abs(iAzBefore - FAzimuthD) < 2 && std::abs(iElBefore - FElevationD) < 2)
+    return;
+  FMoving = true;
+  // The last reading is taken as reported also when nobody listens: else a
+  // driver without a handler would count as moving on every tick, and one
+  // standing at a bound would be stopped again every 100 ms.
+  iAzBefore = FAzimuthD;
+  iElBefore = FElevationD;
+  if (TChangeAzElEvent Handler = FChangeAzEl)
+    Handler(this);
+}
+
+// --- Commands -----------------------------------------------------------------------
+
+void TGs232::DoCmd(const QString &Cmd) {
+  if (FActive)
+    SendCommandList(Cmd, true);
+}
+
+QString TGs232::DoRecv(int Len) {
+  if (!FActive)
+    return QString();
+  return ComPort->RecvStr(Len);
+}
+
+void TGs232::SendCommandList(const QString &Text, bool WithLists) {
+  const QStringList Items = SplitCommandList(UpperAscii(Text));
+  const uint64_t Session = FSession;
+  QPointer<TGs232> Self(this);
+  // A wait runs other work: the driver may be closed, reopened or freed by
+  // the time it ends, and then the rest of the list is dropped.
+  auto Live = [&] { return Self && FActive && FSession == Session; };
+  for (const QString &Item : Items) {
+    if (!Live())
+      return;
+    if (Item.startsWith(QLatin1String("WAIT"))) {
+      int Ms = 0;
+      if (ParseInt(Item.mid(4, WaitDigitsMax), Ms))
+        DelayMs(Ms);
+      continue;
+    }
+    const QChar First = Item.isEmpty() ? QChar() : Item[0];
+    const QString Line = Item + u'\r';
+    switch (First.unicode()) {
+    case u'L':
+    case u'R':
+    case u'M':
+    case u'U':
+    case u'D':
+      if (WithLists)
+        SendCommandList(FCommandB, false);
+      if (!Live())
+        return;
+      SendRaw(Line);
+      break;
+    case u'S':
+      if (!SendRaw(Line))
+        return;
+      if (WithLists)
+        SendCommandList(FCommandA, false);
+      break;
+    case u'Y': {
+      const QChar Digit = Item.size() > 1 ? Item[1] : QChar();
+      const int Relay = (Digit >= u'0' && Digit <= u'9') ? Digit.unicode() - u'0' : 0;
+      const bool On = Item.size() > 2 && Item[2] == u'1';
+      FRelayArray->SetRelay(Relay - 1, On);
+      if (!Live())
+        return;
+      SendRaw(Line);
+      break;
+    }
+    default:
+      SendRaw(Line);
+      break;
+    }
+  }
+}
+
+void TGs232::GoCW() {
+  if (FActive)
+    DoCmd(QStringLiteral("R"));
+}
+
+void TGs232::GoCCW() {
+  if (FActive)
+    DoCmd(QStringLiteral("L"));
+}
+
+void TGs232::GoUp() {
+  if (FActive)
+    DoCmd(QStringLiteral("U"));
+}
+
+void TGs232::GoDown() {
+  if (FActive)
+    DoCmd(QStringLiteral("D"));
+}
+
+void TGs232::Stop() {
+  if (!FActive)
+    return;
+  FMoving = false;
+  DoCmd(QStringLiteral("S"));
+}
+
+// --- Positioning --------------------------------------------------------------------
+
+int TGs232::NormalizeAngleD(int A) const {
+  if (FAzimuthAngle == az450 && A >= 0 && A <= 450)
+    return A;
+  const int M = A % 360;
+  return M < 0 ? M + 360 : M;
+}
+
+double TGs232::NormalizeAngleR(double X) const {
+  constexpr double FullTurn = 2 * M_PI;
+  if (FAzimuthAngle == az450 && X >= 0 && X <= 2.5 * M_PI)
+    return X;
+  double M = std::fmod(X, FullTurn);
+  if (M < 0)
+    M += FullTurn;
+  // A tiny negative remainder plus a full turn rounds to a full turn.
+  return M >= FullTurn ? 0.0 : M;
+}
+
+QString TGs232::Target(int64_t Degrees) const {
+  // Normalised in 64 bits, so that no sum of preset and offsets overflows.
+  int64_t T;
+  if (FAzimuthAngle == az450 && Degrees >= 0 && Degrees <= 450) {
+    T = Degrees;
+  } else {
+    T = Degrees % 360;
+    if (T < 0)
+      T += 360;
+  }
+  return QStringLiteral("%1").arg(T, 3, 10, QLatin1Char('0'));
+}
+
+void TGs232::SetPreset(int Az) {
+  FAzPresetD = Az;
+  FAzPresetR = DegToRad(Az);
+  FPresetting = true;
+}
+
+void TGs232::SetPreset(double Az) { SetPreset(RadToDeg(NormalizeAngleR(Az))); }
+
+void TGs232::SetPreset(int Az, int El) {
+  FAzPresetD = Az;
+  FAzPresetR = DegToRad(Az);
+  FElPresetD = El;
+  FElPresetR = DegToRad(El);
+  FPresetting = true;
+}
+
+void TGs232::ResetPreset() {
+  SetPreset(0, 0);
+  FPresetting = false;
+}
+
+void TGs232::GoPreset() {
+  if (!FActive || !FPresetting)
+    return;
+  const QString Az = Target(int64_t(FAzPresetD) - FAzOffsetD - FTempOffsetD);
+  if (FElEnable) {
+    // Quoted, so that the blank stays inside the one command line.
+    const QString El = Target(int64_t(FElPresetD) - FElOffsetD);
+    DoCmd(QStringLiteral("\"W%1 %2\"").arg(Az, El));
+  } else {
+    DoCmd(QStringLiteral("M") + Az);
+  }
+}
+
+void TGs232::GoPreset(int Az) {
+  if (!FActive)
+    return;
+  FPresetting = true;
+  const int P = NormalizeAngleD(Az);
+  QPointer<TGs232> Self(this);
+  DoCmd(QStringLiteral("M") + Target(int64_t(P) - FAzOffsetD - FTempOffsetD));
+  if (!Self)
+    return;
+  FAzPresetD = P;
+  FAzPresetR = DegToRad(P);
+}
+
+void TGs232::GoPreset(int Az, int El) {
+  if (!FActive || !FPresetting)
+    return;
+  const int P = NormalizeAngleD(Az);
+  const int E = NormalizeAngleD(El);
+  QPointer<TGs232> Self(this);
+  DoCmd(QStringLiteral("\"W%1 %2\"")
+            .arg(Target(int64_t(P) - FAzOffsetD - FTempOffsetD),
+                 Target(int64_t(E) - FElOffsetD)));
+  if (!Self)
+    return;
+  FAzPresetD = P;
+  FAzPresetR = DegToRad(P);
+  FElPresetD = E;
+  FElPresetR = DegToRad(E);
+}
+
+void TGs232::SetHome(int Az) {
+  FAzHomeD = NormalizeAngleD(Az);
+  FAzHomeR = DegToRad(FAzHomeD);
+}
+
+void TGs232::SetHome(int Az, int El) {
+  SetHome(Az);
+  FElHomeD = El;
+  FElHomeR = DegToRad(El);
+}
+
+void TGs232::GoHome() {
+  if (FActive)
+    DoCmd(QStringLiteral("M") + Target(int64_t(FAzHomeD) - FAzOffsetD));
+}
+
+void TGs232::SetOffset(int Az) {
+  FAzOffsetD = Az;
+  FAzOffsetR = DegToRad(Az);
+}
+
+void TGs232::SetOffset(int Az, int El) {
+  SetOffset(Az);
+  FElOffsetD = El;
+  FElOffsetR = DegToRad(El);
+}
+
+void TGs232::SetTempOffsetD(int Value) {
+  FTempOffsetD = Value;
+  FTempOffsetR = DegToRad(Value);
+}
+
+void TGs232::SetTempOffsetR(double Value) {
+  FTempOffsetR = Value;
+  FTempOffsetD = RadToDeg(Value);
+}
+
+// --- Settings -----------------------------------------------------------------------
+
+void TGs232::SetCenterPosition(TCenterPosition Value) {
+  FCenterPosition = Value;
+  if (FActive)
+    SendCenterPosition();
+}
+
+void TGs232::SetAzimuthAngle(TAzimuthAngle Value) {
+  FAzimuthAngle = Value;
+  iAzCcwBound = 0;
+  iAzCwBound = Value == az450 ? 450 : 359;
+  if (FActive)
+    SendRaw(Value == az450 ? QStringLiteral("P45\r") : QStringLiteral("P36\r"));
+}
+
+void TGs232::SetRotationSpeed(const QString &Value) {
+  FRotationSpeed = Value;
+  // An empty speed has no character to send.
+  if (FActive && !Value.isEmpty())
+    SendRaw(QStringLiteral("X") + Value[0] + u'\r');
+}
+
+QString TGs232::Port() const { return ComPort->Port(); }
+void TGs232::SetPort(const QString &Value) { ComPort->SetPort(Value); }
+QString TGs232::BaudRate() const { return ComPort->BaudRate(); }
+void TGs232::SetBaudRate(const QString &Value) { ComPort->SetBaudRate(Value); }
+QString TGs232::DataBits() const { return ComPort->DataBits(); }
+void TGs232::SetDataBits(const QString &Value) { ComPort->SetDataBits(Value); }
+QString TGs232::Parity() const { return ComPort->Parity(); }
+void TGs232::SetParity(const QString &Value) { ComPort->SetParity(Value); }
+QString TGs232::StopBits() const { return ComPort->StopBits(); }
+void TGs232::SetStopBits(const QString &Value) { ComPort->SetStopBits(Value); }
+QString TGs232::FlowControl() const { return ComPort->FlowControl(); }
+void TGs232::SetFlowControl(const QString &Value) { ComPort->SetFlowControl(Value); }

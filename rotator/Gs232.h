@@ -1,0 +1,268 @@
+#pragma once
+// Driver of one rotator controller on a serial line.
+//
+// The driver owns its port, a 100 ms poll timer and a relay array. While open
+// it asks the controller for its position every 100 ms ("C" or "C2"), turns
+// the reply into azimuth and elevation in whole degrees and radians, and
+// reports a changed position, a reached preset and a reached travel bound.
+// Every command sent on behalf of a caller goes through DoCmd, whose command
+// lists may carry several commands, WAIT pauses and relay ("Y") items, and run
+// the CommandB list before every movement and the CommandA list after every
+// stop.
+//
+// Every angle is held twice: whole degrees in an int (names ending in D) and
+// radians in a double (names ending in R).
+//
+// Everything runs on the main thread. Port failures and line errors never
+// reach the callers: the driver closes itself and shows one message.
+
+#include "RelayArray.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QTimer;
+class TCPortX;
+
+enum TAzimuthAngle { az360, az450 };
+enum TCenterPosition { cpNorth, cpSouth };
+enum TBoundPosition { bpNone, bpCWBound, bpCCWBound };
+
+using TReachPresetEvent = std::function<void(QObject *Sender)>;
+using TReachBoundEvent = std::function<void(QObject *Sender, TBoundPosition Bound)>;
+using TChangeAzElEvent = std::function<void(QObject *Sender)>;
+
+// Waits Ms milliseconds while the main thread goes on processing its events
+// (timers, port reports, user input) in a nested event loop. Zero or a
+// negative value returns at once.
+void DelayMs(int Ms);
+
+class TGs232 : public QObject {
+  Q_OBJECT
+public:
+  explicit TGs232(QObject *Owner = nullptr);
+  // Releases the port without sending anything; does not call Close.
+  ~TGs232() override;
+
+  // --- Opening and closing ---------------------------------------------------
+  // Opens the port, sends the start-up commands of the model and starts the
+  // poll. Called only while not Active. A port that cannot be opened is
+  // reported by a message and leaves the driver closed.
+  void Open();
+  // Stops the poll, sends a lone CR, purges and closes the port. No stop.
+  void Close();
+  // Port open and poll running.
+  bool Active() const { return FActive; }
+
+  // --- Commands ----------------------------------------------------------------
+  // Runs Cmd as a command list (CommandB before movements, CommandA after
+  // stops). Nothing when not Active.
+  void DoCmd(const QString &Cmd);
+  // Up to Len characters from the line with the port's bounded wait; empty
+  // when not Active.
+  QString DoRecv(int Len);
+  // One poll exchange: query, read, parse. Always true.
+  bool GetDirection();
+
+  void GoCW();
+  void GoRight() { GoCW(); }
+  void GoCCW();
+  void GoLeft() { GoCCW(); }
+  void GoUp();
+  void GoDown();
+  // Moving := false, then "S" with the CommandA list. Nothing when not Active.
+  void Stop();
+
+  // --- Positioning ---------------------------------------------------------------
+  // Store a preset (not normalised) and mark it pending; nothing is sent.
+  void SetPreset(int Az);
+  void SetPreset(double Az); // radians
+  void SetPreset(int Az, int El);
+  // Clears the preset and the pending mark.
+  void ResetPreset();
+  // Sends the stored preset when Active and a preset is pending.
+  void GoPreset();
+  // Marks a preset pending, sends "M" + target and then stores the normalised
+  // azimuth as the preset. Nothing when not Active.
+  void GoPreset(int Az);
+  // Sends "W" + azimuth + blank + elevation when Active and a preset is pending.
+  void GoPreset(int Az, int El);
+  void SetHome(int Az);
+  void SetHome(int Az, int El);
+  // Sends "M" + the home target (no temporary offset). Nothing when not Active.
+  void GoHome();
+  void SetOffset(int Az);
+  void SetOffset(int Az, int El);
+
+  // Whole degrees: 0 to 450 kept in az450 mode, otherwise modulo 360 into 0..359.
+  int NormalizeAngleD(int A) const;
+  // Radians: 0 to 2.5 pi kept in az450 mode, otherwise modulo 2 pi into [0, 2 pi).
+  double NormalizeAngleR(double X) const;
+
+  // Raw position reply to raw azimuth and elevation, by character positions:
+  // "AZ=aaa EL=eee" or "+0aaa+0eee"; anything else, and any part that is not
+  // a number, gives 0.
+  static void ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevationD);
+
+  // --- Readings (read-only) ----------------------------------------------------
+  int AzimuthD() const { return FAzimuthD; }
+  double AzimuthR() const { return FAzimuthR; }
+  int ElevationD() const { return FElevationD; }
+  double ElevationR() const { return FElevationR; }
+  int AzPresetD() const { return FAzPresetD; }
+  double AzPresetR() const { return FAzPresetR; }
+  int ElPresetD() const { return FElPresetD; }
+  double ElPresetR() const { return FElPresetR; }
+  int AzHomeD() const { return FAzHomeD; }
+  double AzHomeR() const { return FAzHomeR; }
+  int ElHomeD() const { return FElHomeD; }
+  double ElHomeR() const { return FElHomeR; }
+  int AzOffsetD() const { return FAzOffsetD; }
+  double AzOffsetR() const { return FAzOffsetR; }
+  int ElOffsetD() const { return FElOffsetD; }
+  double ElOffsetR() const { return FElOffsetR; }
+  int OrgAzimuthD() const { return FOrgAzimuthD; }
+  int OrgElevationD() const { return FOrgElevationD; }
+  // Raw azimuth above 360.
+  bool Overlap() const { return FOverlap; }
+  // The readings changed since the last Stop.
+  bool Moving() const { return FMoving; }
+  // A preset is pending.
+  bool Presetting() const { return FPresetting; }
+  TRelayArray *RelayArray() const { return FRelayArray; }
+
+  // --- Settings (read-write) ---------------------------------------------------
+  // "GS-232A", "GS-232B" or "KELVANE"; decides the centre-position command.
+  QString Model() const { return FModel; }
+  void SetModel(const QString &Value) { FModel = Value; }
+  // Sends the centre-position command when Active.
+  TCenterPosition CenterPosition() const { return FCenterPosition; }
+  void SetCenterPosition(TCenterPosition Value);
+  // Sets the travel bounds; sends "P36" or "P45" when Active.
+  TAzimuthAngle AzimuthAngle() const { return FAzimuthAngle; }
+  void SetAzimuthAngle(TAzimuthAngle Value);
+  // "1" (low) to "4" (high); sends "X" + its first character when Active.
+  QString RotationSpeed() const { return FRotationSpeed; }
+  void SetRotationSpeed(const QString &Value);
+  // The controller has an elevation axis: poll with "C2", preset with "W".
+  bool ElEnable() const { return FElEnable; }
+  void SetElEnable(bool Value) { FElEnable = Value; }
+  bool ReturnHome() const { return FReturnHome; }
+  void SetReturnHome(bool Value) { FReturnHome = Value; }
+  // The owner's mark for the rotator on the visible tab.
+  bool Current() const { return FCurrent; }
+  void SetCurrent(bool Value) { FCurrent = Value; }
+  // Command list run before every movement command.
+  QString CommandB() const { return FCommandB; }
+  void SetCommandB(const QString &Value) { FCommandB = Value; }
+  // Command list run after every stop command.
+  QString CommandA() const { return FCommandA; }
+  void SetCommandA(const QString &Value) { FCommandA = Value; }
+  // Temporary azimuth offset used by presets; radians become degrees by
+  // truncation toward zero.
+  int TempOffsetD() const { return FTempOffsetD; }
+  void SetTempOffsetD(int Value);
+  double TempOffsetR() const { return FTempOffsetR; }
+  void SetTempOffsetR(double Value);
+
+  // Serial settings, read from and written to the port as text.
+  QString Port() const;
+  void SetPort(const QString &Value);
+  QString BaudRate() const;
+  void SetBaudRate(const QString &Value);
+  QString DataBits() const;
+  void SetDataBits(const QString &Value);
+  QString Parity() const;
+  void SetParity(const QString &Value);
+  QString StopBits() const;
+  void SetStopBits(const QString &Value);
+  QString FlowControl() const;
+  void SetFlowControl(const QString &Value);
+
+  // --- Events ------------------------------------------------------------------
+  // Raised from the poll tick on the main thread, in this order.
+  const TReachPresetEvent &ReachPreset() const { return FReachPreset; }
+  void SetReachPreset(TReachPresetEvent Handler) { FReachPreset = std::move(Handler); }
+  const TReachBoundEvent &ReachBound() const { return FReachBound; }
+  void SetReachBound(TReachBoundEvent Handler) { FReachBound = std::move(Handler); }
+  const TChangeAzElEvent &ChangeAzEl() const { return FChangeAzEl; }
+  void SetChangeAzEl(TChangeAzElEvent Handler) { FChangeAzEl = std::move(Handler); }
+
+private:
+  void Timer1Timer();
+  void PollTick();
+  void SendCenterPosition();
+  void SendCommandList(const QString &Text, bool WithLists);
+  // Writes Text to the port while the driver's port is open; false when the
+  // driver is gone, the port failed or is closed afterwards.
+  bool SendRaw(const QString &Text);
+  QString ReadPositionReply();
+  void PresetCheck();
+  void BoundCheck();
+  void ChangeReport();
+  void ComPortException(const QString &ComportMessage);
+  void ComPortError(unsigned Errors);
+  void CloseAfterFailure();
+  QString Target(int64_t Degrees) const;
+
+  bool bInitialization = true;
+  TCPortX *ComPort;
+  QTimer *Timer1;
+  int iAzBefore = 0;
+  int iElBefore = 0;
+  // Travel bounds in controller degrees. They follow the rotation range from
+  // the start, so that a driver whose range is never assigned does not stop
+  // itself at every movement.
+  int iAzCwBound = 359;
+  int iAzCcwBound = 0;
+  bool FActive = false;
+  int FAzimuthD = 0;
+  double FAzimuthR = 0;
+  int FAzOffsetD = 0;
+  double FAzOffsetR = 0;
+  int FAzPresetD = 0;
+  double FAzPresetR = 0;
+  int FAzHomeD = 0;
+  double FAzHomeR = 0;
+  int FElevationD = 0;
+  double FElevationR = 0;
+  int FElOffsetD = 0;
+  double FElOffsetR = 0;
+  int FElPresetD = 0;
+  double FElPresetR = 0;
+  int FElHomeD = 0;
+  double FElHomeR = 0;
+  TAzimuthAngle FAzimuthAngle = az360;
+  bool FElEnable = false;
+  TCenterPosition FCenterPosition = cpNorth;
+  bool FReturnHome = false;
+  QString FRotationSpeed;
+  QString FModel;
+  QString FCommandB;
+  QString FCommandA;
+  int FOrgElevationD = 0;
+  int FOrgAzimuthD = 0;
+  bool FOverlap = false;
+  TReachBoundEvent FReachBound;
+  TReachPresetEvent FReachPreset;
+  TChangeAzElEvent FChangeAzEl;
+  bool FMoving = false;
+  bool FPresetting = false;
+  TRelayArray *FRelayArray;
+  bool FCurrent = false;
+  int FTempOffsetD = 0;
+  double FTempOffsetR = 0;
+
+  // Counts the opens of the port; a command list stops when the driver closes
+  // or reopens while it waits.
+  uint64_t FSession = 0;
+  // A poll tick is queued and not yet run.
+  bool FTickQueued = false;
+  // A failure report is being handled; reports raised by closing the failed
+  // port are part of it.
+  bool FReporting = false;
+};

@@ -1,0 +1,38 @@
+#include "RelayArray.h"
+
+#include <QPointer>
+
+TRelayArray::TRelayArray(QObject *Owner) : QObject(Owner) {}
+
+TRelayArray::~TRelayArray() = default;
+
+void TRelayArray::SetCount(int Value) {
+  FCount = Value;
+  FEnable = Value != 0;
+  RaiseChangeRelays();
+}
+
+bool TRelayArray::InUse(int Index) const {
+  // The array holds MaxRelays states whatever count the owner assigns.
+  return FEnable && Index >= 0 && Index < FCount && Index < MaxRelays;
+}
+
+bool TRelayArray::GetRelay(int Index) const { return InUse(Index) && FRelay[Index]; }
+
+void TRelayArray::SetRelay(int Index, bool Value) {
+  if (!InUse(Index))
+    return;
+  FRelay[Index] = Value;
+  // Copies, so that a handler may replace the handlers while it runs; the
+  // owner may even free the array from inside the first one.
+  QPointer<TRelayArray> Self(this);
+  if (TChangeRelayEvent Handler = FChangeRelay)
+    Handler(this, Index, Value);
+  if (Self)
+    RaiseChangeRelays();
+}
+
+void TRelayArray::RaiseChangeRelays() {
+  if (TChangeRelaysEvent Handler = FChangeRelays)
+    Handler(this);
+}

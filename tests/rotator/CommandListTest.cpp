@@ -1,0 +1,190 @@
+// Command lists on the line: item syntax and kinds, the lists run before
+// movements and after stops, relay items, and WAIT pauses during which the
+// poll goes on.
+
+#include "RotatorTestSupport.h"
+
+#include <QElapsedTimer>
+
+using namespace rotator_test;
+
+namespace {
+
+struct TListCase {
+  const char *Text;
+  const char *CommandB;
+  const char *CommandA;
+  QStringList Sent;
+};
+
+TEST(Gs232CommandList, ItemsAndTheListsAroundMovementsAndStops) {
+  const TListCase Cases[] = {
+      {"M123", "Y21", "", {"Y21", "M123"}},
+      {"C", "Y21", "Y20", {"C"}},
+      {"R S", "Y11", "Y10", {"Y11", "R", "S", "Y10"}},
+      {"R, S", "", "", {"R", "S"}},
+      {"r,s", "", "", {"R", "S"}},
+      {"\tR\x01S \r\n", "", "", {"R", "S"}},
+      // A list never starts another list.
+      {"R", "R", "", {"R", "R"}},
+      {"S", "", "S", {"S", "S"}},
+      {"L", "WAIT0,D,S", "Y10", {"D", "S", "L"}},
+      {"u,d", "y31", "", {"Y31", "U", "Y31", "D"}},
+      // Empty items are sent as a lone CR.
+      {"R,,S", "", "", {"R", "", "S"}},
+      {"R,", "", "", {"R", ""}},
+      {", R", "", "", {"", "R"}},
+      {"R, ", "", "", {"R"}},
+      {"", "Y11", "Y10", {}},
+      {"   ", "", "", {}},
+      // Quoted items keep blanks and commas; doubled quotes stand for one.
+      {"\"W090 045\",S", "", "", {"W090 045", "S"}},
+      {"\"a,\"\"b\"\"\" x", "", "", {"A,\"B\"", "X"}},
+      {"\"P45", "", "", {"P45"}},
+      {"\"AB\"CD", "", "", {"AB", "CD"}},
+      // Pauses send nothing; a blank ends the WAIT item.
+      {"WAIT 500", "", "", {"500"}},
+      {"WAITX,WAIT0,WAIT-5,I0", "", "", {"I0"}},
+      // Anything else goes out unchanged.
+      {"P36,X4,H3,ZN,?", "", "", {"P36", "X4", "H3", "ZN", "?"}},
+  };
+  TRig Rig;
+  Rig.Drv->RelayArray()->SetCount(4);
+  Rig.Open();
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Text);
+    Rig.Drv->SetCommandB(QString::fromLatin1(C.CommandB));
+    Rig.Drv->SetCommandA(QString::fromLatin1(C.CommandA));
+    QElapsedTimer Clock;
+    Clock.start();
+    EXPECT_EQ(Rig.SentBy([&] { Rig.Drv->DoCmd(QString::fromLatin1(C.Text)); }), C.Sent);
+    EXPECT_LT(Clock.elapsed(), 5000);
+  }
+}
+
+struct TRelayCase {
+  int Count;
+  const char *Text;
+  QList<bool> Relays; // relays 1 to 4 afterwards
+  int Events;         // ChangeRelays raised
+};
+
+TEST(Gs232CommandList, RelayItemsSwitchRelaysInUseAndAreAlwaysSent) {
+  const TRelayCase Cases[] = {
+      {4, "Y11,Y31", {true, false, true, false}, 2},
+      {4, "Y3", {true, false, false, false}, 1},
+      {4, "Y10,Y1", {false, false, false, false}, 2},
+      {4, "Y41,Y51", {true, false, false, true}, 1},
+      {4, "Y0,YA1,Y", {true, false, false, false}, 0},
+      {8, "Y91", {true, false, false, false}, 0},
+      {0, "Y10", {true, false, false, false}, 0},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Text);
+    TRig Rig;
+    TRelayArray *Relays = Rig.Drv->RelayArray();
+    Relays->SetCount(4);
+    Relays->SetRelay(0, true); // on before the list, so that switching off shows
+    Relays->SetCount(C.Count);
+    int Events = 0;
+    Relays->SetChangeRelays([&](QObject *) { ++Events; });
+    Rig.Open();
+    const QStringList Sent = Rig.SentBy([&] { Rig.Drv->DoCmd(QString::fromLatin1(C.Text)); });
+    EXPECT_EQ(Sent, QString::fromLatin1(C.Text).split(','));
+    Relays->SetChangeRelays(nullptr);
+    Relays->SetCount(4);
+    QList<bool> States;
+    for (int I = 0; I < 4; ++I)
+      States << Relays->GetRelay(I);
+    EXPECT_EQ(States, C.Relays);
+    EXPECT_EQ(Events, C.Events);
+  }
+}
+
+TEST(Gs232CommandList, WaitsBeforeMovementWhilePollsGoOn) {
+  TRig Rig;
+  Rig.Drv->RelayArray()->SetCount(4);
+  Rig.Drv->SetCommandB(QStringLiteral("Y11,WAIT500"));
+  Rig.Open();
+  Rig.Emu.clearLog();
+
+  QElapsedTimer Clock;
+  Clock.start();
+  Rig.Drv->GoCW();
+  EXPECT_GE(Clock.elapsed(), 500);
+  EXPECT_TRUE(Rig.Drv->RelayArray()->GetRelay(0));
+
+  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("R")); }));
+  const auto Log = Rig.Emu.commands();
+  QStringList Cmds = Commands(Rig.Emu);
+  const int Y = Cmds.indexOf(QStringLiteral("Y11"));
+  const int R = Cmds.indexOf(QStringLiteral("R"));
+  ASSERT_EQ(Y, 0);
+  ASSERT_GT(R, Y);
+  EXPECT_GE(Log[R].at - Log[Y].at, std::chrono::milliseconds(450));
+  // The poll went on inside the pause.
+  EXPECT_GE(CountOf(Cmds.mid(Y, R - Y), QStringLiteral("C")), 2);
+  Cmds.removeAll(QStringLiteral("C"));
+  EXPECT_EQ(Cmds, QStringList({"Y11", "R"}));
+}
+
+TEST(Gs232CommandList, WaitsAfterStop) {
+  TRig Rig;
+  Rig.Drv->RelayArray()->SetCount(4);
+  Rig.Drv->RelayArray()->SetRelay(0, true);
+  Rig.Drv->SetCommandA(QStringLiteral("wait1000,y10"));
+  Rig.Open();
+  Rig.Emu.clearLog();
+
+  QElapsedTimer Clock;
+  Clock.start();
+  Rig.Drv->Stop();
+  EXPECT_GE(Clock.elapsed(), 1000);
+  EXPECT_FALSE(Rig.Drv->RelayArray()->GetRelay(0));
+  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("Y10")); }));
+  const auto Log = Rig.Emu.commands();
+  QStringList Cmds = Commands(Rig.Emu);
+  const int S = Cmds.indexOf(QStringLiteral("S"));
+  const int Y = Cmds.indexOf(QStringLiteral("Y10"));
+  ASSERT_EQ(S, 0);
+  EXPECT_GE(Log[Y].at - Log[S].at, std::chrono::milliseconds(950));
+}
+
+TEST(Gs232CommandList, CommandsFromInsideAWaitRunTheirOwnLists) {
+  // An operator action during the pause of a list runs its own list to the
+  // end; the interrupted list then goes on with its next item.
+  TRig Rig;
+  Rig.Drv->SetCommandB(QStringLiteral("WAIT300,Y21"));
+  Rig.Drv->RelayArray()->SetCount(4);
+  Rig.Open();
+  const QStringList Sent = Rig.SentBy(
+      [&] {
+        QTimer::singleShot(100, [&] { Rig.Drv->DoCmd(QStringLiteral("M090")); });
+        Rig.Drv->GoCW();
+      },
+      /*DropPolls*/ true);
+  EXPECT_EQ(Sent, QStringList({"Y21", "M090", "Y21", "R"}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Gs232CommandList, PollGoesOnInsideAListStartedByAPoll) {
+  // A stop at a travel bound runs the after-stop list from inside a poll; its
+  // pause must not stop the polling.
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 179; // the clockwise bound with the centre north
+  TRig Rig(Opts);
+  Rig.Drv->SetCommandA(QStringLiteral("WAIT800,Y10"));
+  Rig.Open();
+  Rig.Emu.clearLog();
+  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("Y10")); }));
+  const QStringList Cmds = Commands(Rig.Emu);
+  const int S = Cmds.indexOf(QStringLiteral("S"));
+  const int Y = Cmds.indexOf(QStringLiteral("Y10"));
+  ASSERT_GE(S, 0);
+  EXPECT_GE(CountOf(Cmds.mid(S, Y - S), QStringLiteral("C")), 3);
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+// Failures and lifetime: a port that cannot be opened or fails while open,
+// and a driver closed, reopened or freed while one of its lists waits.
+
+#include "RotatorTestSupport.h"
+
+#include <QPointer>
+
+#include <thread>
+
+using namespace rotator_test;
+
+namespace {
+
+TEST(Gs232Failure, PortThatCannotBeOpenedLeavesTheDriverClosedWithOneMessage) {
+  TScopedRecordingUi Ui;
+  TGs232 Drv;
+  Drv.SetPort(QStringLiteral("/dev/orbalt-no-such-port"));
+  Drv.Open();
+  EXPECT_FALSE(Drv.Active());
+  QTest::qWait(300); // no poll runs
+  EXPECT_EQ(Ui->shown(), QStringList{QStringLiteral("ComException Unable to open com port")});
+  Drv.GoCW();
+  Drv.Close();
+  EXPECT_EQ(Ui->shown().size(), 1);
+}
+
+TEST(Gs232Failure, HangUpWhileOpenClosesOnceWithOneMessage) {
+  // The line goes away while idle, in the middle of a poll, and during a
+  // list's pause.
+  for (const int Case : {0, 1, 2}) {
+    SCOPED_TRACE(Case);
+    TRig Rig;
+    Rig.Open();
+    Rig.RunPolls(1);
+    ASSERT_TRUE(Rig.Drv->Active()) << Rig.Ui->shown().join('|').toStdString();
+    std::thread HangUpInPoll;
+    if (Case == 0) {
+      Rig.Emu.hangUp();
+    } else if (Case == 1) {
+      // The controller takes its time to answer; the line goes while the
+      // driver waits for the reply.
+      Rig.Emu.setReplyDelay(std::chrono::milliseconds(150));
+      const size_t Seen = Rig.Emu.commands().size();
+      HangUpInPoll = std::thread([&Emu = Rig.Emu, Seen] {
+        Emu.waitForCommands(Seen + 1, std::chrono::milliseconds(kWaitMs));
+        Emu.hangUp();
+      });
+    } else {
+      QTimer::singleShot(150, [&] { Rig.Emu.hangUp(); });
+      Rig.Drv->DoCmd(QStringLiteral("WAIT600,R,S"));
+    }
+    ASSERT_TRUE(WaitFor([&] { return !Rig.Drv->Active(); }));
+    if (HangUpInPoll.joinable())
+      HangUpInPoll.join();
+    QTest::qWait(500); // time for any further report
+    const QStringList Shown = Rig.Ui->shown();
+    ASSERT_EQ(Shown.size(), 1) << Shown.join('|').toStdString();
+    EXPECT_TRUE(Shown[0].startsWith(QStringLiteral("ComException "))) << Shown[0].toStdString();
+    // The closed driver sends nothing and reports nothing more.
+    Rig.Drv->GoCW();
+    Rig.Drv->DoCmd(QStringLiteral("S"));
+    Rig.Drv->Close();
+    EXPECT_FALSE(Rig.Drv->Active());
+    EXPECT_EQ(Rig.Ui->shown().size(), 1);
+    EXPECT_FALSE(Commands(Rig.Emu).contains(QStringLiteral("R")));
+  }
+}
+
+TEST(Gs232Failure, ListStopsWhenTheDriverClosesOrReopensDuringAWait) {
+  for (const bool Reopen : {false, true}) {
+    SCOPED_TRACE(Reopen ? "reopened" : "closed");
+    TRig Rig;
+    Rig.Drv->RelayArray()->SetCount(4);
+    Rig.Open();
+    Rig.Emu.clearLog();
+    QTimer::singleShot(100, [&] {
+      Rig.Drv->Close();
+      if (Reopen)
+        Rig.Drv->Open();
+    });
+    Rig.Drv->DoCmd(QStringLiteral("Y11,WAIT400,Y21,R"));
+    QTest::qWait(300);
+    QStringList Cmds = Commands(Rig.Emu);
+    Cmds.removeAll(QString());
+    Cmds.removeAll(QStringLiteral("C"));
+    EXPECT_EQ(Cmds, Reopen ? QStringList({"Y11", "S", "I0"}) : QStringList{"Y11"});
+    EXPECT_FALSE(Rig.Drv->RelayArray()->GetRelay(1));
+    EXPECT_EQ(Rig.Drv->Active(), Reopen);
+  }
+}
+
+// Each way a driver's list may be waiting when its owner frees it. Every
+// list sends Y21, waits, then Y11.
+struct TDeleteCase {
+  const char *What;
+  std::function<void(TGs232 &, Gs232Emulator &)> Setup;
+  std::function<void(TGs232 &)> Start; // runs the list, or leaves it to a poll
+};
+
+TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
+  const QString List = QStringLiteral("Y21,WAIT1000,Y11");
+  const TDeleteCase Cases[] = {
+      {"list", [](TGs232 &, Gs232Emulator &) {}, [&](TGs232 &D) { D.DoCmd(List); }},
+      {"before-movement list of a preset",
+       [&](TGs232 &D, Gs232Emulator &) { D.SetCommandB(List); },
+       [](TGs232 &D) { D.GoPreset(90); }},
+      {"after-stop list of a bound stop in a poll",
+       [&](TGs232 &D, Gs232Emulator &E) {
+         E.setAzimuth(179); // the clockwise bound with the centre north
+         D.SetCommandA(List);
+       },
+       [](TGs232 &) {}},
+      {"stop list started by a reached preset",
+       [&](TGs232 &D, Gs232Emulator &) {
+         D.SetCommandA(List);
+         D.SetPreset(0);
+         D.SetReachPreset([&D](QObject *) { D.DoCmd(QStringLiteral("S")); });
+       },
+       [](TGs232 &) {}},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.What);
+    TScopedRecordingUi Ui;
+    Gs232Emulator Emu;
+    ASSERT_TRUE(Emu.start());
+    QPointer<TGs232> Drv = new TGs232;
+    Drv->SetPort(Emu.devicePath());
+    C.Setup(*Drv, Emu);
+    Drv->Open();
+    ASSERT_TRUE(Drv->Active());
+    // Freed as soon as the pause has begun.
+    QTimer Watch;
+    Watch.setInterval(5);
+    QObject::connect(&Watch, &QTimer::timeout, [&] {
+      if (Drv && Commands(Emu).contains(QStringLiteral("Y21")))
+        delete Drv.data();
+    });
+    Watch.start();
+    C.Start(*Drv);
+    ASSERT_TRUE(WaitFor([&] { return Drv.isNull(); }));
+    QTest::qWait(1500);
+    EXPECT_FALSE(Commands(Emu).contains(QStringLiteral("Y11")));
+    EXPECT_TRUE(Ui->shown().isEmpty());
+  }
+}
+
+TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
+  for (const int Event : {0, 1, 2}) {
+    SCOPED_TRACE(Event);
+    TScopedRecordingUi Ui;
+    Gs232Emulator::Options Opts;
+    Opts.azimuth = 179; // the clockwise bound with the centre north
+    Gs232Emulator Emu(Opts);
+    ASSERT_TRUE(Emu.start());
+    QPointer<TGs232> Drv = new TGs232;
+    Drv->SetPort(Emu.devicePath());
+    auto Free = [&](QObject *Sender) { delete Sender; };
+    if (Event == 0) {
+      Drv->SetPreset(179);
+      Drv->SetReachPreset(Free);
+    } else if (Event == 1) {
+      Drv->SetReachBound([&](QObject *Sender, TBoundPosition) { Free(Sender); });
+    } else {
+      Drv->SetChangeAzEl(Free);
+    }
+    Drv->Open();
+    ASSERT_TRUE(WaitFor([&] { return Drv.isNull(); }));
+    QTest::qWait(300);
+  }
+}
+
+} // namespace

@@ -1,0 +1,252 @@
+// Presets, home, offsets on the line, and the two checks of the poll: the
+// preset reached and the travel bound reached.
+
+#include "RotatorTestSupport.h"
+
+#include <QRegularExpression>
+
+#include <climits>
+
+using namespace rotator_test;
+
+namespace {
+
+struct TTargetCase {
+  const char *What;
+  TAzimuthAngle Mode;
+  int Offset;
+  int TempOffset;
+  std::function<void(TGs232 &)> Action;
+  QString Sent;
+  int PresetAfter; // AzPresetD afterwards
+};
+
+TEST(Gs232Positioning, TargetsSentForPresetsAndHome) {
+  const TTargetCase Cases[] = {
+      {"stored preset beyond the range", az360, 0, 0,
+       [](TGs232 &D) { D.SetPreset(370); D.GoPreset(); }, "M010", 370},
+      {"preset argument is normalised", az360, 0, 0, [](TGs232 &D) { D.GoPreset(370); }, "M010",
+       10},
+      {"offset", az360, 10, 0, [](TGs232 &D) { D.GoPreset(5); }, "M355", 5},
+      {"home less offset", az360, 10, 0, [](TGs232 &D) { D.SetHome(0); D.GoHome(); }, "M350", 5},
+      {"home ignores the temporary offset", az360, 0, 90,
+       [](TGs232 &D) { D.SetHome(45); D.GoHome(); }, "M045", 5},
+      {"temporary offset", az360, 0, 90, [](TGs232 &D) { D.GoPreset(180); }, "M090", 180},
+      {"temporary offset wraps", az360, 0, 90, [](TGs232 &D) { D.GoPreset(45); }, "M315", 45},
+      {"temporary offset on the stored preset", az360, 0, 90,
+       [](TGs232 &D) { D.SetPreset(100); D.GoPreset(); }, "M010", 100},
+      {"both offsets", az360, -20, 30, [](TGs232 &D) { D.GoPreset(0); }, "M350", 0},
+      {"450 mode keeps 400", az450, 0, 0, [](TGs232 &D) { D.GoPreset(400); }, "M400", 400},
+      {"450 mode wraps 451", az450, 0, 0, [](TGs232 &D) { D.GoPreset(451); }, "M091", 91},
+      {"one digit padded", az360, 0, 0, [](TGs232 &D) { D.GoPreset(5); }, "M005", 5},
+      {"extreme offsets do not overflow", az360, INT_MAX, INT_MAX,
+       [](TGs232 &D) { D.GoPreset(0); }, "M106", 0},
+  };
+  TRig Rig;
+  Rig.Open();
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.What);
+    TGs232 &D = *Rig.Drv;
+    D.SetAzimuthAngle(C.Mode);
+    D.SetOffset(C.Offset);
+    D.SetTempOffsetD(C.TempOffset);
+    D.ResetPreset();
+    D.SetPreset(5); // AzPresetD before, for the home cases
+    const QStringList Sent = Rig.SentBy([&] { C.Action(D); });
+    // Changing the range sends its own command first.
+    EXPECT_EQ(Sent.filter(QRegularExpression("^[MW]")), QStringList{C.Sent});
+    EXPECT_EQ(D.AzPresetD(), C.PresetAfter);
+    EXPECT_TRUE(D.Presetting());
+  }
+}
+
+TEST(Gs232Positioning, PresetCommandsNeedAPendingPresetAndAnOpenDriver) {
+  TRig Rig;
+  Rig.Drv->SetPreset(100);
+  Rig.Drv->GoPreset(); // closed: nothing, and nothing changes
+  Rig.Drv->GoPreset(120);
+  Rig.Drv->GoHome();
+  EXPECT_EQ(Rig.Drv->AzPresetD(), 100);
+  Rig.Open();
+  Rig.Drv->ResetPreset();
+  EXPECT_TRUE(Rig.SentBy([&] {
+    Rig.Drv->GoPreset();
+    Rig.Drv->GoPreset(10, 20);
+  }).isEmpty());
+
+  // With elevation: one W command, blank included; the list before movements
+  // belongs to the turn and go-to commands only.
+  Rig.Drv->SetElEnable(true);
+  Rig.Drv->SetOffset(10, 5);
+  Rig.Drv->SetCommandB(QStringLiteral("Y11"));
+  Rig.Drv->RelayArray()->SetCount(4);
+  EXPECT_EQ(Rig.SentBy([&] {
+    Rig.Drv->SetPreset(100, 50);
+    Rig.Drv->GoPreset();
+    Rig.Drv->GoPreset(370, 30);
+  }),
+            QStringList({"W090 045", "W000 025"}));
+  EXPECT_EQ(Rig.Drv->AzPresetD(), 10);
+  EXPECT_EQ(Rig.Drv->ElPresetD(), 30);
+}
+
+struct TPresetCase {
+  int TempOffset;
+  int Preset;
+  double Reading;
+  bool Reached;
+};
+
+TEST(Gs232Positioning, PresetReachedWithinTwoDegreesWithoutWrapAround) {
+  const TPresetCase Cases[] = {
+      {90, 180, 88, true},  {90, 180, 92, true},  {90, 180, 87, false}, {90, 180, 93, false},
+      {0, 100, 100, true},  {0, 100, 98, true},   {0, 100, 103, false}, {0, 360, 0, false},
+      {0, 0, 359, false},   {0, 1, 359, false},   {90, 45, 315, false}, {0, 370, 10, false},
+  };
+  TRig Rig;
+  int Reached = 0;
+  Rig.Drv->SetReachPreset([&](QObject *Sender) {
+    EXPECT_EQ(Sender, Rig.Drv.get());
+    EXPECT_FALSE(Rig.Drv->Presetting());
+    ++Reached;
+  });
+  // Centre north: the bounds (raw 179 and 180) lie away from these readings.
+  Rig.Open();
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(::testing::Message() << "preset " << C.Preset << " reading " << C.Reading
+                                      << " temporary offset " << C.TempOffset);
+    Rig.Drv->ResetPreset();
+    Rig.Emu.setAzimuth(C.Reading);
+    Rig.RunPolls(1);
+    Reached = 0;
+    Rig.Drv->SetTempOffsetD(C.TempOffset);
+    Rig.Drv->SetPreset(C.Preset);
+    Rig.RunPolls(3);
+    EXPECT_EQ(Reached, C.Reached ? 1 : 0);
+    EXPECT_EQ(Rig.Drv->Presetting(), !C.Reached);
+  }
+}
+
+TEST(Gs232Positioning, PresetStaysPendingWithoutHandlerOrAfterReset) {
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 100;
+  TRig Rig(Opts);
+  Rig.Open();
+  Rig.Drv->SetPreset(100);
+  Rig.RunPolls(2);
+  EXPECT_TRUE(Rig.Drv->Presetting());
+
+  int Reached = 0;
+  Rig.Drv->SetReachPreset([&](QObject *) { ++Reached; });
+  Rig.Drv->ResetPreset();
+  Rig.Emu.setAzimuth(0);
+  Rig.RunPolls(2);
+  EXPECT_EQ(Reached, 0);
+
+  // Reported once, and a preset pending at Close is tested after the next Open.
+  Rig.Drv->SetPreset(0);
+  Rig.Drv->Close();
+  Rig.Open(2);
+  Rig.RunPolls(3);
+  EXPECT_EQ(Reached, 1);
+}
+
+TEST(Gs232Positioning, ReachedPresetWhoseStopListWaitsIsReportedOnce) {
+  // The window's answer to a reached preset is a stop, whose list may wait;
+  // the polls inside that wait see the rotator still at the preset.
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 50;
+  TRig Rig(Opts);
+  Rig.Drv->SetCommandA(QStringLiteral("WAIT600"));
+  int Reached = 0;
+  Rig.Drv->SetReachPreset([&](QObject *) {
+    ++Reached;
+    Rig.Drv->DoCmd(QStringLiteral("S"));
+  });
+  Rig.Open();
+  Rig.Drv->SetPreset(50);
+  Rig.RunPolls(10);
+  EXPECT_EQ(Reached, 1);
+  EXPECT_FALSE(Rig.Drv->Presetting());
+}
+
+struct TBoundCase {
+  TCenterPosition Centre;
+  TAzimuthAngle Mode;
+  double Raw;
+  TBoundPosition Bound;
+};
+
+TEST(Gs232Positioning, BoundReachedStopsOnceAndReports) {
+  const TBoundCase Cases[] = {
+      {cpSouth, az360, 359, bpCWBound}, {cpSouth, az360, 0, bpCCWBound},
+      {cpSouth, az360, 1, bpNone},      {cpSouth, az360, 358, bpNone},
+      {cpNorth, az360, 179, bpCWBound}, {cpNorth, az360, 180, bpCCWBound},
+      {cpNorth, az360, 181, bpNone},    {cpNorth, az360, 0, bpNone},
+      {cpNorth, az450, 400, bpCWBound}, {cpNorth, az450, 360, bpCWBound},
+      {cpSouth, az450, 450, bpCWBound}, {cpSouth, az450, 400, bpNone},
+  };
+  for (const bool ChangeHandler : {true, false}) {
+    for (const auto &C : Cases) {
+      SCOPED_TRACE(::testing::Message()
+                   << (C.Centre == cpNorth ? "north " : "south ") << (C.Mode == az450 ? 450 : 360)
+                   << " raw " << C.Raw << (ChangeHandler ? "" : " without change handler"));
+      Gs232Emulator::Options Opts;
+      Opts.azimuth = C.Raw;
+      TRig Rig(Opts);
+      Rig.Drv->SetCenterPosition(C.Centre);
+      Rig.Drv->SetAzimuthAngle(C.Mode);
+      Rig.Drv->SetCommandA(QStringLiteral("Y10"));
+      QList<TBoundPosition> Bounds;
+      Rig.Drv->SetReachBound([&](QObject *Sender, TBoundPosition B) {
+        EXPECT_EQ(Sender, Rig.Drv.get());
+        EXPECT_FALSE(Rig.Drv->Moving());
+        Bounds << B;
+      });
+      if (ChangeHandler)
+        Rig.Drv->SetChangeAzEl([](QObject *) {});
+      Rig.Open();
+      Rig.Emu.clearLog();
+      // The first poll marks the rotator moving, the second checks the bound.
+      Rig.RunPolls(4);
+      const QStringList Cmds = Commands(Rig.Emu);
+      if (C.Bound == bpNone) {
+        EXPECT_TRUE(Bounds.isEmpty());
+        EXPECT_EQ(CountOf(Cmds, "S"), 0);
+        EXPECT_TRUE(Rig.Drv->Moving());
+      } else {
+        // Stopped once: no repeats while the reading stands still.
+        EXPECT_EQ(Bounds, QList<TBoundPosition>{C.Bound});
+        EXPECT_EQ(CountOf(Cmds, "S"), 1);
+        EXPECT_EQ(Cmds.indexOf("Y10"), Cmds.indexOf("S") + 1);
+        EXPECT_FALSE(Rig.Drv->Moving());
+      }
+    }
+  }
+}
+
+TEST(Gs232Positioning, BoundStopRepeatsWhileReadingChangedInTheSameTick) {
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 300;
+  TRig Rig(Opts);
+  Rig.Drv->SetCenterPosition(cpSouth);
+  QList<TBoundPosition> Bounds;
+  Rig.Drv->SetReachBound([&](QObject *, TBoundPosition B) { Bounds << B; });
+  Rig.Drv->SetChangeAzEl([](QObject *) {});
+  Rig.Open();
+  Rig.RunPolls(3);
+  ASSERT_TRUE(Rig.Drv->Moving());
+  ASSERT_TRUE(Bounds.isEmpty());
+
+  // The reading jumps past the bound: the stop leaves the rotator marked
+  // moving, since the reading changed in that tick, so the next tick stops
+  // again; after that it stands still.
+  Rig.Emu.clearLog();
+  Rig.Emu.setAzimuth(359);
+  Rig.RunPolls(6);
+  EXPECT_EQ(Bounds, (QList<TBoundPosition>{bpCWBound, bpCWBound}));
+  EXPECT_EQ(CountOf(Commands(Rig.Emu), "S"), 2);
+  EXPECT_FALSE(Rig.Drv->Moving());
+}
+
+} // namespace

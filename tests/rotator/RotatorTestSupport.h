@@ -1,0 +1,109 @@
+#pragma once
+// Shared pieces of the rotator tests: a driver wired to a controller emulator
+// on a pseudo-terminal, the commands the emulator received, and waits that
+// keep the main thread's events running.
+
+#include "Gs232.h"
+#include "Gs232Emulator.h"
+#include "RecordingUiServices.h"
+
+#include <QStringList>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString &Text, std::ostream *Out) {
+  *Out << '"' << Text.toStdString() << '"';
+}
+
+namespace rotator_test {
+
+using namespace std::chrono_literals;
+
+// Generous: the machine may be slow and loaded.
+constexpr int kWaitMs = 10000;
+
+inline QStringList Commands(const Gs232Emulator &Emu) {
+  QStringList Out;
+  for (const auto &C : Emu.commands())
+    Out << QString::fromLatin1(C.command);
+  return Out;
+}
+
+inline int CountOf(const QStringList &Cmds, const QString &Cmd) {
+  return static_cast<int>(Cmds.count(Cmd));
+}
+
+// Processes events until Done holds; false after kWaitMs.
+inline bool WaitFor(const std::function<bool()> &Done, int TimeoutMs = kWaitMs) {
+  return QTest::qWaitFor(Done, TimeoutMs);
+}
+
+// A driver on an emulated controller, with recorded message boxes.
+struct TRig {
+  explicit TRig(Gs232Emulator::Options Opts = {}) : Emu(Opts) {
+    EXPECT_TRUE(Emu.start());
+    Drv = std::make_unique<TGs232>();
+    Drv->SetPort(Emu.devicePath());
+    Drv->SetModel(QStringLiteral("GS-232A"));
+    Drv->SetAzimuthAngle(az360);
+  }
+  ~TRig() {
+    Drv.reset();
+    Emu.stop();
+  }
+
+  // Opens the driver and waits until the controller has its start-up
+  // commands, without processing events (so no poll has run yet).
+  void Open(size_t StartupCommands = 3) {
+    Drv->Open();
+    ASSERT_TRUE(Drv->Active());
+    ASSERT_TRUE(Emu.waitForCommands(StartupCommands, std::chrono::milliseconds(kWaitMs)));
+  }
+
+  int Polls() const {
+    int N = 0;
+    for (const auto &C : Emu.commands())
+      N += C.command == "C" || C.command == "C2";
+    return N;
+  }
+
+  // Runs the event loop until Count more polls have been answered and
+  // evaluated (the query after them has reached the controller).
+  void RunPolls(int Count) {
+    const int Target = Polls() + Count + 1;
+    ASSERT_TRUE(WaitFor([&] { return Polls() >= Target; }))
+        << "polls stalled; driver " << (Drv->Active() ? "open" : "closed") << ", shown: "
+        << Ui->shown().join('|').toStdString() << ", received: "
+        << Commands(Emu).join(',').toStdString();
+  }
+
+  // Runs Action and returns the commands it sent: everything the controller
+  // received before a marker command sent afterwards. Unless Action waits, no
+  // events run, so no poll interferes; DropPolls leaves out the polls that
+  // ran inside its waits.
+  QStringList SentBy(const std::function<void()> &Action, bool DropPolls = false) {
+    Emu.clearLog();
+    Action();
+    Drv->DoCmd(QStringLiteral("K0")); // marker
+    EXPECT_TRUE(WaitFor([&] { return Commands(Emu).contains(QStringLiteral("K0")); }));
+    QStringList Cmds = Commands(Emu);
+    Cmds = Cmds.mid(0, Cmds.indexOf(QStringLiteral("K0")));
+    if (DropPolls)
+      Cmds.removeIf([](const QString &C) { return C == u"C" || C == u"C2"; });
+    return Cmds;
+  }
+
+  TScopedRecordingUi Ui;
+  Gs232Emulator Emu;
+  std::unique_ptr<TGs232> Drv;
+};
+
+} // namespace rotator_test
