@@ -11,6 +11,7 @@
 #include <QtGlobal>
 
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <array>
@@ -572,6 +573,13 @@ void TComPortBase::DeviceError(QSerialPort::SerialPortError Error) {
   if (Error != QSerialPort::ReadError && Error != QSerialPort::WriteError &&
       Error != QSerialPort::ResourceError)
     return;
+  // A read notification that arrives after a blocking read has already taken
+  // the bytes finds nothing to read and is reported as a read error; a device
+  // that is still there is no failure.
+  if (Error == QSerialPort::ReadError && DeviceStillThere(Errno)) {
+    FDevice->clearError();
+    return;
+  }
   // Seen while no operation runs (the device hung up): reported once from
   // the event loop, outside the device's own signal.
   FBroken = true;
@@ -579,6 +587,18 @@ void TComPortBase::DeviceError(QSerialPort::SerialPortError Error) {
   FPendingKind = Error == QSerialPort::WriteError ? CE_WriteFailed : CE_ReadFailed;
   FFailurePending = true;
   QMetaObject::invokeMethod(this, &TComPortBase::ReportIdleFailure, Qt::QueuedConnection);
+}
+
+bool TComPortBase::DeviceStillThere(int Errno) const {
+  if (Errno == EAGAIN || Errno == EWOULDBLOCK || Errno == EINTR)
+    return true;
+  const int Handle = int(FDevice->handle());
+  if (Handle < 0)
+    return false;
+  pollfd Poll{Handle, POLLIN, 0};
+  if (::poll(&Poll, 1, 0) < 0)
+    return false;
+  return (Poll.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
 }
 
 void TComPortBase::ReportIdleFailure() {

@@ -135,6 +135,8 @@ private:
   // Applies FLine and the modem lines (DTR off, RTS off unless the receive
   // handshake drives it); false with the system error code on failure.
   bool ApplyLineSettings(int64_t &Code);
+  // False when the device has gone away (hang-up or error on its handle).
+  bool DeviceStillThere(int Errno) const;
   // Waits, until Deadline at most, for the device to transmit what it holds.
   void WaitTransmitted(const QDeadlineTimer &Deadline);
   void BeginOp(TOperation Op);
