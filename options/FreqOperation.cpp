@@ -10,8 +10,6 @@ namespace {
 // The longest command handed to a driver from one item.
 constexpr qsizetype MaxCommandLength = 128;
 
-bool IsBlank(QChar C) { return C.unicode() <= 32; }
-
 // The rotator index (0-based) an item addresses, or -1 when it does not
 // start with the rotator prefix.
 int AddressedIndex(const QString &Item) {
@@ -125,44 +123,9 @@ QString TFreqOperation::ExpandCommand(const QString &Text) {
 }
 
 QStringList TFreqOperation::SplitItems(const QString &Text) {
-  QStringList Items;
-  const qsizetype N = Text.size();
-  qsizetype P = 0;
-  auto SkipBlanks = [&] {
-    while (P < N && IsBlank(Text[P]))
-      ++P;
-  };
-  SkipBlanks();
-  while (P < N) {
-    QString Item;
-    if (Text[P] == u'"') {
-      ++P;
-      while (P < N) {
-        if (Text[P] == u'"') {
-          if (P + 1 < N && Text[P + 1] == u'"') {
-            Item += u'"';
-            P += 2;
-            continue;
-          }
-          ++P;
-          break;
-        }
-        Item += Text[P++];
-      }
-    } else {
-      const qsizetype Start = P;
-      while (P < N && !IsBlank(Text[P]) && Text[P] != u',')
-        ++P;
-      Item = Text.mid(Start, P - Start);
-    }
-    Items.append(Item);
-    SkipBlanks();
-    if (P < N && Text[P] == u',') {
-      if (P + 1 == N)
-        Items.append(QString());
-      ++P;
-      SkipBlanks();
-    }
-  }
-  return Items;
+  // The same item syntax as a driver's command list, except that a NUL (a
+  // CHAR(0) of the table) is one more blank rather than the end of the text.
+  QString Blanked = Text;
+  Blanked.replace(QChar(0), QLatin1Char(' '));
+  return SplitCommandList(Blanked);
 }

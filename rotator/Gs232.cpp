@@ -85,12 +85,8 @@ QString UpperAscii(QString Text) {
 
 bool IsBlankOrControl(QChar C) { return C.unicode() >= 1 && C.unicode() <= 32; }
 
-// Splits a command list into its items. Items end at a comma, a blank or a
-// control character; blanks and control characters between items are
-// skipped. An item that starts with a double quote runs to the next lone
-// double quote (two double quotes stand for one inside it). Two commas in a
-// row give an empty item, and so does a comma that ends the text. A NUL ends
-// the text.
+} // namespace
+
 QStringList SplitCommandList(QString Text) {
   if (const qsizetype Nul = Text.indexOf(QChar(0)); Nul >= 0)
     Text.truncate(Nul);
@@ -140,7 +136,6 @@ QStringList SplitCommandList(QString Text) {
   return Items;
 }
 
-} // namespace
 
 void DelayMs(int Ms) {
   if (Ms <= 0)

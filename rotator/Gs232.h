@@ -20,6 +20,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,14 @@ using TChangeAzElEvent = std::function<void(QObject *Sender)>;
 // (timers, port reports, user input) in a nested event loop. Zero or a
 // negative value returns at once.
 void DelayMs(int Ms);
+
+// Splits a command list into its items. Items end at a comma, a blank or a
+// control character; blanks and control characters between items are
+// skipped. An item that starts with a double quote runs to the next lone
+// double quote (two double quotes stand for one inside it). Two commas in a
+// row give an empty item, and so does a comma that ends the text. A NUL ends
+// the text.
+QStringList SplitCommandList(QString Text);
 
 class TGs232 : public QObject {
   Q_OBJECT
