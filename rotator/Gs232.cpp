@@ -147,7 +147,10 @@ void DelayMs(int Ms) {
     QEventLoop Loop;
     QTimer::singleShot(std::max<qint64>(Deadline.remainingTime(), 1), Qt::PreciseTimer, &Loop,
                        &QEventLoop::quit);
-    Loop.exec();
+    // Once the application is ending, an event loop no longer runs: the wait
+    // ends rather than spinning until its deadline.
+    if (Loop.exec() < 0)
+      return;
   }
 }
 

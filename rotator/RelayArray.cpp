@@ -2,19 +2,22 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 TRelayArray::TRelayArray(QObject *Owner) : QObject(Owner) {}
 
 TRelayArray::~TRelayArray() = default;
 
 void TRelayArray::SetCount(int Value) {
-  FCount = Value;
-  FEnable = Value != 0;
+  // A count from a hand-edited settings file is held to what the array can
+  // keep: the display draws one lamp per relay.
+  FCount = std::clamp(Value, 0, MaxRelays);
+  FEnable = FCount != 0;
   RaiseChangeRelays();
 }
 
 bool TRelayArray::InUse(int Index) const {
-  // The array holds MaxRelays states whatever count the owner assigns.
-  return FEnable && Index >= 0 && Index < FCount && Index < MaxRelays;
+  return FEnable && Index >= 0 && Index < FCount;
 }
 
 bool TRelayArray::GetRelay(int Index) const { return InUse(Index) && FRelay[Index]; }

@@ -85,9 +85,18 @@ QString SettingsFileName(const QString &AppName) {
   return (Dot > Slash ? AppName.left(Dot) : AppName) + QStringLiteral(".xml");
 }
 
+// A block holds one name=value per line: a line break inside a value (a
+// title from a hand-edited file) would add or override lines of the block.
+static QString BlockLineValue(QString Value) {
+  Value.replace(u'\r', u' ');
+  Value.replace(u'\n', u' ');
+  return Value;
+}
+
 QStringList MakeRotatorBlock(const QString &Title, const QString &MapFileName, bool Enable,
                              bool AutoActive) {
-  return {TitleLine + u'=' + Title, MapFileNameLine + u'=' + MapFileName,
+  return {TitleLine + u'=' + BlockLineValue(Title),
+          MapFileNameLine + u'=' + BlockLineValue(MapFileName),
           EnableLine + u'=' + BoolToText(Enable), AutoActiveLine + u'=' + BoolToText(AutoActive)};
 }
 
@@ -104,11 +113,11 @@ void SetBlockValue(QStringList &Block, const QString &Name, const QString &Value
   for (QString &Line : Block) {
     const qsizetype Equals = Line.indexOf(u'=');
     if (Equals >= 0 && QStringView(Line).left(Equals) == Name) {
-      Line = Name + u'=' + Value;
+      Line = Name + u'=' + BlockLineValue(Value);
       return;
     }
   }
-  Block.append(Name + u'=' + Value);
+  Block.append(Name + u'=' + BlockLineValue(Value));
 }
 
 bool BlockBool(const QStringList &Block, const QString &Name) {
@@ -255,7 +264,11 @@ void WriteRotators(TXMLIniFile &Ini, bool CtrlTableEnable, const QStringList &Ro
   Ini.OpenNode(CtrlTableSection, true);
   Ini.WriteBool(EnableKey, CtrlTableEnable);
   Ini.CloseNode();
-  Ini.DeleteNode(RotatorsSection.mid(1), Ini.RootNode());
+  // Every "Rotators" section goes: one left behind by a hand edit would
+  // otherwise receive the new entries beside its old ones.
+  while (Ini.NodeExists(RotatorsSection) &&
+         Ini.DeleteNode(RotatorsSection.mid(1), Ini.RootNode())) {
+  }
   Ini.CloseNode();
   for (int I = 0; I < Gs232s.size(); ++I)
     WriteRotatorEntry(Ini, I, BlockLines(Rotators.value(I)), *Gs232s[I]);

@@ -4,7 +4,10 @@
 
 #include "RotatorTestSupport.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+
+#include <cstdlib>
 
 using namespace rotator_test;
 
@@ -188,3 +191,18 @@ TEST(Gs232CommandList, PollGoesOnInsideAListStartedByAPoll) {
 }
 
 } // namespace
+
+// Once the application is asked to end, no event loop runs any more; a WAIT
+// must then end instead of spinning until its deadline. Run in a child
+// process, since the request to end cannot be taken back.
+TEST(DelayMsDeathTest, EndsAtOnceWhenTheApplicationIsEnding) {
+  EXPECT_EXIT(
+      {
+        QCoreApplication::exit(0);
+        QElapsedTimer Clock;
+        Clock.start();
+        DelayMs(5000);
+        std::_Exit(Clock.elapsed() < 2500 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}

@@ -65,8 +65,13 @@ TEST(RelayArray, CountChangeHidesStatesWithoutForgettingThem) {
   EXPECT_EQ(Log.Events, QStringList({"relays", "relays", "relays"}));
 }
 
-TEST(RelayArray, CountBeyondTheHeldRelaysNeverReachesPastThem) {
+TEST(RelayArray, CountIsHeldToTheRelaysTheArrayKeeps) {
   TRelayArray A;
+  A.SetCount(2000000000); // a hand-edited settings file
+  EXPECT_EQ(A.Count(), TRelayArray::MaxRelays);
+  A.SetCount(-3);
+  EXPECT_EQ(A.Count(), 0);
+  EXPECT_FALSE(A.Enable());
   A.SetCount(40);
   A.SetRelay(TRelayArray::MaxRelays - 1, true);
   A.SetRelay(TRelayArray::MaxRelays, true);

@@ -282,6 +282,27 @@ TEST_F(SettingsDocumentTest, EntriesLoadInDocumentOrderAndSaveRenumbered) {
   EXPECT_EQ(Ini.ReadInteger("Left", 0, Ini.ChildNodeByName("Main")), 5);
 }
 
+// Hand-edited files: a second "Rotators" section must not collect the saved
+// entries beside its old ones, and a line break in a title must not add or
+// override lines of the rotator's block.
+TEST_F(SettingsDocumentTest, HandEditedOdditiesDoNotCorruptTheRotators) {
+  WriteDocument("<root><Rotators><A><Title>T&#10;Enable=-1</Title><Enable>0</Enable>"
+                "<Port>COM1</Port></A></Rotators>"
+                "<Rotators><B><Title>Old</Title><Port>COM9</Port></B></Rotators></root>");
+  const TWorkspace Loaded = Load(XmlName());
+  ASSERT_EQ(Loaded.Drivers.size(), 1u);
+  const QStringList Block = BlockLines(Loaded.Rotators[0]);
+  EXPECT_EQ(Block.size(), 4);
+  EXPECT_FALSE(BlockBool(Block, "Enable"));
+  EXPECT_EQ(BlockValue(Block, "Title"), "T Enable=-1");
+
+  SaveRotators(XmlName(), false, Loaded.Rotators, Loaded.Gs232s());
+  const TWorkspace Reloaded = Load(XmlName());
+  ASSERT_EQ(Reloaded.Drivers.size(), 1u);
+  EXPECT_EQ(Reloaded.Drivers[0]->Port(), "COM1");
+  EXPECT_EQ(Reloaded.Rotators, Loaded.Rotators);
+}
+
 TEST_F(SettingsDocumentTest, SavingFewerRotatorsLeavesNoStaleEntries) {
   TWorkspace Workspace;
   for (const char *Title : {"One", "Two", "Three"})
