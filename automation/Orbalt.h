@@ -1,0 +1,99 @@
+#pragma once
+// The automation object: the operations other programs on the desktop use to
+// drive the rotators (the D-Bus interface "Orbalt.IOrbalt", the rotctld
+// server). It has no state of its own; every operation reads or acts on the
+// rotator workspace the main window provides through TAutomationWorkspace.
+//
+// Conventions:
+// - A rotator index is the 0-based position of the rotator (its tab).
+// - A Boolean result is an automation Boolean: -1 (all 16 bits set) for
+//   true, 0 for false.
+// - Azimuths are whole degrees.
+// - An index outside the range gives 0, 0 or an empty text, never an error.
+//
+// Everything runs on the main thread.
+
+#include <QString>
+#include <QtGlobal>
+
+class TGs232;
+
+// Automation Booleans.
+constexpr qint16 AutomationTrue = -1;
+constexpr qint16 AutomationFalse = 0;
+
+// The rotator workspace as the automation object sees it. The main window
+// implements it; tests may use the real window through the same adapter.
+class TAutomationWorkspace {
+public:
+  virtual ~TAutomationWorkspace() = default;
+
+  // The frequency control table is in use.
+  virtual bool CtrlTableEnable() const = 0;
+  // The number of rotators (tabs, drivers, settings blocks).
+  virtual int RotatorCount() const = 0;
+  // The index of the rotator whose tab was selected last.
+  virtual int CurrentRotator() const = 0;
+  // The driver of rotator Index (0 <= Index < RotatorCount()); throws for
+  // any other index.
+  virtual TGs232 &Driver(int Index) = 0;
+  // The settings block of rotator Index as text, one name=value line each;
+  // throws for an index out of range.
+  virtual QString RotatorBlock(int Index) const = 0;
+  // The block's "Enable" reads true (a value that is no Boolean: false).
+  virtual bool RotatorEnabled(int Index) const = 0;
+  // The frequency-driven operation: turns the rotator of the control-table
+  // row that holds Freq to Az and runs the lists of the rows left and entered.
+  virtual void AutoOperation(int Az, double Freq) = 0;
+  // The port of rotator Index was opened or closed from outside the window:
+  // the window brings its rotator page and status bar up to date.
+  virtual void RotatorOpenedOrClosed(int Index) = 0;
+};
+
+class TOrbalt {
+public:
+  explicit TOrbalt(TAutomationWorkspace &Workspace) : FWorkspace(Workspace) {}
+
+  // --- Status form: errors leave as exceptions (std::exception) ---------------
+  // -1 when the control table switch is on, 0 when off.
+  qint16 Enable() const;
+  // The number of rotators while the switch is on; 0 while it is off.
+  int RotatorCount() const;
+  // The index of the current rotator, whatever the switch.
+  int RotatorIndex() const;
+  // The value of "Title" in the rotator's settings block; empty for an index
+  // outside the range.
+  QString GetRotatorTitle(int RotatorIndex) const;
+
+  // --- Direct form: never throw -----------------------------------------------
+  // -1 when the rotator's port is open; 0 when closed or the index is invalid.
+  qint16 GetRotatorActive(int RotatorIndex) const noexcept;
+  // The rotator's azimuth in whole degrees; 0 for an invalid index.
+  int GetRotatorAzumuth(int RotatorIndex) const noexcept;
+  // For a valid, enabled rotator with an open port: sets the preset to
+  // Azimuth, starts the move and gives -1. Otherwise 0 and nothing happens.
+  // The rotator's temporary offset stays and applies.
+  qint16 Move(int RotatorIndex, int Azimuth) noexcept;
+  // For a valid, enabled rotator with a closed port: opens it and gives -1,
+  // whatever the opening achieves. Otherwise 0.
+  qint16 Open(int RotatorIndex) noexcept;
+  // For a valid, enabled rotator with an open port: closes it and gives -1.
+  // Otherwise 0.
+  qint16 Close(int RotatorIndex) noexcept;
+  // With the switch on: the frequency-driven operation for Azimuth and Freq,
+  // -1 whether or not a row matched. With the switch off: 0, nothing done.
+  qint16 Rotate(int Azimuth, double Freq) noexcept;
+
+  // The value of Key in the settings block of rotator Index; empty for an
+  // invalid index or a missing key.
+  QString GetRotatorValue(int Index, const QString &Key) const;
+
+private:
+  bool ValidIndex(int Index) const;
+  // Valid index and the block's "Enable" reads true.
+  bool RotatorEnabled(int Index) const;
+  // Lets the window show the new state of a port opened or closed here.
+  void Refresh(int Index) noexcept;
+
+  TAutomationWorkspace &FWorkspace;
+};
