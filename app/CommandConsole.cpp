@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -54,12 +55,15 @@ QString TCommandConsole::Execute(const QString &Command, TGs232 *Driver) {
     return Command;
   const QString Upper = Command.toUpper();
   Append(SentPrefix + Upper);
-  if (Driver)
-    Driver->DoCmd(Upper + QChar(13));
+  // A command list with a WAIT lets other work run, which may delete the
+  // rotator: the reply is then read from nothing.
+  const QPointer<TGs232> Target(Driver);
+  if (Target)
+    Target->DoCmd(Upper + QChar(13));
   const int Length = ConsoleReplyLength(Upper);
   if (Length == 0)
     return Upper;
-  QString Reply = Driver ? Driver->DoRecv(Length) : QString();
+  QString Reply = Target ? Target->DoRecv(Length) : QString();
   // A position reply is one line: its line ends are shown as markers. The
   // help listing keeps its line breaks and spreads over several lines.
   if (!Upper.startsWith(QLatin1Char('H')))

@@ -416,6 +416,10 @@ TFreqOperation::TLinks TMain::FreqLinks() {
 }
 
 void TMain::closeEvent(QCloseEvent *Event) {
+  if (!FClosed && CloseQuery && !CloseQuery()) {
+    Event->ignore();
+    return;
+  }
   FormClose();
   Event->accept();
 }

@@ -24,6 +24,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -120,8 +121,13 @@ public:
 
   // --- Lifecycle -------------------------------------------------------------
   void FormCreate();
-  // Runs when the window is asked to close; the close always proceeds.
+  // The closing sequence; runs when the window closes, once CloseQuery (if
+  // set) has let it.
   void FormClose();
+  // Asked before the closing sequence when the window is asked to close;
+  // false keeps the program and its window as they are. The automation server
+  // asks the operator here while clients hold its object.
+  std::function<bool()> CloseQuery;
   // The start (true) or stop (false) command lists of the control table's
   // default row.
   void RunDefaultCommands(bool Start);

@@ -8,10 +8,24 @@
 //                    in a temporary folder with one rotator on the emulator
 //   --screenshot FILE  save a picture of the window to FILE (PNG) two seconds
 //                    after it is shown, then end (for the documentation)
+//
+// Automation server switches ("/" or "-", any letter case): RegServer,
+// UnregServer, RegServerPerUser, UnregServerPerUser write or remove the bus
+// activation file and end; Automation or Embedding mark a start by the bus for
+// a client, after which the program ends when its last client has left.
+//
+// Network control (rotctld protocol), remembered in the settings document:
+//   --rotctld [PORT]        serve rotator i on 127.0.0.1, port PORT + 2 i
+//                           (PORT defaults to the remembered one, at first 4533)
+//   --rotctld off           stop serving
+//   --rotctld-address ADDR  listen on ADDR instead
 
 #include "Gs232.h"
 #include "Gs232Emulator.h"
 #include "Main.h"
+#include "MainAutomation.h"
+#include "MainRotctld.h"
+#include "OrbaltDBusRegistration.h"
 #include "SettingsDocument.h"
 #include "SingleInstance.h"
 #include "WidgetUiServices.h"
@@ -41,6 +55,11 @@ void WriteDemoSettings(const QString &XmlName, const QString &Device) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+  // Automation server: a registration switch ends the program here, before
+  // the single-instance check and without a window.
+  if (const int Code = HandleRegistrationSwitch(argc, argv); Code >= 0)
+    return Code;
+
   QApplication App(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orbalt"));
   TWidgetUiServices Services;
@@ -91,6 +110,23 @@ int main(int argc, char *argv[]) {
   {
     TMain Window(Options);
     Services.parent = &Window;
+
+    // Automation server: the automation object over the window's workspace,
+    // offered on the session bus once the workspace exists. Started for a
+    // client, the program ends when the last client has left, without the
+    // closing sequence; started by the operator, it keeps running.
+    TMainAutomationServer Automation(Window, QDBusConnection::sessionBus());
+    QString AutomationError;
+    if (!Automation.Start(&AutomationError))
+      qWarning("Automation server not started: %s", qPrintable(AutomationError));
+    if (FindAutomationSwitch(App.arguments()) == TAutomationSwitch::Automation)
+      Automation.EndWhenClientsLeave([] { QCoreApplication::exit(0); });
+
+    // Network control (rotctld protocol): a server for each of the window's
+    // rotators while switched on by --rotctld or by the settings document.
+    QStringList RotctldArguments = App.arguments();
+    TMainRotctld Rotctld(Window, TakeRotctldArguments(RotctldArguments));
+
     Window.show();
     if (Parser.isSet(ScreenshotOption)) {
       const QString File = Parser.value(ScreenshotOption);

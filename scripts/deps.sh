@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dbus-daemon libglib2.0-bin)
+  dbus-daemon libglib2.0-bin
+  libhamlib-utils)
 if [ "${1:-}" = "--run" ]; then
   # Japanese captions and messages need a font that has them.
   packages+=(fonts-noto-cjk)

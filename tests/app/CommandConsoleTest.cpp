@@ -17,7 +17,10 @@
 #include <QTest>
 #include <QWidget>
 
+#include <QTimer>
+
 #include <chrono>
+#include <memory>
 
 using namespace std::chrono_literals;
 
@@ -243,4 +246,19 @@ TEST_F(CommandConsoleTest, ClearEmptiesTranscriptAndMemo) {
   QTest::mouseClick(Console.btnClear, Qt::LeftButton);
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(Memo().isEmpty());
+}
+
+// A query whose list waits lets other work run; a rotator deleted meanwhile
+// (the operator deletes it from its tab) gives an empty reply, not a crash.
+TEST_F(CommandConsoleTest, RotatorDeletedDuringTheQueryWaitGivesAnEmptyReply) {
+  auto Doomed = std::make_unique<TGs232>();
+  Doomed->SetModel(QStringLiteral("GS-232A"));
+  Doomed->SetPort(Emulator.devicePath());
+  Driver.Close();
+  Doomed->Open();
+  ASSERT_TRUE(Doomed->Active());
+  QTimer::singleShot(100, [&Doomed] { Doomed.reset(); });
+  Console.Console.Execute(QStringLiteral("C,WAIT500"), Doomed.get());
+  EXPECT_FALSE(Doomed);
+  EXPECT_EQ(Lines(), (QStringList{"S--> C,WAIT500", "R--> "}));
 }

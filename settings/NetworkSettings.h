@@ -1,0 +1,43 @@
+#pragma once
+// The network control settings of the settings document: the section
+// "/Network" with the servers of the rotctld protocol.
+//
+//   /Network   "RotctldEnable" (Boolean), "RotctldPort" (integer),
+//              "RotctldAddress" (string)
+//
+// The section is read and written on its own: the other readers and writers
+// of the document leave it alone, and a document without it gives the
+// defaults (servers off, base port 4533, loopback address).
+
+#include <QString>
+#include <QStringList>
+
+class TXMLIniFile;
+
+inline const QString NetworkSection = QStringLiteral("/Network");
+
+// The protocol's own default port; rotator i listens on the base port + 2 i.
+constexpr int DefaultRotctldPort = 4533;
+inline const QString DefaultRotctldAddress = QStringLiteral("127.0.0.1");
+
+struct TNetworkSettings {
+  bool RotctldEnable = false;
+  // Base port; 0 lets every server take any free port.
+  int RotctldPort = DefaultRotctldPort;
+  QString RotctldAddress = DefaultRotctldAddress;
+
+  friend bool operator==(const TNetworkSettings &, const TNetworkSettings &) = default;
+};
+
+// Reads "/Network" without creating it. A key that is missing, or whose text
+// does not convert (noted in Problems), takes its default; so does a port
+// outside 0 to 65535 or an empty address.
+TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, QStringList &Problems);
+// Writes the three keys under "/Network" (created when missing).
+void WriteNetworkSettings(TXMLIniFile &Ini, const TNetworkSettings &Settings);
+
+// Whole operations on the file, each on a store of its own. Loading shows
+// one message when keys took their defaults; both throw TSettingsError when
+// the file can't be read, is not well-formed XML or can't be written.
+TNetworkSettings LoadNetworkSettings(const QString &XmlName);
+void SaveNetworkSettings(const QString &XmlName, const TNetworkSettings &Settings);
