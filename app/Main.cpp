@@ -198,12 +198,11 @@ void TMain::BuildWindow() {
     Button->setIconSize(Button->size() - QSize(6, 6));
 
   connect(btnOpenClose, &QPushButton::clicked, this,
-          [this] { Guarded([this] { btnOpenCloseClick(); }); });
-  connect(btnPreset, &QPushButton::clicked, this,
-          [this] { Guarded([this] { btnPresetClick(); }); });
-  connect(btnCW, &QPushButton::clicked, this, [this] { Guarded([this] { btnCWClick(); }); });
-  connect(btnCCW, &QPushButton::clicked, this, [this] { Guarded([this] { btnCCWClick(); }); });
-  connect(btnStop, &QPushButton::clicked, this, [this] { Guarded([this] { btnStopClick(); }); });
+          [this] { Operate(&TMain::btnOpenCloseClick); });
+  connect(btnPreset, &QPushButton::clicked, this, [this] { Operate(&TMain::btnPresetClick); });
+  connect(btnCW, &QPushButton::clicked, this, [this] { Operate(&TMain::btnCWClick); });
+  connect(btnCCW, &QPushButton::clicked, this, [this] { Operate(&TMain::btnCCWClick); });
+  connect(btnStop, &QPushButton::clicked, this, [this] { Operate(&TMain::btnStopClick); });
 
   // The console page.
   pnlConsole = MakePanel(Client, "pnlConsole");
@@ -215,9 +214,7 @@ void TMain::BuildMenus() {
   auto MakeAction = [this](const char *Name, const QString &Caption, void (TMain::*Handler)()) {
     auto *Action = new QAction(Caption, this);
     Action->setObjectName(QLatin1String(Name));
-    connect(Action, &QAction::triggered, this, [this, Handler] {
-      Guarded([this, Handler] { (this->*Handler)(); });
-    });
+    connect(Action, &QAction::triggered, this, [this, Handler] { Operate(Handler); });
     return Action;
   };
   actClose = MakeAction("actClose", QStringLiteral("Exit"), &TMain::actCloseExecute);
@@ -262,6 +259,15 @@ void TMain::BuildMenus() {
     connect(Owner, &QWidget::customContextMenuRequested, this,
             [this, Owner](const QPoint &Pos) { PopupMenu1->popup(Owner->mapToGlobal(Pos)); });
   }
+}
+
+void TMain::Operate(void (TMain::*Handler)()) {
+  // Once closing has started the workspace and the rotators are being shut
+  // down, possibly while a command list waits in a nested event loop: an
+  // operator action then would change the lists the closing works through.
+  if (FClosed)
+    return;
+  Guarded([this, Handler] { (this->*Handler)(); });
 }
 
 void TMain::SetPaths(const TMainOptions &Options) {
@@ -324,6 +330,22 @@ void TMain::FormCreate() {
       EnterTab(0);
     }
   });
+  // A start-up that ended early may leave rotator tabs without a rotator
+  // (the first tab exists before anything is loaded); removing them keeps
+  // tab i paired with rotator i and the console last.
+  {
+    QSignalBlocker Block(PageControl1);
+    while (PageControl1->count() > RotatorCount() + 1) {
+      QWidget *Page = PageControl1->widget(RotatorCount());
+      PageControl1->removeTab(RotatorCount());
+      delete Page;
+    }
+  }
+  if (RotatorCount() == 0) {
+    // A driver made by the failed step may be gone already.
+    Gs232 = nullptr;
+    Rotator.clear();
+  }
 }
 
 void TMain::PlaceWindow() {
@@ -429,20 +451,32 @@ void TMain::FormClose() {
     return;
   FClosed = true;
   FMoveTimer.stop();
+  // Command lists run below may wait in nested event loops; the operator
+  // controls and menus take no input from here on (the actions also check
+  // FClosed).
+  if (centralWidget())
+    centralWidget()->setEnabled(false);
+  menuBar()->setEnabled(false);
   // Each step runs on its own: a settings file that can't be written must
   // not keep the rotators from being sent home and closed.
   Guarded([this] { RunDefaultCommands(false); });
   Guarded([this] { SaveWindowPosition(); });
-  for (const auto &Driver : Gs232s) {
+  // The drivers as they are now; a driver freed while an earlier one waits
+  // is skipped.
+  QList<QPointer<TGs232>> Drivers;
+  for (const auto &Driver : Gs232s)
+    Drivers.append(Driver.get());
+  for (const QPointer<TGs232> &Driver : Drivers) {
     Guarded([&Driver] {
-      if (Driver->Port().isEmpty())
+      if (!Driver || Driver->Port().isEmpty())
         return;
       if (Driver->ReturnHome()) {
         if (!Driver->Active())
           Driver->Open();
-        Driver->GoHome();
+        if (Driver)
+          Driver->GoHome();
       }
-      if (Driver->Active())
+      if (Driver && Driver->Active())
         Driver->Close();
     });
   }
@@ -552,9 +586,23 @@ void TMain::LeaveCurrentRotator() {
   DisconnectEvents(*FConnected);
 }
 
-void TMain::PageControl1Changing() { LeaveCurrentRotator(); }
+void TMain::PageControl1Changing() {
+  // A click on a tab leaves the focus in the preset field, so its exit step
+  // would never run for the rotator being left: run it here, while Gs232 is
+  // still that rotator.
+  // A failure there must not keep the tab change from completing.
+  if (FConnected && FConnected == Gs232 && edtPresetD->hasFocus())
+    Guarded([this] { edtPresetDExit(); });
+  LeaveCurrentRotator();
+}
 
-void TMain::PageControl1Change() { EnterTab(PageControl1->currentIndex()); }
+void TMain::PageControl1Change() {
+  EnterTab(PageControl1->currentIndex());
+  // The field now shows the entered rotator's preset; that is the text later
+  // edits compare with.
+  BeforeValue = edtPresetD->text();
+  FPresetRefused = false;
+}
 
 void TMain::EnterTab(int Index) {
   if (Index < 0)
@@ -662,8 +710,12 @@ void TMain::ReorderRotator(int From, int To) {
 }
 
 void TMain::DisposeDriver(std::unique_ptr<TGs232> Driver) {
-  if (Driver)
-    Driver.release()->deleteLater();
+  if (!Driver)
+    return;
+  // Inert at once: no more polls, events or port reports while it waits to
+  // be freed.
+  Driver->Release();
+  Driver.release()->deleteLater();
 }
 
 // --- Rotator page -------------------------------------------------------------------------
@@ -745,28 +797,23 @@ void TMain::LoadButtonPicture(QPushButton *Button, const QString &FileName) {
   Button->setIcon(QIcon(QPixmap::fromImage(Picture)));
 }
 
-void TMain::btnCWClick() {
+void TMain::ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn,
+                       const QString &FileOff, void (TGs232::*Go)()) {
   if (!Gs232)
     return;
-  FCWTag = ~FCWTag;
-  const bool On = (FCWTag & 0xFF) != 0;
-  LoadButtonPicture(btnCW, On ? FileCW_On : FileCW_Off);
+  Tag = ~Tag;
+  const bool On = (Tag & 0xFF) != 0;
+  LoadButtonPicture(Button, On ? FileOn : FileOff);
   if (On)
-    Gs232->GoCW();
+    (Gs232->*Go)();
   else
     Gs232->Stop();
 }
 
+void TMain::btnCWClick() { ToggleTurn(FCWTag, btnCW, FileCW_On, FileCW_Off, &TGs232::GoCW); }
+
 void TMain::btnCCWClick() {
-  if (!Gs232)
-    return;
-  FCCWTag = ~FCCWTag;
-  const bool On = (FCCWTag & 0xFF) != 0;
-  LoadButtonPicture(btnCCW, On ? FileCCW_On : FileCCW_Off);
-  if (On)
-    Gs232->GoCCW();
-  else
-    Gs232->Stop();
+  ToggleTurn(FCCWTag, btnCCW, FileCCW_On, FileCCW_Off, &TGs232::GoCCW);
 }
 
 void TMain::btnStopClick() {
@@ -784,7 +831,7 @@ void TMain::btnPresetClick() {
 }
 
 bool TMain::eventFilter(QObject *Watched, QEvent *Event) {
-  if (Watched == edtPresetD &&
+  if (Watched == edtPresetD && !FClosed &&
       (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
     // Only a move of the focus inside the window enters or leaves the field;
     // switching to another window or opening a menu does not.
@@ -812,6 +859,7 @@ void TMain::edtPresetDExit() {
   if (Text == BeforeValue)
     return;
   if (Text.isEmpty()) {
+    FPresetRefused = false;
     Gs232->ResetPreset();
     Display->ClearImage(*Display->imgPreset);
     return;
@@ -827,6 +875,7 @@ void TMain::edtPresetDExit() {
     edtPresetD->setFocus();
     return;
   }
+  FPresetRefused = false;
   Gs232->SetPreset(Value);
   edtPresetD->setText(QString::number(Gs232->AzPresetD()));
   Display->ShowPreset(Gs232->AzPresetR());

@@ -203,9 +203,18 @@ private:
   void MoveRotator(bool Forward);
   // Moves entry From of the tabs and both lists to To; the others shift.
   void ReorderRotator(int From, int To);
-  // Frees a removed driver once control is back in the event loop, so that a
-  // driver whose own code is further up the stack is never freed under it.
+  // Makes a removed driver inert at once (no poll, no events, port closed
+  // without sending) and frees it through the event loop. The next event loop
+  // that runs may be a nested one (a WAIT in a command list further up the
+  // stack, possibly the driver's own); the driver's code checks after every
+  // wait whether it still exists, so being freed there is safe.
   void DisposeDriver(std::unique_ptr<TGs232> Driver);
+  // Runs an operator action or control guarded; nothing once closing has
+  // started.
+  void Operate(void (TMain::*Handler)());
+  // Toggles a turn button: its state, its picture, and the turn or stop.
+  void ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn, const QString &FileOff,
+                  void (TGs232::*Go)());
   QList<TGs232 *> DriverList() const;
   int RotatorCount() const { return static_cast<int>(Gs232s.size()); }
   // What the frequency-driven operation works on.

@@ -180,6 +180,20 @@ TGs232::~TGs232() {
 
 // --- Opening and closing -----------------------------------------------------------
 
+void TGs232::Release() {
+  Timer1->stop();
+  FActive = false;
+  FReachBound = nullptr;
+  FReachPreset = nullptr;
+  FChangeAzEl = nullptr;
+  FRelayArray->SetChangeRelays(nullptr);
+  ComPort->OnException = [](QObject *, TComExceptions, const QString &, int64_t,
+                            const QString &) {};
+  ComPort->OnError = [](QObject *, TComErrors) {};
+  if (ComPort->Connected())
+    ComPort->Close();
+}
+
 void TGs232::Open() {
   if (FActive)
     return;

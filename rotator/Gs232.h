@@ -66,6 +66,10 @@ public:
   void Close();
   // Port open and poll running.
   bool Active() const { return FActive; }
+  // Makes the driver inert for good without sending anything: stops the poll,
+  // drops the event handlers and port reports and closes the port. For a
+  // driver about to be freed; a command list waiting meanwhile stops.
+  void Release();
 
   // --- Commands ----------------------------------------------------------------
   // Runs Cmd as a command list (CommandB before movements, CommandA after

@@ -28,38 +28,6 @@ const QString DefaultParity = QStringLiteral("NONE");
 const QString DefaultStopBits = QStringLiteral("1");
 const QString DefaultFlowControl = QStringLiteral("NONE");
 
-// Reads the keys of one section; a key that does not convert takes its
-// default and is noted.
-class TKeyReader {
-public:
-  TKeyReader(TXMLIniFile &Ini, pugi::xml_node Section, QString SectionPath, QStringList &Problems)
-      : FIni(Ini), FSection(Section), FSectionPath(std::move(SectionPath)), FProblems(Problems) {}
-
-  QString String(const QString &Key, const QString &Default) {
-    return Tolerant(Key, Default, [&] { return FIni.ReadString(Key, Default, FSection); });
-  }
-  int Integer(const QString &Key, int Default) {
-    return Tolerant(Key, Default, [&] { return FIni.ReadInteger(Key, Default, FSection); });
-  }
-  bool Bool(const QString &Key, bool Default) {
-    return Tolerant(Key, Default, [&] { return FIni.ReadBool(Key, Default, FSection); });
-  }
-
-private:
-  template <class T, class F> T Tolerant(const QString &Key, const T &Default, F Read) {
-    try {
-      return Read();
-    } catch (const TSettingsError &E) {
-      FProblems.append(QStringLiteral("%1, key \"%2\": %3").arg(FSectionPath, Key, E.Message()));
-      return Default;
-    }
-  }
-
-  TXMLIniFile &FIni;
-  pugi::xml_node FSection;
-  QString FSectionPath;
-  QStringList &FProblems;
-};
 
 // Opens a section of the form "/Name" with creation and reads it.
 TKeyReader SectionReader(TXMLIniFile &Ini, const QString &Section, QStringList &Problems) {

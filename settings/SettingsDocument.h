@@ -20,6 +20,7 @@
 // rotators builds the whole new document first and writes the file once,
 // replacing it atomically; a failed write throws and leaves the previous file.
 
+#include "ValueText.h"
 #include "XMLIniFile.h"
 
 #include <QList>
@@ -28,6 +29,39 @@
 #include <optional>
 
 class TGs232;
+
+// Reads the keys of one section; a key that does not convert takes its
+// default and is noted.
+class TKeyReader {
+public:
+  TKeyReader(TXMLIniFile &Ini, pugi::xml_node Section, QString SectionPath, QStringList &Problems)
+      : FIni(Ini), FSection(Section), FSectionPath(std::move(SectionPath)), FProblems(Problems) {}
+
+  QString String(const QString &Key, const QString &Default) {
+    return Tolerant(Key, Default, [&] { return FIni.ReadString(Key, Default, FSection); });
+  }
+  int Integer(const QString &Key, int Default) {
+    return Tolerant(Key, Default, [&] { return FIni.ReadInteger(Key, Default, FSection); });
+  }
+  bool Bool(const QString &Key, bool Default) {
+    return Tolerant(Key, Default, [&] { return FIni.ReadBool(Key, Default, FSection); });
+  }
+
+private:
+  template <class T, class F> T Tolerant(const QString &Key, const T &Default, F Read) {
+    try {
+      return Read();
+    } catch (const TSettingsError &E) {
+      FProblems.append(QStringLiteral("%1, key \"%2\": %3").arg(FSectionPath, Key, E.Message()));
+      return Default;
+    }
+  }
+
+  TXMLIniFile &FIni;
+  pugi::xml_node FSection;
+  QString FSectionPath;
+  QStringList &FProblems;
+};
 
 // Section paths.
 inline const QString MainSection = QStringLiteral("/Main");

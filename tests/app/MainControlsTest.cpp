@@ -212,3 +212,24 @@ TEST_F(MainTest, ReachedPresetClearsThePresetDisplay) {
   EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
   EXPECT_TRUE(Ui->shown().isEmpty());
 }
+
+TEST_F(MainTest, AcceptedPresetAfterARefusedOneIsTheTextLaterEditsCompareWith) {
+  auto M = Start();
+  // Refused while the field keeps the focus (no new entry into the field),
+  // then corrected and accepted.
+  Focus(M->edtPresetD, QEvent::FocusIn);
+  M->edtPresetD->setText("999");
+  M->edtPresetDExit();
+  EXPECT_EQ(Ui->shown(), QStringList{"Value exceeds the range"});
+  EXPECT_FALSE(M->Gs232->Presetting());
+  M->edtPresetD->setText("30");
+  Focus(M->edtPresetD, QEvent::FocusOut);
+  ASSERT_TRUE(M->Gs232->Presetting());
+
+  // The next entry starts from the accepted text, so emptying the field
+  // resets the preset.
+  EnterAndLeave(*M, "");
+  EXPECT_FALSE(M->Gs232->Presetting());
+  EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+  EXPECT_EQ(Ui->shown().size(), 1);
+}

@@ -6,8 +6,11 @@
 #include "Gs232Emulator.h"
 #include "MainTestFixture.h"
 
+#include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -238,5 +241,97 @@ TEST_F(MainEmulatorTest, ConsoleTalksToTheRotatorSelectedBeforeIt) {
   EXPECT_EQ(M->Console->Memo1->toPlainText(), "S--> X1");
   EXPECT_TRUE(WaitFor([&] { return Has(Second, "X1"); }));
   EXPECT_FALSE(Has(*Emulator, "X1"));
+  M->close();
+}
+
+TEST_F(MainEmulatorTest, ActionsDuringAWaitOfTheClosingDoNothing) {
+  WriteSettings({{"Rotator_0", EntryKeys("A", Device())}, {"Rotator_1", EntryKeys("B", "COM9")}});
+  auto M = Start();
+  // Sending the first rotator home runs its before-movement list, whose wait
+  // lets the operator act while the closing works through the rotators.
+  M->Gs232s[0]->SetReturnHome(true);
+  M->Gs232s[0]->SetCommandB("WAIT300");
+  bool Fired = false;
+  QStringList TabsDuring;
+  size_t DriversDuring = 0;
+  bool ControlsEnabled = true;
+  QTimer::singleShot(0, M.get(), [&] {
+    Fired = true;
+    M->actDelRotator->trigger();
+    M->actInsRotator->trigger();
+    M->actForwadRoatator->trigger();
+    M->btnOpenClose->click();
+    TabsDuring = Tabs(*M);
+    DriversDuring = M->Gs232s.size();
+    ControlsEnabled = M->centralWidget()->isEnabled();
+  });
+  M->close();
+  ASSERT_TRUE(Fired);
+  EXPECT_EQ(TabsDuring, (QStringList{"A", "B", "Console"}));
+  EXPECT_EQ(DriversDuring, 2u);
+  EXPECT_FALSE(ControlsEnabled);
+  EXPECT_TRUE(M->Gs232s.empty());
+}
+
+TEST_F(MainEmulatorTest, DeletedRotatorStopsAtOnceWithoutSendingAnything) {
+  WriteSettings({{"Rotator_0", EntryKeys("A", Device(), true, true)},
+                 {"Rotator_1", EntryKeys("B", "COM9")}});
+  auto M = Start();
+  ASSERT_TRUE(M->Gs232s[0]->Active());
+  QPointer<TGs232> Removed = M->Gs232s[0].get();
+  Emulator->clearLog();
+  M->actDelRotator->trigger();
+  // Freed only later, but inert already: closed, no handlers, nothing sent
+  // (a close would send a line end).
+  ASSERT_TRUE(Removed);
+  EXPECT_FALSE(Removed->Active());
+  EXPECT_FALSE(Removed->ChangeAzEl());
+  EXPECT_FALSE(Removed->ReachPreset());
+  EXPECT_FALSE(Removed->ReachBound());
+  EXPECT_FALSE(Removed->RelayArray()->ChangeRelays());
+  EXPECT_FALSE(Has(*Emulator, ""));
+  EXPECT_EQ(Tabs(*M), (QStringList{"B", "Console"}));
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+TEST_F(MainEmulatorTest, PresetTypedBeforeSwitchingTabsGoesToTheRotatorLeft) {
+  Gs232Emulator Second;
+  ASSERT_TRUE(Second.start());
+  WriteSettings({{"Rotator_0", EntryKeys("A", Device(), true, true)},
+                 {"Rotator_1", EntryKeys("B", Second.devicePath(), true, true)}});
+  auto M = Start();
+  ASSERT_TRUE(M->Gs232s[0]->Active());
+  ASSERT_TRUE(M->Gs232s[1]->Active());
+  M->show();
+  M->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(M.get()));
+  M->edtPresetD->setFocus(Qt::MouseFocusReason);
+  ASSERT_TRUE(WaitFor([&] { return M->edtPresetD->hasFocus(); }));
+
+  // A click on a tab leaves the focus in the field.
+  M->edtPresetD->setText("30");
+  M->PageControl1->setCurrentIndex(1);
+  ASSERT_TRUE(M->edtPresetD->hasFocus());
+  EXPECT_TRUE(M->Gs232s[0]->Presetting());
+  EXPECT_EQ(M->Gs232s[0]->AzPresetD(), 30);
+  EXPECT_FALSE(M->Gs232s[1]->Presetting());
+  EXPECT_EQ(M->edtPresetD->text(), "");
+
+  M->edtPresetD->setText("45");
+  M->PageControl1->setCurrentIndex(0);
+  EXPECT_EQ(M->Gs232s[1]->AzPresetD(), 45);
+  EXPECT_EQ(M->edtPresetD->text(), "30");
+  EXPECT_EQ(M->BeforeValue, "30");
+
+  // Unchanged: leaving again changes nothing; emptied: the preset is reset.
+  M->PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(M->Gs232s[0]->AzPresetD(), 30);
+  EXPECT_TRUE(M->Gs232s[0]->Presetting());
+  EXPECT_EQ(M->edtPresetD->text(), "45");
+  M->edtPresetD->clear();
+  M->PageControl1->setCurrentIndex(0);
+  EXPECT_FALSE(M->Gs232s[1]->Presetting());
+  EXPECT_TRUE(M->Gs232s[0]->Presetting());
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   M->close();
 }

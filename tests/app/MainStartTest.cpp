@@ -249,6 +249,18 @@ TEST_F(MainTest, MalformedSettingsAreReportedAndLeaveAnEmptyWorkspaceThatIgnores
   M->btnCWClick();
   M->btnPresetClick();
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+  // Only the console tab is left, so that an inserted rotator gets tab 0.
+  EXPECT_EQ(Tabs(*M), QStringList{"Console"});
+
+  // Insert pairs the new rotator with the first tab; saving it fails on the
+  // unreadable document, which is reported.
+  M->actInsRotator->trigger();
+  EXPECT_EQ(Tabs(*M), (QStringList{"Rotator1", "Console"}));
+  ASSERT_EQ(M->Gs232s.size(), 1u);
+  EXPECT_EQ(M->Gs232, M->Gs232s[0].get());
+  EXPECT_EQ(M->CurrentRotator, 0);
+  EXPECT_EQ(BlockTitles(*M), QStringList{"Rotator1"});
+  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception).size(), 1);
   M->close();
   // The document is never overwritten.
   EXPECT_EQ(ReadFile(), Original);

@@ -121,8 +121,9 @@ TEST_P(MainWorkspaceTest, ActionKeepsTabsListsAndDocumentInStep) {
     EXPECT_EQ(bool(M->Gs232s[I]->RelayArray()->ChangeRelays()), Connected) << I;
     EXPECT_EQ(M->Gs232s[I]->Current(), Connected) << I;
   }
-  if (!OnConsole)
+  if (!OnConsole) {
     EXPECT_EQ(M->btnOpenClose->isEnabled(), BlockValue(M->Rotator, "Enable") == "-1");
+  }
   QStringList ExpectedStatus;
   for (int I = 0; I < 4; ++I)
     ExpectedStatus << (I < N ? QStringLiteral("AZ=0°") : QString());
