@@ -440,8 +440,6 @@ QByteArray TComPortBase::ReadWaiting(int Count) {
   return FDevice->read(Count);
 }
 
-void TComPortBase::Fail(TComExceptions Kind, int64_t WinError) { Report(Kind, WinError, true); }
-
 void TComPortBase::Report(TComExceptions Kind, int64_t WinError, bool MayRaise) {
   // A failure met while an earlier one is being handled belongs to it.
   if (FReporting)
@@ -773,12 +771,7 @@ QString TCPortX::Delimiter() const { return FDelimiter; }
 
 void TCPortX::SetDelimiter(const QString &Value) {
   FDelimiter = Value;
-  if (Value.isEmpty()) {
-    FTriggersOnRxChar = false;
-  } else {
-    FTriggersOnRxChar = true;
-    FEventChar = Value.front();
-  }
+  FTriggersOnRxChar = !Value.isEmpty();
 }
 
 bool TCPortX::TriggersOnRxChar() const { return FTriggersOnRxChar; }

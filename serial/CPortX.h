@@ -108,9 +108,6 @@ protected:
   // Called at the end of every Close, also of a port that is not open.
   virtual void AfterClose() {}
 
-  // Reports a failure: once to OnException, else raises ESerialPortError.
-  void Fail(TComExceptions Kind, int64_t WinError);
-
   // Line settings as the device takes them. Changing one through
   // SetLineSettings applies them at once while the port is open.
   struct TLineSettings {
@@ -241,10 +238,9 @@ private:
   int FStopBitsIndex = 0; // "1"
   int FParityIndex = 0;   // "None"
   bool FActive = false;
+  // Its first character is the event character; the line discipline has no
+  // such event, so the text is only kept.
   QString FDelimiter;
-  // The event character: the delimiter's first character, #0 until set. The
-  // line discipline has no such event, so it is only kept.
-  QChar FEventChar;
   bool FTriggersOnRxChar = true;
   QString FRecvMsg;
 };
