@@ -1,7 +1,7 @@
-#include "AzimuthDisplay.h"
+#include "app/AzimuthDisplay.h"
 
-#include "Gs232.h"
-#include "UiServices.h"
+#include "rotator/Gs232.h"
+#include "base/UiServices.h"
 
 #include <QFileInfo>
 #include <QImageReader>

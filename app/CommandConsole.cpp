@@ -1,7 +1,7 @@
-#include "CommandConsole.h"
+#include "app/CommandConsole.h"
 
-#include "Gs232.h"
-#include "UiServices.h"
+#include "rotator/Gs232.h"
+#include "base/UiServices.h"
 
 #include <QFont>
 #include <QLabel>

@@ -1,13 +1,13 @@
-#include "Main.h"
+#include "app/Main.h"
 
-#include "About.h"
-#include "AzimuthDisplay.h"
-#include "CommandConsole.h"
-#include "OptionsAction.h"
-#include "Routine.h"
-#include "SettingsDocument.h"
-#include "UiServices.h"
-#include "ValueText.h"
+#include "app/About.h"
+#include "app/AzimuthDisplay.h"
+#include "app/CommandConsole.h"
+#include "app/OptionsAction.h"
+#include "base/Routine.h"
+#include "settings/SettingsDocument.h"
+#include "base/UiServices.h"
+#include "settings/ValueText.h"
 
 #include <QGuiApplication>
 #include <QCloseEvent>

@@ -14,9 +14,9 @@
 // and start-up step runs guarded: an exception ends it and its message is
 // shown in the error dialog.
 
-#include "CtrlTable.h"
-#include "FreqOperation.h"
-#include "Gs232.h"
+#include "ctrltable/CtrlTable.h"
+#include "ctrltable/FreqOperation.h"
+#include "rotator/Gs232.h"
 
 #include <QMainWindow>
 #include <QPoint>

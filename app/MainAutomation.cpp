@@ -1,7 +1,7 @@
-#include "MainAutomation.h"
+#include "app/MainAutomation.h"
 
-#include "Main.h"
-#include "SettingsDocument.h"
+#include "app/Main.h"
+#include "settings/SettingsDocument.h"
 
 #include <QTabWidget>
 

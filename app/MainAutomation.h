@@ -3,8 +3,8 @@
 // drivers, the settings blocks, the current rotator and the control-table
 // switch of a TMain, and its frequency-driven operation.
 
-#include "Orbalt.h"
-#include "OrbaltDBus.h"
+#include "remote/Orbalt.h"
+#include "remote/OrbaltDBus.h"
 
 #include <QDBusConnection>
 

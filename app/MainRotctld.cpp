@@ -1,7 +1,7 @@
-#include "MainRotctld.h"
+#include "app/MainRotctld.h"
 
-#include "Main.h"
-#include "UiServices.h"
+#include "app/Main.h"
+#include "base/UiServices.h"
 
 #include <QChildEvent>
 #include <QRegularExpression>

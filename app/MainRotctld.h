@@ -12,9 +12,9 @@
 // What the switches set is remembered in "/Network", so that later starts
 // without them run the same way.
 
-#include "MainAutomation.h"
-#include "NetworkSettings.h"
-#include "RotctldServer.h"
+#include "app/MainAutomation.h"
+#include "settings/NetworkSettings.h"
+#include "remote/RotctldServer.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,10 +1,10 @@
-#include "OptionsAction.h"
+#include "app/OptionsAction.h"
 
-#include "Main.h"
-#include "Options.h"
-#include "SettingsDocument.h"
-#include "UiServices.h"
-#include "ValueText.h"
+#include "app/Main.h"
+#include "app/Options.h"
+#include "settings/SettingsDocument.h"
+#include "base/UiServices.h"
+#include "settings/ValueText.h"
 
 #include <QFileInfo>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "WidgetUiServices.h"
+#include "app/WidgetUiServices.h"
 
 #include <QApplication>
 #include <QFileDialog>

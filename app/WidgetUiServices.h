@@ -2,7 +2,7 @@
 // The program's user-interface services: Qt message boxes and file dialogs,
 // each modal with the event loop running behind it.
 
-#include "UiServices.h"
+#include "base/UiServices.h"
 
 class QWidget;
 

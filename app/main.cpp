@@ -20,15 +20,15 @@
 //   --rotctld off           stop serving
 //   --rotctld-address ADDR  listen on ADDR instead
 
-#include "Gs232.h"
-#include "Gs232Emulator.h"
-#include "Main.h"
-#include "MainAutomation.h"
-#include "MainRotctld.h"
-#include "OrbaltDBusRegistration.h"
-#include "SettingsDocument.h"
-#include "SingleInstance.h"
-#include "WidgetUiServices.h"
+#include "rotator/Gs232.h"
+#include "tools/Gs232Emulator.h"
+#include "app/Main.h"
+#include "app/MainAutomation.h"
+#include "app/MainRotctld.h"
+#include "remote/OrbaltDBusRegistration.h"
+#include "settings/SettingsDocument.h"
+#include "station/SingleInstance.h"
+#include "app/WidgetUiServices.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

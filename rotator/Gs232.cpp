@@ -1,7 +1,7 @@
-#include "Gs232.h"
+#include "rotator/Gs232.h"
 
-#include "CPortX.h"
-#include "UiServices.h"
+#include "serial/CPortX.h"
+#include "base/UiServices.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

@@ -16,7 +16,7 @@
 // Everything runs on the main thread. Port failures and line errors never
 // reach the callers: the driver closes itself and shows one message.
 
-#include "RelayArray.h"
+#include "rotator/RelayArray.h"
 
 #include <QObject>
 #include <QString>

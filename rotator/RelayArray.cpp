@@ -1,4 +1,4 @@
-#include "RelayArray.h"
+#include "rotator/RelayArray.h"
 
 #include <QPointer>
 

@@ -1,6 +1,6 @@
-#include "CPortX.h"
+#include "serial/CPortX.h"
 
-#include "UiServices.h"
+#include "base/UiServices.h"
 
 #include <QDeadlineTimer>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "NetworkSettings.h"
+#include "settings/NetworkSettings.h"
 
-#include "SettingsDocument.h"
-#include "XMLIniFile.h"
+#include "settings/SettingsDocument.h"
+#include "settings/XMLIniFile.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "SettingsDocument.h"
+#include "settings/SettingsDocument.h"
 
-#include "Gs232.h"
-#include "UiServices.h"
+#include "rotator/Gs232.h"
+#include "base/UiServices.h"
 
 #include <QDir>
 #include <utility>

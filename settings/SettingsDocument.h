@@ -20,8 +20,8 @@
 // rotators builds the whole new document first and writes the file once,
 // replacing it atomically; a failed write throws and leaves the previous file.
 
-#include "ValueText.h"
-#include "XMLIniFile.h"
+#include "settings/ValueText.h"
+#include "settings/XMLIniFile.h"
 
 #include <QList>
 #include <QString>

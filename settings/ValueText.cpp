@@ -1,4 +1,4 @@
-#include "ValueText.h"
+#include "settings/ValueText.h"
 
 #include <QLocale>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "XMLIniFile.h"
+#include "settings/XMLIniFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -15,7 +15,7 @@
 // Failures throw: TSettingsError for the file and the XML document,
 // TConvertError for a key text that does not convert (see ValueText.h).
 
-#include "ValueText.h"
+#include "settings/ValueText.h"
 
 #include <QString>
 #include <QStringList>

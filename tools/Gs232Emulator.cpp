@@ -1,4 +1,4 @@
-#include "Gs232Emulator.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QtGlobal>
 

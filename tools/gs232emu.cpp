@@ -2,7 +2,7 @@
 // it is interrupted. The device path is printed on the first line of standard
 // output, so scripts can read it; --link also makes a symbolic link to it.
 
-#include "Gs232Emulator.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // The azimuth display: needle geometry and pixels, the transparent layers,
 // relay lamps, the map picture and presses on the map.
 
-#include "AzimuthDisplay.h"
-#include "RecordingUiServices.h"
-#include "RelayArray.h"
+#include "app/AzimuthDisplay.h"
+#include "common/RecordingUiServices.h"
+#include "rotator/RelayArray.h"
 
 #include <gtest/gtest.h>
 

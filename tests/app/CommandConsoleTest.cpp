@@ -1,10 +1,10 @@
 // The command console: transcript lines against the controller emulator,
 // reply markers, clearing and saving the transcript.
 
-#include "CommandConsole.h"
-#include "Gs232.h"
-#include "Gs232Emulator.h"
-#include "RecordingUiServices.h"
+#include "app/CommandConsole.h"
+#include "rotator/Gs232.h"
+#include "tools/Gs232Emulator.h"
+#include "common/RecordingUiServices.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the needle and status bar following the rotator, turning, presets, start
 // and close of rotators, and the console's target.
 
-#include "CommandConsole.h"
-#include "Gs232Emulator.h"
+#include "app/CommandConsole.h"
+#include "tools/Gs232Emulator.h"
 #include "MainTestFixture.h"
 
 #include <QAction>

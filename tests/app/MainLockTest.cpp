@@ -1,7 +1,7 @@
 // The single-instance lock: held by one lock object at a time, free again
 // when its holder has ended, and a second start of the program ending at once.
 
-#include "SingleInstance.h"
+#include "station/SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

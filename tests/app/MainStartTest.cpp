@@ -2,7 +2,7 @@
 // the window's layout and position, loading the rotators.
 
 #include "MainTestFixture.h"
-#include "Routine.h"
+#include "base/Routine.h"
 
 #include <QAction>
 #include <QGroupBox>

@@ -3,11 +3,11 @@
 // settings document and the window's pictures, the recording user-interface
 // services, and helpers to read what the window shows and what it saved.
 
-#include "AzimuthDisplay.h"
-#include "Main.h"
-#include "RecordingUiServices.h"
-#include "SettingsDocument.h"
-#include "XMLIniFile.h"
+#include "app/AzimuthDisplay.h"
+#include "app/Main.h"
+#include "common/RecordingUiServices.h"
+#include "settings/SettingsDocument.h"
+#include "settings/XMLIniFile.h"
 
 #include <QCoreApplication>
 #include <QFile>

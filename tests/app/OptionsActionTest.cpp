@@ -3,10 +3,10 @@
 // driver, the settings document, the port and the page, reloading the
 // window's control table, and leaving everything alone on Cancel.
 
-#include "Gs232Emulator.h"
+#include "tools/Gs232Emulator.h"
 #include "MainTestFixture.h"
-#include "Options.h"
-#include "OptionsAction.h"
+#include "app/Options.h"
+#include "app/OptionsAction.h"
 
 #include <QCheckBox>
 #include <QComboBox>

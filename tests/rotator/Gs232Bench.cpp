@@ -5,8 +5,8 @@
 //  - the share of wall time the main thread spends blocked inside poll
 //    exchanges with 1 and 4 open drivers, one of the 4 controllers silent.
 
-#include "Gs232.h"
-#include "Gs232Emulator.h"
+#include "rotator/Gs232.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // Reply parsing, angle normalisation and the degree/radian conversions of the
 // driver: pure functions of the driver's state, checked as tables.
 
-#include "Gs232.h"
+#include "rotator/Gs232.h"
 
 #include <gtest/gtest.h>
 

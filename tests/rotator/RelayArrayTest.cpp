@@ -1,7 +1,7 @@
 // The relay array: which indexes are in use, what survives a change of the
 // count, and the events of every accepted assignment.
 
-#include "RelayArray.h"
+#include "rotator/RelayArray.h"
 
 #include <QStringList>
 

@@ -3,9 +3,9 @@
 // on a pseudo-terminal, the commands the emulator received, and waits that
 // keep the main thread's events running.
 
-#include "Gs232.h"
-#include "Gs232Emulator.h"
-#include "RecordingUiServices.h"
+#include "rotator/Gs232.h"
+#include "tools/Gs232Emulator.h"
+#include "common/RecordingUiServices.h"
 
 #include <QStringList>
 #include <QTest>

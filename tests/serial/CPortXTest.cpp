@@ -1,8 +1,8 @@
 // The serial line port against the controller emulator on a pseudo-terminal.
 
-#include "CPortX.h"
-#include "Gs232Emulator.h"
-#include "RecordingUiServices.h"
+#include "serial/CPortX.h"
+#include "tools/Gs232Emulator.h"
+#include "common/RecordingUiServices.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

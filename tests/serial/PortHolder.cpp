@@ -1,7 +1,7 @@
 // Opens the port named on the command line, prints "open" (or "failed") and
 // holds the port until its standard input ends.
 
-#include "CPortX.h"
+#include "serial/CPortX.h"
 
 #include <QCoreApplication>
 

@@ -2,8 +2,8 @@
 // position reply in, read with RecvStr(11) (which ends 100 ms after the last
 // byte) and with RecvLine(11) (which ends at the line end).
 
-#include "CPortX.h"
-#include "Gs232Emulator.h"
+#include "serial/CPortX.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QCoreApplication>
 

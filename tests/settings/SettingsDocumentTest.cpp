@@ -1,11 +1,11 @@
 // The settings document: the window position, the control-table switch and
 // the rotator entries, loaded and saved the way the main window does it.
 
-#include "SettingsDocument.h"
+#include "settings/SettingsDocument.h"
 #include "SettingsTestSupport.h"
 
-#include "Gs232.h"
-#include "RecordingUiServices.h"
+#include "rotator/Gs232.h"
+#include "common/RecordingUiServices.h"
 
 #include <gtest/gtest.h>
 

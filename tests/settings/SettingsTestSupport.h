@@ -2,7 +2,7 @@
 // Helpers shared by the settings tests: readable printing of Qt values in
 // failure messages and access to files in a temporary folder.
 
-#include "ValueText.h"
+#include "settings/ValueText.h"
 
 #include <QByteArray>
 #include <QDate>

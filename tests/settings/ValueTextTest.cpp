@@ -1,7 +1,7 @@
 // Text forms of the typed values: what each conversion accepts, what it
 // rejects, and the message of a rejection.
 
-#include "ValueText.h"
+#include "settings/ValueText.h"
 #include "SettingsTestSupport.h"
 
 #include <gtest/gtest.h>

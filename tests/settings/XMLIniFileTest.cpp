@@ -1,7 +1,7 @@
 // The XML settings store: file creation and layout, paths, node operations,
 // typed values and their round trips through the file, and failures.
 
-#include "XMLIniFile.h"
+#include "settings/XMLIniFile.h"
 #include "SettingsTestSupport.h"
 
 #include <gtest/gtest.h>

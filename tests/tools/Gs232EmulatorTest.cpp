@@ -1,7 +1,7 @@
 // The controller emulator, driven from the far side of its pseudo-terminal with
 // plain POSIX calls, the way a program opens a serial device.
 
-#include "Gs232Emulator.h"
+#include "tools/Gs232Emulator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,86 @@
+#pragma once
+// The frequency-driven operation: an azimuth handed over together with the
+// radio frequency in use selects the first control-table row whose range
+// holds the frequency, turns the row's rotator with the row's offset as its
+// temporary offset, and runs the command lists of the row that is left
+// (Command2) and of the row that is entered (Command1). The default row's
+// lists run at program start (Command1) and end (Command2).
+//
+// A table command list is a comma-separated list of items "C" + rotator
+// digit + ":" + driver command (C1:Y11,C2:WAIT500), with quoted text and
+// CHAR(n) codes expanded first; each command goes to that rotator's driver,
+// which runs it as its own command list. Rotators are numbered from 1 here.
+//
+// Everything works only while the control table switch is on, and stops
+// silently otherwise: nothing is reported to the operator or the caller.
+//
+// Runs on the main thread. A WAIT item lets other work run, a further
+// AutoOperation included; the interrupted operation then finishes its lists
+// and remembers its own row last.
+
+#include "ctrltable/CtrlTable.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class TGs232;
+
+class TFreqOperation {
+public:
+  // What the operation works on; the owner keeps these alive. All but
+  // ShowPreset must be set.
+  struct TLinks {
+    // The control table switch and the table the owner keeps up to date.
+    const bool *CtrlTableEnable = nullptr;
+    const TCtrlTable *CtrlTable = nullptr;
+    // Number of rotators, and the driver of rotator Index (0-based).
+    std::function<int()> RotatorCount;
+    std::function<TGs232 *(int Index)> Driver;
+    // The "Enable" value of rotator Index's settings.
+    std::function<bool(int Index)> RotatorEnabled;
+    // Shows Az as the preset of rotator Index where that rotator's page is
+    // the visible one (preset edit and needle); optional.
+    std::function<void(int Index, int Az)> ShowPreset;
+  };
+
+  explicit TFreqOperation(TLinks Links);
+
+  // Turns the rotator of the row that holds AFreq to AAz (whole degrees),
+  // then runs the previous row's Command2 unless it equals the new row's,
+  // then the new row's Command1 unless it equals the previous row's. A row
+  // whose Rotator is 0 turns nothing and runs its lists; a disabled
+  // rotator, a closed port or a rotator number out of range stops it before
+  // any list runs and leaves the remembered lists as they were.
+  void AutoOperation(int AAz, double AFreq);
+  // Runs the default row's Command1 (AtStart) or Command2; the remembered
+  // lists stay as they are.
+  void RunDefaultCommands(bool AtStart);
+  // Runs a table command list unless it is empty or equal to Previous.
+  // Items without the rotator prefix ("C" or "c", a digit 1 to 9, ":") and
+  // items naming a rotator that does not exist are skipped; the rest runs.
+  void RunCommands(const QString &Commands, const QString &Previous);
+
+  // Command1 and Command2 of the row whose lists ran last; empty at first.
+  QString BeforeCommand1() const { return FBeforeCommand1; }
+  QString BeforeCommand2() const { return FBeforeCommand2; }
+
+  // Replaces quoted text by its content (which is not expanded further) and
+  // CHAR(n) by the character with the code n modulo 65536 (n decimal, or
+  // hexadecimal after $, x or 0x; an unreadable n gives nothing). Both
+  // tokens are found in any letter case. An unclosed quote or CHAR( keeps
+  // the rest of the text as it stands.
+  static QString ExpandCommand(const QString &Text);
+  // Splits an expanded list into its items: items end at a comma or a blank
+  // (a space or any control character); an item that starts with a double
+  // quote runs to the closing one, "" standing for one quote inside it;
+  // two commas in a row enclose an empty item, and so does a comma that
+  // ends the text.
+  static QStringList SplitItems(const QString &Text);
+
+private:
+  TLinks FLinks;
+  QString FBeforeCommand1;
+  QString FBeforeCommand2;
+};

@@ -1,0 +1,137 @@
+#include "remote/Orbalt.h"
+
+#include "rotator/Gs232.h"
+
+#include <QStringList>
+
+#include <exception>
+
+namespace {
+
+qint16 AutomationBool(bool Value) { return Value ? AutomationTrue : AutomationFalse; }
+
+// A direct-form operation has no way to report an error: an exception thrown
+// by the workspace or the driver is written to the log and the operation
+// gives Fallback.
+template <class F, class R> R Direct(const char *Name, R Fallback, F &&Action) noexcept {
+  try {
+    return Action();
+  } catch (const std::exception &E) {
+    qWarning("Automation operation %s failed: %s", Name, E.what());
+  } catch (...) {
+    qWarning("Automation operation %s failed", Name);
+  }
+  return Fallback;
+}
+
+} // namespace
+
+qint16 TOrbalt::Enable() const { return AutomationBool(FWorkspace.CtrlTableEnable()); }
+
+int TOrbalt::RotatorCount() const {
+  return FWorkspace.CtrlTableEnable() ? FWorkspace.RotatorCount() : 0;
+}
+
+int TOrbalt::RotatorIndex() const { return FWorkspace.CurrentRotator(); }
+
+QString TOrbalt::GetRotatorTitle(int RotatorIndex) const {
+  return GetRotatorValue(RotatorIndex, QStringLiteral("Title"));
+}
+
+qint16 TOrbalt::GetRotatorActive(int RotatorIndex) const noexcept {
+  return Direct("GetRotatorActive", AutomationFalse, [&] {
+    return AutomationBool(ValidIndex(RotatorIndex) && FWorkspace.Driver(RotatorIndex).Active());
+  });
+}
+
+int TOrbalt::GetRotatorAzumuth(int RotatorIndex) const noexcept {
+  return Direct("GetRotatorAzumuth", 0, [&] {
+    return ValidIndex(RotatorIndex) ? FWorkspace.Driver(RotatorIndex).AzimuthD() : 0;
+  });
+}
+
+qint16 TOrbalt::Move(int RotatorIndex, int Azimuth) noexcept {
+  return Direct("Move", AutomationFalse, [&] {
+    if (!RotatorEnabled(RotatorIndex))
+      return AutomationFalse;
+    TGs232 &Driver = FWorkspace.Driver(RotatorIndex);
+    if (!Driver.Active())
+      return AutomationFalse;
+    // The rotator's temporary offset stays as it is and applies to the move.
+    Driver.SetPreset(Azimuth);
+    Driver.GoPreset();
+    return AutomationTrue;
+  });
+}
+
+qint16 TOrbalt::Open(int RotatorIndex) noexcept {
+  return Direct("Open", AutomationFalse, [&] {
+    if (!RotatorEnabled(RotatorIndex))
+      return AutomationFalse;
+    TGs232 &Driver = FWorkspace.Driver(RotatorIndex);
+    if (Driver.Active())
+      return AutomationFalse;
+    // A port that fails to open is the driver's to report; the call was made.
+    Driver.Open();
+    Refresh(RotatorIndex);
+    return AutomationTrue;
+  });
+}
+
+qint16 TOrbalt::Close(int RotatorIndex) noexcept {
+  return Direct("Close", AutomationFalse, [&] {
+    if (!RotatorEnabled(RotatorIndex))
+      return AutomationFalse;
+    TGs232 &Driver = FWorkspace.Driver(RotatorIndex);
+    if (!Driver.Active())
+      return AutomationFalse;
+    Driver.Close();
+    Refresh(RotatorIndex);
+    return AutomationTrue;
+  });
+}
+
+qint16 TOrbalt::Rotate(int Azimuth, double Freq) noexcept {
+  bool On = false;
+  Direct("Rotate", 0, [&] {
+    On = FWorkspace.CtrlTableEnable();
+    // The frequency goes on in double precision: a single-precision value
+    // lies off its decimal value (7.3 would become 7.30000019) and would miss
+    // a row that ends at 7.3.
+    if (On)
+      FWorkspace.AutoOperation(Azimuth, Freq);
+    return 0;
+  });
+  // With the switch on the answer is true whether or not a row matched.
+  return AutomationBool(On);
+}
+
+QString TOrbalt::GetRotatorValue(int Index, const QString &Key) const {
+  if (!ValidIndex(Index))
+    return {};
+  const QStringList Lines = FWorkspace.RotatorBlock(Index).split(u'\n');
+  for (QString Line : Lines) {
+    if (Line.endsWith(u'\r'))
+      Line.chop(1);
+    const qsizetype Equals = Line.indexOf(u'=');
+    if (Equals >= 0 && QStringView(Line).left(Equals) == Key)
+      return Line.mid(Equals + 1);
+  }
+  return {};
+}
+
+void TOrbalt::Refresh(int Index) noexcept {
+  // The port's state has changed whatever the window's refresh does.
+  Direct("page refresh", 0, [&] {
+    FWorkspace.RotatorOpenedOrClosed(Index);
+    return 0;
+  });
+}
+
+bool TOrbalt::ValidIndex(int Index) const {
+  return Index >= 0 && Index < FWorkspace.RotatorCount();
+}
+
+bool TOrbalt::RotatorEnabled(int Index) const {
+  return ValidIndex(Index) && FWorkspace.RotatorEnabled(Index);
+}

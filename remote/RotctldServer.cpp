@@ -1,0 +1,498 @@
+#include "remote/RotctldServer.h"
+
+#include "rotator/Gs232.h"
+#include "base/UiServices.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <initializer_list>
+
+namespace {
+
+// A connection that is closing gets this long to hand over its last answer.
+constexpr int CloseGraceMs = 5000;
+
+// Closes a socket after its pending output and frees it then; a peer that
+// does not take the output is cut off after the grace time.
+void CloseAndFree(QTcpSocket *Socket) {
+  QObject::connect(Socket, &QAbstractSocket::disconnected, Socket, &QObject::deleteLater);
+  QTimer::singleShot(CloseGraceMs, Socket, [Socket] { Socket->abort(); });
+  Socket->disconnectFromHost();
+  if (Socket->state() == QAbstractSocket::UnconnectedState)
+    Socket->deleteLater();
+}
+
+qsizetype LineEnd(const QByteArray &Buffer) {
+  const qsizetype Lf = Buffer.indexOf('\n');
+  const qsizetype Cr = Buffer.indexOf('\r');
+  if (Lf < 0)
+    return Cr;
+  if (Cr < 0)
+    return Lf;
+  return std::min(Lf, Cr);
+}
+
+int CountLines(const QByteArray &Buffer) {
+  int Count = 0;
+  bool InLine = false;
+  for (const char Byte : Buffer) {
+    if (Byte == '\n' || Byte == '\r') {
+      if (InLine)
+        ++Count;
+      InLine = false;
+    } else {
+      InLine = true;
+    }
+  }
+  return Count;
+}
+
+} // namespace
+
+// --- Connection ----------------------------------------------------------------------
+
+TRotctldConnection::TRotctldConnection(TRotctldServer &Server, QTcpSocket *Socket)
+    : QObject(&Server), FServer(Server), FSocket(Socket) {
+  FSocket->setParent(this);
+  connect(FSocket, &QIODevice::readyRead, this, [this] { ReadInput(); });
+  connect(FSocket, &QAbstractSocket::disconnected, this, [this] { Disconnected(); });
+}
+
+void TRotctldConnection::ReadInput() {
+  const QByteArray Chunk = FSocket->readAll();
+  if (FFinished)
+    return;
+  if (!std::all_of(Chunk.begin(), Chunk.end(), RotctldByteAllowed)) {
+    Fail(RotctldProtocolError);
+    return;
+  }
+  FBuffer += Chunk;
+  // Lines sent far ahead of the answers, or a line without end that has
+  // already grown too long, end the connection before any of it runs.
+  if (CountLines(FBuffer) > TRotctldServers::MaxPendingLines ||
+      (LineEnd(FBuffer) < 0 && FBuffer.size() > RotctldMaxLineLength)) {
+    Fail(RotctldProtocolError);
+    return;
+  }
+  RunLines();
+}
+
+void TRotctldConnection::RunLines() {
+  // A command that waits processes events; lines arriving meanwhile wait
+  // for it here.
+  if (FRunning)
+    return;
+  FRunning = true;
+  while (!FFinished) {
+    const qsizetype End = LineEnd(FBuffer);
+    if (End < 0)
+      break;
+    const QByteArray Line = FBuffer.left(End);
+    FBuffer.remove(0, End + 1);
+    if (Line.size() > RotctldMaxLineLength) {
+      Fail(RotctldProtocolError);
+      break;
+    }
+    const std::optional<TRotctldRequest> Request = ParseRotctldLine(Line);
+    if (!Request)
+      continue;
+
+    bool Close = false;
+    TRotctldServers &Owner = FServer.Owner();
+    Owner.BeginCommand();
+    TRotctldReply Reply;
+    try {
+      Reply = FServer.Execute(*Request, Close);
+    } catch (const std::exception &E) {
+      qWarning("rotctld command failed: %s", E.what());
+      Reply = TRotctldReply::Error(RotctldInternalError);
+    } catch (...) {
+      Reply = TRotctldReply::Error(RotctldInternalError);
+    }
+    Owner.EndCommand();
+    if (FFinished)
+      break;
+    // quit answers only in the extended protocol.
+    if (Request->Command != TRotctldCommand::Quit || Request->Separator != 0)
+      FSocket->write(FormatRotctldReply(*Request, Reply));
+    if (Close || FSocket->bytesToWrite() > TRotctldServers::MaxUnreadAnswers) {
+      Finish();
+      break;
+    }
+  }
+  FRunning = false;
+  if (!FFinished && LineEnd(FBuffer) < 0 && FBuffer.size() > RotctldMaxLineLength)
+    Fail(RotctldProtocolError);
+}
+
+void TRotctldConnection::Fail(int Code) {
+  if (FFinished)
+    return;
+  FSocket->write(RotctldReport(Code));
+  Finish();
+}
+
+void TRotctldConnection::Finish() {
+  if (FFinished)
+    return;
+  FFinished = true;
+  FBuffer.clear();
+  QTimer::singleShot(CloseGraceMs, this, [this] { FSocket->abort(); });
+  FSocket->disconnectFromHost();
+  if (FSocket->state() == QAbstractSocket::UnconnectedState)
+    Disconnected();
+}
+
+void TRotctldConnection::Disconnected() {
+  FFinished = true;
+  FBuffer.clear();
+  if (!FDisposed) {
+    FDisposed = true;
+    FServer.Owner().Dispose(this);
+  }
+}
+
+// --- Server of one rotator --------------------------------------------------------------
+
+TRotctldServer::TRotctldServer(TRotctldServers &Owner, int Index, TGs232 &Driver)
+    : QObject(&Owner), FOwner(Owner), FIndex(Index), FDriver(&Driver),
+      FServer(new QTcpServer(this)) {
+  connect(FServer, &QTcpServer::newConnection, this, [this] { AcceptConnections(); });
+}
+
+TRotctldServer::~TRotctldServer() = default;
+
+bool TRotctldServer::Listen(const QHostAddress &Address, quint16 Port) {
+  return FServer->listen(Address, Port);
+}
+
+QString TRotctldServer::ErrorString() const { return FServer->errorString(); }
+
+quint16 TRotctldServer::Port() const { return FServer->isListening() ? FServer->serverPort() : 0; }
+
+int TRotctldServer::ClientCount() const {
+  return static_cast<int>(std::count_if(FConnections.begin(), FConnections.end(),
+                                        [](const auto &C) { return C && !C->Finished(); }));
+}
+
+void TRotctldServer::AcceptConnections() {
+  while (FServer->hasPendingConnections()) {
+    QTcpSocket *Socket = FServer->nextPendingConnection();
+    if (FRetired || ClientCount() >= TRotctldServers::MaxClients) {
+      Socket->write(RotctldReport(RotctldRejected));
+      CloseAndFree(Socket);
+      continue;
+    }
+    std::erase_if(FConnections, [](const auto &C) { return !C || C->Finished(); });
+    FConnections.emplace_back(new TRotctldConnection(*this, Socket));
+  }
+}
+
+void TRotctldServer::Rebind(TGs232 &Driver) {
+  FDriver = &Driver;
+  for (const auto &Connection : FConnections)
+    if (Connection)
+      Connection->Finish();
+}
+
+void TRotctldServer::Retire() {
+  FRetired = true;
+  FServer->close();
+  for (const auto &Connection : FConnections)
+    if (Connection)
+      Connection->Finish();
+}
+
+bool TRotctldServer::IsCurrent() const {
+  TAutomationWorkspace &Workspace = FOwner.Workspace();
+  return !FRetired && FDriver && FIndex < Workspace.RotatorCount() &&
+         &Workspace.Driver(FIndex) == FDriver.data();
+}
+
+bool TRotctldServer::Usable() const {
+  return FOwner.Workspace().RotatorEnabled(FIndex) && FDriver->Active();
+}
+
+double TRotctldServer::MaxAzimuth(const TGs232 &Driver) const {
+  return Driver.AzimuthAngle() == az450 ? 450.0 : 360.0;
+}
+
+TRotctldReply TRotctldServer::Execute(const TRotctldRequest &Request, bool &Close) {
+  if (Request.Command == TRotctldCommand::Quit) {
+    Close = true;
+    return {};
+  }
+  if (Request.Command == TRotctldCommand::Unknown)
+    return TRotctldReply::Error(RotctldNotImplemented);
+  if (!IsCurrent()) {
+    // The rotator this connection was made to has gone from its place.
+    Close = true;
+    FOwner.ScheduleSync();
+    return TRotctldReply::Error(RotctldRejected);
+  }
+  return Run(Request, *FDriver);
+}
+
+TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver) {
+  const QStringList &Args = Request.Args;
+  auto Expect = [&](qsizetype Count) { return Args.size() == Count; };
+  const TRotctldReply Invalid = TRotctldReply::Error(RotctldInvalidParameter);
+  const TRotctldReply Rejected = TRotctldReply::Error(RotctldRejected);
+  const TRotctldReply Done;
+
+  switch (Request.Command) {
+  case TRotctldCommand::GetPos:
+    if (!Expect(0))
+      return Invalid;
+    // A closed port reads nothing: its last azimuth would be stale.
+    if (!Driver.Active())
+      return Rejected;
+    return {RotctldOk,
+            {{QStringLiteral("Azimuth"), FormatRotctldNumber(Driver.AzimuthD())},
+             {QStringLiteral("Elevation"), FormatRotctldNumber(0)}}};
+
+  case TRotctldCommand::SetPos: {
+    if (!Expect(2))
+      return Invalid;
+    const std::optional<double> Azimuth = ParseRotctldNumber(Args[0]);
+    // The rotator turns in azimuth only; the elevation must be a number and
+    // is not used.
+    const std::optional<double> Elevation = ParseRotctldNumber(Args[1]);
+    if (!Azimuth || !Elevation || *Azimuth < 0 || *Azimuth > MaxAzimuth(Driver))
+      return Invalid;
+    int Whole = static_cast<int>(std::lround(*Azimuth));
+    // In the 360° range north is 0: a preset of 360 would never be reached.
+    if (Driver.AzimuthAngle() == az360 && Whole == 360)
+      Whole = 0;
+    return FOwner.Automation().Move(FIndex, Whole) == AutomationTrue ? Done : Rejected;
+  }
+
+  case TRotctldCommand::Stop:
+    if (!Expect(0))
+      return Invalid;
+    if (!Usable())
+      return Rejected;
+    Driver.Stop();
+    return Done;
+
+  case TRotctldCommand::Park:
+    if (!Expect(0))
+      return Invalid;
+    if (!Usable())
+      return Rejected;
+    Driver.GoHome();
+    return Done;
+
+  case TRotctldCommand::Move: {
+    if (!Expect(2))
+      return Invalid;
+    const std::optional<int> Direction = ParseRotctldInteger(Args[0]);
+    const std::optional<int> Speed = ParseRotctldInteger(Args[1]);
+    // The speed (1 to 100, or -1 for no change) is checked but not used: the
+    // controller turns at the speed of the rotator's settings.
+    if (!Direction || !Speed || (*Speed != -1 && (*Speed < 1 || *Speed > 100)))
+      return Invalid;
+    if (*Direction == RotctldMoveUp || *Direction == RotctldMoveDown)
+      return TRotctldReply::Error(RotctldNotAvailable);
+    if (*Direction != RotctldMoveCCW && *Direction != RotctldMoveCW)
+      return Invalid;
+    if (!Usable())
+      return Rejected;
+    if (*Direction == RotctldMoveCW)
+      Driver.GoCW();
+    else
+      Driver.GoCCW();
+    return Done;
+  }
+
+  case TRotctldCommand::SendCmd:
+    if (Request.ArgText.isEmpty())
+      return Invalid;
+    if (!Usable())
+      return Rejected;
+    Driver.DoCmd(Request.ArgText);
+    return Done;
+
+  case TRotctldCommand::GetInfo:
+    if (!Expect(0))
+      return Invalid;
+    return {RotctldOk,
+            {{QStringLiteral("Info"),
+              QStringLiteral("%1 (%2)").arg(
+                  FOwner.Automation().GetRotatorValue(FIndex, QStringLiteral("Title")),
+                  Driver.Model())}}};
+
+  case TRotctldCommand::DumpCaps: {
+    if (!Expect(0))
+      return Invalid;
+    const QString Max = FormatRotctldNumber(MaxAzimuth(Driver));
+    const QString Title = FOwner.Automation().GetRotatorValue(FIndex, QStringLiteral("Title"));
+    TRotctldReply Reply;
+    for (const auto &[Key, Value] : std::initializer_list<std::pair<const char *, QString>>{
+             {"Model name", QStringLiteral("Orbalt rotator")},
+             {"Rotator title", Title},
+             {"Controller model", Driver.Model()},
+             {"Rotator type", QStringLiteral("Az")},
+             {"Min azimuth", FormatRotctldNumber(0)},
+             {"Max azimuth", Max},
+             {"Min elevation", FormatRotctldNumber(0)},
+             {"Max elevation", FormatRotctldNumber(0)},
+             {"Can set position", QStringLiteral("Y")},
+             {"Can get position", QStringLiteral("Y")},
+             {"Can stop", QStringLiteral("Y")},
+             {"Can park", QStringLiteral("Y")},
+             {"Can move", QStringLiteral("Y (CCW 8, CW 16)")},
+             {"Can send raw commands", QStringLiteral("Y")},
+             {"Can get info", QStringLiteral("Y")},
+             {"Can get status", QStringLiteral("Y")}})
+      Reply.Values.emplace_back(QString(), QLatin1String(Key) + QStringLiteral(": ") + Value);
+    return Reply;
+  }
+
+  case TRotctldCommand::DumpState: {
+    if (!Expect(0))
+      return Invalid;
+    // Protocol version 1: the version, the model number of a network
+    // rotator, then name=value lines up to "done". Clients keep their
+    // set_pos requests inside min_az to max_az.
+    TRotctldReply Reply;
+    for (const QString &Line :
+         {QStringLiteral("1"), QStringLiteral("2"),
+          QStringLiteral("min_az=") + FormatRotctldNumber(0),
+          QStringLiteral("max_az=") + FormatRotctldNumber(MaxAzimuth(Driver)),
+          QStringLiteral("min_el=") + FormatRotctldNumber(0),
+          QStringLiteral("max_el=") + FormatRotctldNumber(0), QStringLiteral("south_zero=0"),
+          QStringLiteral("rot_type=Az"), QStringLiteral("done")})
+      Reply.Values.emplace_back(QString(), Line);
+    return Reply;
+  }
+
+  case TRotctldCommand::GetStatus: {
+    if (!Expect(0))
+      return Invalid;
+    if (!Driver.Active())
+      return Rejected;
+    // The reading beyond 360° in the overlap is what the driver knows for
+    // certain; its preset and movement marks are kept up to date only for
+    // the rotator on the visible tab.
+    return {RotctldOk,
+            {{QStringLiteral("Status"),
+              Driver.Overlap() ? QStringLiteral("OVERLAP_RIGHT") : QStringLiteral("NONE")}}};
+  }
+
+  case TRotctldCommand::Quit:
+  case TRotctldCommand::Unknown:
+    break;
+  }
+  return TRotctldReply::Error(RotctldNotImplemented);
+}
+
+// --- All servers ---------------------------------------------------------------------------
+
+TRotctldServers::TRotctldServers(TAutomationWorkspace &Workspace, const TOptions &Options,
+                                 QObject *Parent)
+    : QObject(Parent), FWorkspace(Workspace), FOrbalt(Workspace), FOptions(Options) {
+  FSyncTimer.setSingleShot(true);
+  FSyncTimer.setInterval(0);
+  connect(&FSyncTimer, &QTimer::timeout, this, [this] { Guarded([this] { Sync(); }); });
+}
+
+TRotctldServers::~TRotctldServers() {
+  for (const auto &Server : FServers)
+    delete Server.data();
+  for (const auto &Object : FDisposed)
+    delete Object.data();
+}
+
+TRotctldServer *TRotctldServers::Server(int Index) const {
+  return Index >= 0 && Index < ServerCount() ? FServers[static_cast<size_t>(Index)].data()
+                                             : nullptr;
+}
+
+quint16 TRotctldServers::Port(int Index) const {
+  const TRotctldServer *S = Server(Index);
+  return S ? S->Port() : 0;
+}
+
+int TRotctldServers::WantedPort(int Index) const {
+  if (FOptions.BasePort == 0)
+    return 0;
+  const qint64 Port = static_cast<qint64>(FOptions.BasePort) + 2 * static_cast<qint64>(Index);
+  return Port > 65535 ? -1 : static_cast<int>(Port);
+}
+
+void TRotctldServers::ScheduleSync() {
+  if (!FStopped)
+    FSyncTimer.start();
+}
+
+void TRotctldServers::Stop() {
+  FStopped = true;
+  FSyncTimer.stop();
+  Sync();
+}
+
+void TRotctldServers::Sync() {
+  const int Count = FStopped ? 0 : FWorkspace.RotatorCount();
+  QStringList Problems;
+  for (int I = 0; I < Count; ++I) {
+    TGs232 &Driver = FWorkspace.Driver(I);
+    if (I < ServerCount() && FServers[static_cast<size_t>(I)]) {
+      TRotctldServer &S = *FServers[static_cast<size_t>(I)];
+      if (S.Driver() != &Driver)
+        S.Rebind(Driver);
+      continue;
+    }
+    auto *S = new TRotctldServer(*this, I, Driver);
+    if (I < ServerCount())
+      FServers[static_cast<size_t>(I)] = S;
+    else
+      FServers.emplace_back(S);
+    const QString Title = FOrbalt.GetRotatorValue(I, QStringLiteral("Title"));
+    const int Port = WantedPort(I);
+    if (Port < 0)
+      Problems << QStringLiteral("The rotctld server of rotator \"%1\" has no port: %2 + 2 × %3 "
+                                 "lies beyond the last port 65535.")
+                      .arg(Title)
+                      .arg(FOptions.BasePort)
+                      .arg(I);
+    else if (!S->Listen(FOptions.Address, static_cast<quint16>(Port)))
+      Problems << QStringLiteral("The rotctld server of rotator \"%1\" can't listen on %2 port "
+                                 "%3: %4")
+                      .arg(Title, FOptions.Address.toString())
+                      .arg(Port)
+                      .arg(S->ErrorString());
+  }
+  while (ServerCount() > Count) {
+    TRotctldServer *S = FServers.back();
+    FServers.pop_back();
+    if (S) {
+      S->Retire();
+      Dispose(S);
+    }
+  }
+  // Shown last: the message box processes events, and a command or another
+  // Sync may run while it is open.
+  if (!Problems.isEmpty())
+    Ui().ShowMessage(Problems.join(u'\n'));
+}
+
+void TRotctldServers::Dispose(QObject *Object) {
+  if (FRunning == 0)
+    Object->deleteLater();
+  else
+    FDisposed.emplace_back(Object);
+}
+
+void TRotctldServers::EndCommand() {
+  if (--FRunning > 0)
+    return;
+  for (const auto &Object : FDisposed)
+    if (Object)
+      Object->deleteLater();
+  FDisposed.clear();
+}

@@ -1,0 +1,183 @@
+#pragma once
+// Network control of the rotators through the rotctld protocol: one TCP
+// server per rotator, so that satellite trackers and logging programs that
+// speak the protocol drive the rotators with their offsets, command lists and
+// relay box.
+//
+// Rotator i listens on the base port + 2 i (base 4533, the protocol's own
+// default; the odd ports in between stay free for radio servers), by default
+// on the loopback address only. A base port of 0 lets every server take any
+// free port.
+//
+// A server belongs to the rotator that stood at its index when the server
+// took it. When another rotator comes to that index (a rotator inserted,
+// deleted or moved), the server's clients are disconnected, so that a client
+// never turns a rotator it did not connect to; Sync brings the servers in
+// line with the workspace, and a command that finds its rotator gone answers
+// "RPRT -9" and ends the connection.
+//
+// Commands (letter or long name): p get_pos, P set_pos, S stop, K park,
+// M move, w send_cmd, _ get_info, 1 dump_caps, dump_state, s get_status,
+// q quit. set_pos works as the automation operation Move; the commands that
+// act on the rotator need it enabled and its port open.
+//
+// Bad input ends the connection with "RPRT -8": a line longer than 1 KiB,
+// bytes other than printable ASCII, blanks and line ends, or more than
+// MaxPendingLines lines sent ahead of the answers. Nothing of such input
+// reaches the rotator. A ninth client of one rotator gets "RPRT -9" and is
+// disconnected.
+//
+// Everything runs on the main thread. Commands may run command lists whose
+// WAIT items process events, so further commands, connections and changes of
+// the workspace can arrive in the middle of a command: each connection runs
+// its commands one after the other, and no server or connection is freed
+// while any command runs.
+
+#include "remote/Orbalt.h"
+#include "remote/RotctldProtocol.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+class TRotctldServers;
+class TRotctldServer;
+
+// One client's connection.
+class TRotctldConnection : public QObject {
+public:
+  // Takes Socket over.
+  TRotctldConnection(TRotctldServer &Server, QTcpSocket *Socket);
+
+  // Closes the connection after what was already answered; nothing more is
+  // read or run.
+  void Finish();
+  bool Finished() const { return FFinished; }
+
+private:
+  void ReadInput();
+  void RunLines();
+  // Answers "RPRT Code" and closes.
+  void Fail(int Code);
+  void Disconnected();
+
+  TRotctldServer &FServer;
+  QTcpSocket *FSocket;
+  QByteArray FBuffer;
+  // A command of this connection is running.
+  bool FRunning = false;
+  bool FFinished = false;
+  bool FDisposed = false;
+};
+
+// The server of one rotator.
+class TRotctldServer : public QObject {
+public:
+  TRotctldServer(TRotctldServers &Owner, int Index, TGs232 &Driver);
+  ~TRotctldServer() override;
+
+  // Starts listening; false with the reason in ErrorString.
+  bool Listen(const QHostAddress &Address, quint16 Port);
+  QString ErrorString() const;
+  // The port listened on; 0 while not listening.
+  quint16 Port() const;
+  int Index() const { return FIndex; }
+  TGs232 *Driver() const { return FDriver; }
+  // Connections that are not finished.
+  int ClientCount() const;
+
+  // Another rotator now stands at this index: the clients are disconnected.
+  void Rebind(TGs232 &Driver);
+  // Stops listening and disconnects every client.
+  void Retire();
+  bool Retired() const { return FRetired; }
+
+  // Runs one command. Close is set when the connection should end after
+  // the answer.
+  TRotctldReply Execute(const TRotctldRequest &Request, bool &Close);
+
+  TRotctldServers &Owner() { return FOwner; }
+
+private:
+  friend class TRotctldConnection;
+  void AcceptConnections();
+  // The rotator of this server still stands at its index.
+  bool IsCurrent() const;
+  // Enabled and open: the rotator may be turned.
+  bool Usable() const;
+  TRotctldReply Run(const TRotctldRequest &Request, TGs232 &Driver);
+  double MaxAzimuth(const TGs232 &Driver) const;
+
+  TRotctldServers &FOwner;
+  int FIndex;
+  QPointer<TGs232> FDriver;
+  QTcpServer *FServer;
+  std::vector<QPointer<TRotctldConnection>> FConnections;
+  bool FRetired = false;
+};
+
+// The servers of all rotators of a workspace.
+class TRotctldServers : public QObject {
+public:
+  // At most this many clients per rotator.
+  static constexpr int MaxClients = 8;
+  // A client may send at most this many lines ahead of the answers.
+  static constexpr int MaxPendingLines = 32;
+  // A client that leaves more than this many bytes of answers unread is
+  // disconnected.
+  static constexpr qint64 MaxUnreadAnswers = 64 * 1024;
+
+  struct TOptions {
+    QHostAddress Address = QHostAddress(QHostAddress::LocalHost);
+    // 0: every server takes any free port.
+    int BasePort = 4533;
+  };
+
+  // Starts nothing; Sync starts the servers.
+  TRotctldServers(TAutomationWorkspace &Workspace, const TOptions &Options,
+                  QObject *Parent = nullptr);
+  ~TRotctldServers() override;
+
+  // Brings the servers in line with the workspace's rotators: a server for
+  // each new rotator, the clients of a server whose rotator changed
+  // disconnected, the servers of rotators that are gone stopped. A server that
+  // can't listen is reported once in a message.
+  void Sync();
+  // Runs Sync once control is back in the event loop.
+  void ScheduleSync();
+  // Stops every server for good.
+  void Stop();
+
+  int ServerCount() const { return static_cast<int>(FServers.size()); }
+  // The server of rotator Index, or null.
+  TRotctldServer *Server(int Index) const;
+  // The port rotator Index listens on; 0 when it does not.
+  quint16 Port(int Index) const;
+  // The port rotator Index is meant to listen on: the base port + 2 Index
+  // (0 with base port 0); -1 when that lies beyond the last port.
+  int WantedPort(int Index) const;
+
+  TAutomationWorkspace &Workspace() { return FWorkspace; }
+  TOrbalt &Automation() { return FOrbalt; }
+
+  // Frees a finished connection or a retired server once no command runs.
+  void Dispose(QObject *Object);
+  // Counts the commands in progress; freeing waits until none runs.
+  void BeginCommand() { ++FRunning; }
+  void EndCommand();
+
+private:
+  TAutomationWorkspace &FWorkspace;
+  TOrbalt FOrbalt;
+  TOptions FOptions;
+  std::vector<QPointer<TRotctldServer>> FServers;
+  std::vector<QPointer<QObject>> FDisposed;
+  QTimer FSyncTimer;
+  int FRunning = 0;
+  bool FStopped = false;
+};
