@@ -1,23 +1,19 @@
 #include "app/Main.h"
 
-#include "app/About.h"
 #include "app/AzimuthDisplay.h"
 #include "app/CommandConsole.h"
-#include "app/OptionsAction.h"
 #include "base/Routine.h"
-#include "settings/SettingsDocument.h"
 #include "base/UiServices.h"
-#include "settings/ValueText.h"
+#include "settings/SettingsDocument.h"
+#include "station/Station.h"
 
-#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
-#include <QImageReader>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -30,12 +26,6 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
-
-#include <algorithm>
-#include <cmath>
-#include <stdexcept>
-
-TMain *Main = nullptr;
 
 namespace {
 
@@ -84,9 +74,8 @@ QFrame *MakePanel(QWidget *Parent, const char *Name) {
 
 } // namespace
 
-TMain::TMain(const TMainOptions &Options, QWidget *Parent)
-    : QMainWindow(Parent), FreqOperation(FreqLinks()) {
-  Main = this;
+TMain::TMain(TStation &Station, const TMainOptions &Options, QWidget *Parent)
+    : QMainWindow(Parent), FStation(Station) {
   BuildWindow();
   BuildMenus();
   FMoveTimer.setSingleShot(true);
@@ -94,17 +83,15 @@ TMain::TMain(const TMainOptions &Options, QWidget *Parent)
   connect(&FMoveTimer, &QTimer::timeout, this,
           [this] { Guarded([this] { SaveWindowPosition(); }); });
   SetPaths(Options);
+  ConnectStation();
   FormCreate();
 }
 
 TMain::~TMain() {
   edtPresetD->removeEventFilter(this);
-  if (FConnected)
-    DisconnectEvents(*FConnected);
-  Gs232 = nullptr;
-  Gs232s.clear();
-  if (Main == this)
-    Main = nullptr;
+  if (FCurrent)
+    FCurrent->SetCurrent(false);
+  FStation.disconnect(this);
 }
 
 // --- Building the window ------------------------------------------------------------
@@ -126,11 +113,10 @@ void TMain::BuildWindow() {
   PageControl1 = new QTabWidget(Client);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setGeometry(0, 0, ClientWidth, ClientHeight - StatusBarHeight);
-  TabSheet1 = new QWidget;
-  TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+  // The rotator tabs come and go with the station's rotators, before the
+  // console tab.
   TabSheet2 = new QWidget;
   TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-  PageControl1->addTab(TabSheet1, QStringLiteral("Rotator1"));
   PageControl1->addTab(TabSheet2, ConsoleCaption);
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
     Guarded([this] {
@@ -172,6 +158,7 @@ void TMain::BuildWindow() {
 
   Display = std::make_unique<TAzimuthDisplay>(pnlRotator);
   Display->OnMapPress = [this](double AzimuthR, bool Go) {
+    TGs232 *Gs232 = Current();
     if (!Gs232)
       return;
     Gs232->SetPreset(AzimuthR);
@@ -207,7 +194,7 @@ void TMain::BuildWindow() {
   // The console page.
   pnlConsole = MakePanel(Client, "pnlConsole");
   pnlConsole->setGeometry(pnlRotator->geometry());
-  Console = std::make_unique<TConsolePanel>(pnlConsole, [this] { return Gs232; });
+  Console = std::make_unique<TConsolePanel>(pnlConsole, [this] { return Current(); });
 }
 
 void TMain::BuildMenus() {
@@ -277,14 +264,52 @@ void TMain::SetPaths(const TMainOptions &Options) {
                              : Options.PictureFolder;
   AppPath = QDir(Folder).absolutePath() + u'/';
   MapName = AppPath + QStringLiteral("AzChart.bmp");
-  XmlName = Options.SettingsFile.isEmpty() ? SettingsFileName(AppName) : Options.SettingsFile;
-  // The control table lies beside the settings document, so that a separate
-  // settings document brings its own control table.
-  CtrlName = QFileInfo(XmlName).absoluteDir().filePath(QStringLiteral("CtrlTable.xml"));
   FileCW_On = AppPath + QStringLiteral("CW_On.bmp");
   FileCW_Off = AppPath + QStringLiteral("CW_Off.bmp");
   FileCCW_On = AppPath + QStringLiteral("CCW_On.bmp");
   FileCCW_Off = AppPath + QStringLiteral("CCW_Off.bmp");
+}
+
+void TMain::ConnectStation() {
+  TStation *S = &FStation;
+  connect(S, &TStation::RotatorAdded, this, &TMain::RotatorAdded);
+  connect(S, &TStation::RotatorRemoved, this, &TMain::RotatorRemoved);
+  connect(S, &TStation::RotatorMoved, this, &TMain::RotatorMoved);
+  // A port opened or closed from anywhere (the automation server, a
+  // failure) shows on the page at once.
+  auto PortChanged = [this](int Index) {
+    Guarded([&] {
+      if (IsConnected(Index))
+        RefreshRotatorPage();
+      else
+        UpdateStatusBar();
+    });
+  };
+  connect(S, &TStation::RotatorOpened, this, PortChanged);
+  connect(S, &TStation::RotatorClosed, this, PortChanged);
+  connect(S, &TStation::AzimuthChanged, this, [this](int Index) {
+    if (IsConnected(Index))
+      Guarded([this] { Gs232ChangeAzEl(); });
+  });
+  connect(S, &TStation::BoundReached, this, [this](int Index, TBoundPosition Bound) {
+    if (IsConnected(Index))
+      Guarded([&] { Gs232ReachBound(Bound); });
+  });
+  connect(S, &TStation::PresetReached, this, [this](int Index) {
+    if (IsConnected(Index))
+      Guarded([this] { Gs232ReachPreset(); });
+  });
+  connect(S, &TStation::RelaysChanged, this, [this](int Index) {
+    if (IsConnected(Index))
+      Guarded([this] { RelayArrayChangeRelays(); });
+  });
+  connect(S, &TStation::TablePresetShown, this, &TMain::ShowTablePreset);
+  connect(S, &TStation::Message, this, [](const QString &Text, TMessageKind Kind) {
+    if (Kind == mkError)
+      Ui().ShowError(Text);
+    else
+      Ui().ShowMessage(Text);
+  });
 }
 
 // --- Start and close ------------------------------------------------------------------
@@ -309,47 +334,24 @@ void TMain::FormCreate() {
 
     Display->Arrange();
 
-    Rotators.clear();
-    Rotator.clear();
-    Gs232s.clear();
-    Gs232 = nullptr;
-    LoadRotators();
+    FStation.Load();
+    FStation.Start();
 
-    // Open the rotators that open at start.
-    for (int I = 0; I < RotatorCount(); ++I) {
-      Rotator = BlockLines(Rotators[I]);
-      if (BlockBool(Rotator, QStringLiteral("AutoActive")))
-        Gs232s[I]->Open();
-    }
-
-    RunDefaultCommands(true);
-
-    if (RotatorCount() > 0) {
+    if (FStation.RotatorCount() > 0) {
       SelectTabSilently(0);
       PageControl1Changing();
       EnterTab(0);
     }
   });
-  // A start-up that ended early may leave rotator tabs without a rotator
-  // (the first tab exists before anything is loaded); removing them keeps
-  // tab i paired with rotator i and the console last.
-  {
-    QSignalBlocker Block(PageControl1);
-    while (PageControl1->count() > RotatorCount() + 1) {
-      QWidget *Page = PageControl1->widget(RotatorCount());
-      PageControl1->removeTab(RotatorCount());
-      delete Page;
-    }
-  }
-  if (RotatorCount() == 0) {
-    // A driver made by the failed step may be gone already.
-    Gs232 = nullptr;
-    Rotator.clear();
-  }
+  if (FStation.RotatorCount() == 0)
+    pnlConsole->raise();
 }
 
 void TMain::PlaceWindow() {
-  const TWindowPosition Pos = LoadWindowPosition(XmlName);
+  TLoadProblems Problems;
+  const TWindowPosition Pos = LoadWindowPosition(FStation.SettingsFile(), Problems);
+  if (!Problems.isEmpty())
+    Ui().ShowMessage(LoadProblemsMessage(Problems));
   move(Pos.Left, Pos.Top);
   if (Pos.Left == 0 && Pos.Top == 0) {
     if (layout())
@@ -363,78 +365,6 @@ void TMain::PlaceWindow() {
     }
   }
   FSavedPos = pos();
-}
-
-void TMain::LoadRotators() {
-  TXMLIniFile Ini(XmlName);
-  QStringList Problems;
-  CtrlTableEnable = ReadCtrlTableEnable(Ini, Problems);
-  // A control table file that can't be read leaves the table empty; the
-  // rotators are still loaded, so that a later save of the rotators can't
-  // replace the stored ones by an empty workspace.
-  if (QFileInfo::exists(CtrlName))
-    Guarded([this] { CtrlTable.Load(CtrlName); });
-
-  const std::optional<QStringList> Names = RotatorEntryNames(Ini);
-  if (!Names || Names->isEmpty()) {
-    // No rotators stored (or a rotator section without entries): one default
-    // rotator on the first tab, so that there always is a current rotator.
-    MakeDefaultRotator();
-  } else {
-    for (int I = 0; I < Names->size(); ++I) {
-      Rotator.clear();
-      auto Driver = std::make_unique<TGs232>(this);
-      Gs232 = Driver.get();
-      if (I >= 1) {
-        NewTabSheet = new QWidget;
-        QSignalBlocker Block(PageControl1);
-        PageControl1->insertTab(I, NewTabSheet, NextRotatorName());
-      }
-      if (LoadRotatorEntry(Ini, I, PageControl1->tabText(I), Rotator, *Gs232, Problems))
-        PageControl1->setTabText(I, BlockValue(Rotator, QStringLiteral("Title")));
-      Rotators.append(BlockText(Rotator));
-      Gs232s.push_back(std::move(Driver));
-    }
-  }
-  ReportLoadProblems(XmlName, Problems);
-}
-
-void TMain::MakeDefaultRotator() {
-  Rotator.clear();
-  auto Driver = std::make_unique<TGs232>(this);
-  Gs232 = Driver.get();
-  SetRotatorDefaults();
-  Rotators.append(BlockText(Rotator));
-  Gs232s.push_back(std::move(Driver));
-}
-
-void TMain::RunDefaultCommands(bool Start) { FreqOperation.RunDefaultCommands(Start); }
-
-void TMain::AutoOperation(int AAz, double AFreq) { FreqOperation.AutoOperation(AAz, AFreq); }
-
-TFreqOperation::TLinks TMain::FreqLinks() {
-  TFreqOperation::TLinks Links;
-  Links.CtrlTableEnable = &CtrlTableEnable;
-  Links.CtrlTable = &CtrlTable;
-  Links.RotatorCount = [this] { return RotatorCount(); };
-  Links.Driver = [this](int Index) { return Gs232s[static_cast<size_t>(Index)].get(); };
-  Links.RotatorEnabled = [this](int Index) {
-    // A block whose "Enable" does not read as a Boolean counts as disabled.
-    try {
-      return BlockBool(BlockLines(Rotators[Index]), QStringLiteral("Enable"));
-    } catch (const std::exception &) {
-      return false;
-    }
-  };
-  // The preset is shown only on the visible rotator page; the driver's own
-  // preset is not changed by this display.
-  Links.ShowPreset = [this](int Index, int Az) {
-    if (Index != CurrentRotator || PageControl1->currentIndex() != Index)
-      return;
-    edtPresetD->setText(QString::number(Az));
-    Display->ShowPreset(static_cast<float>(Az * M_PI / 180.0));
-  };
-  return Links;
 }
 
 void TMain::closeEvent(QCloseEvent *Event) {
@@ -459,48 +389,15 @@ void TMain::FormClose() {
   menuBar()->setEnabled(false);
   // Each step runs on its own: a settings file that can't be written must
   // not keep the rotators from being sent home and closed.
-  Guarded([this] { RunDefaultCommands(false); });
   Guarded([this] { SaveWindowPosition(); });
-  // The drivers as they are now; a driver freed while an earlier one waits
-  // is skipped.
-  QList<QPointer<TGs232>> Drivers;
-  for (const auto &Driver : Gs232s)
-    Drivers.append(Driver.get());
-  for (const QPointer<TGs232> &Driver : Drivers) {
-    Guarded([&Driver] {
-      if (!Driver || Driver->Port().isEmpty())
-        return;
-      if (Driver->ReturnHome()) {
-        if (!Driver->Active())
-          Driver->Open();
-        if (Driver)
-          Driver->GoHome();
-      }
-      if (Driver && Driver->Active())
-        Driver->Close();
-    });
-  }
-
-  if (FConnected)
-    DisconnectEvents(*FConnected);
-  {
-    QSignalBlocker Block(PageControl1);
-    for (int I = PageControl1->count() - 1; I >= 1; --I) {
-      QWidget *Page = PageControl1->widget(I);
-      PageControl1->removeTab(I);
-      delete Page;
-    }
-  }
-  Gs232 = nullptr;
-  for (auto &Driver : Gs232s)
-    DisposeDriver(std::move(Driver));
-  Gs232s.clear();
-  Rotators.clear();
-  Rotator.clear();
+  LeaveCurrentRotator();
+  // The station's closing sequence removes its rotators, and with them
+  // their tabs.
+  FStation.Close();
 }
 
 void TMain::SaveWindowPosition() {
-  ::SaveWindowPosition(XmlName, GetVersionInfo(AppName, vkFileVersion), x(), y());
+  ::SaveWindowPosition(FStation.SettingsFile(), GetVersionInfo(AppName, vkFileVersion), x(), y());
   FSavedPos = pos();
 }
 
@@ -512,46 +409,24 @@ void TMain::moveEvent(QMoveEvent *Event) {
     FMoveTimer.start();
 }
 
-// --- Workspace --------------------------------------------------------------------------
+// --- Tabs following the station ------------------------------------------------------
 
-QString TMain::NextRotatorName() const {
-  QStringList Used;
-  for (int I = 0; I < PageControl1->count(); ++I) {
-    const QString Caption = PageControl1->tabText(I);
-    if (!Caption.startsWith(RotatorPrefix, Qt::CaseSensitive))
-      continue;
-    try {
-      const int Number = TextToInteger(Caption.mid(RotatorPrefix.size(), 7));
-      // Right-aligned in five places, so that sorting the texts sorts the
-      // numbers of up to five digits.
-      Used.append(QStringLiteral("%1").arg(Number, 5));
-    } catch (const TConvertError &) {
-    }
-  }
-  Used.sort();
-  int Result = 1;
-  for (int K = 1; K <= Used.size(); ++K) {
-    if (Used[K - 1].trimmed().toInt() != K) {
-      Result = K;
-      break;
-    }
-  }
-  return RotatorPrefix + QString::number(Result);
+void TMain::RotatorAdded(int Index) {
+  auto *Page = new QWidget;
+  QSignalBlocker Block(PageControl1);
+  PageControl1->insertTab(Index, Page, FStation.Driver(Index).Title());
 }
 
-void TMain::SetRotatorDefaults() {
-  ApplyRotatorDefaults(Rotator, *Gs232, NextRotatorName());
+void TMain::RotatorRemoved(int Index) {
+  QSignalBlocker Block(PageControl1);
+  QWidget *Page = PageControl1->widget(Index);
+  PageControl1->removeTab(Index);
+  delete Page;
 }
 
-QList<TGs232 *> TMain::DriverList() const {
-  QList<TGs232 *> List;
-  for (const auto &Driver : Gs232s)
-    List.append(Driver.get());
-  return List;
-}
-
-void TMain::SaveRotators() {
-  ::SaveRotators(XmlName, CtrlTableEnable, Rotators, DriverList());
+void TMain::RotatorMoved(int From, int To) {
+  QSignalBlocker Block(PageControl1);
+  PageControl1->tabBar()->moveTab(From, To);
 }
 
 void TMain::SelectTabSilently(int Index) {
@@ -559,39 +434,24 @@ void TMain::SelectTabSilently(int Index) {
   PageControl1->setCurrentIndex(Index);
 }
 
-void TMain::ConnectEvents(TGs232 &Driver) {
-  Driver.SetChangeAzEl([this](QObject *Sender) { Guarded([&] { Gs232ChangeAzEl(Sender); }); });
-  Driver.SetReachBound([this](QObject *Sender, TBoundPosition Bound) {
-    Guarded([&] { Gs232ReachBound(Sender, Bound); });
-  });
-  Driver.SetReachPreset([this](QObject *Sender) { Guarded([&] { Gs232ReachPreset(Sender); }); });
-  Driver.RelayArray()->SetChangeRelays(
-      [this](QObject *Sender) { Guarded([&] { RelayArrayChangeRelays(Sender); }); });
-  FConnected = &Driver;
-}
-
-void TMain::DisconnectEvents(TGs232 &Driver) {
-  Driver.SetChangeAzEl(nullptr);
-  Driver.SetReachBound(nullptr);
-  Driver.SetReachPreset(nullptr);
-  Driver.RelayArray()->SetChangeRelays(nullptr);
-  if (FConnected == &Driver)
-    FConnected = nullptr;
+bool TMain::IsConnected(int Index) const {
+  return FCurrent && Index >= 0 && Index < FStation.RotatorCount() &&
+         &FStation.Driver(Index) == FCurrent;
 }
 
 void TMain::LeaveCurrentRotator() {
-  if (!FConnected)
+  if (!FCurrent)
     return;
-  FConnected->SetCurrent(false);
-  DisconnectEvents(*FConnected);
+  FCurrent->SetCurrent(false);
+  FCurrent = nullptr;
 }
 
 void TMain::PageControl1Changing() {
   // A click on a tab leaves the focus in the preset field, so its exit step
-  // would never run for the rotator being left: run it here, while Gs232 is
-  // still that rotator.
+  // would never run for the rotator being left: run it here, while that
+  // rotator is still the current one.
   // A failure there must not keep the tab change from completing.
-  if (FConnected && FConnected == Gs232 && edtPresetD->hasFocus())
+  if (FCurrent && edtPresetD->hasFocus())
     Guarded([this] { edtPresetDExit(); });
   LeaveCurrentRotator();
 }
@@ -607,320 +467,14 @@ void TMain::PageControl1Change() {
 void TMain::EnterTab(int Index) {
   if (Index < 0)
     return;
-  if (Index >= RotatorCount()) {
+  if (Index >= FStation.RotatorCount()) {
     pnlConsole->raise();
     return;
   }
   pnlRotator->raise();
-  CurrentRotator = Index;
-  Rotator = BlockLines(Rotators[Index]);
-  Gs232 = Gs232s[Index].get();
-  Gs232->SetCurrent(true);
-  ConnectEvents(*Gs232);
+  FStation.SetCurrentRotator(Index);
+  FCurrent = &FStation.Driver(Index);
+  FCurrent->SetCurrent(true);
   RefreshRotatorPage();
   DrawDirection();
-}
-
-void TMain::actInsRotatorExecute() {
-  const int P = PageControl1->currentIndex();
-  if (P < RotatorCount())
-    LeaveCurrentRotator();
-
-  NewTabSheet = new QWidget;
-  {
-    QSignalBlocker Block(PageControl1);
-    PageControl1->insertTab(P, NewTabSheet, NextRotatorName());
-  }
-  Rotator.clear();
-  auto Driver = std::make_unique<TGs232>(this);
-  Gs232 = Driver.get();
-  SetRotatorDefaults();
-  Rotators.insert(P, BlockText(Rotator));
-  Gs232s.insert(Gs232s.begin() + P, std::move(Driver));
-
-  SelectTabSilently(P);
-  PageControl1->setTabText(P, BlockValue(Rotator, QStringLiteral("Title")));
-  EnterTab(P);
-  UpdateStatusBar();
-  SaveRotators();
-}
-
-void TMain::actDelRotatorExecute() {
-  if (PageControl1->count() < 3)
-    return;
-  const int P = PageControl1->currentIndex();
-  const int N = RotatorCount();
-  if (P < 0 || P >= N)
-    return;
-
-  LeaveCurrentRotator();
-  const int Selected = P == 0 ? N - 2 : P - 1;
-  {
-    QSignalBlocker Block(PageControl1);
-    PageControl1->setUpdatesEnabled(false);
-    QWidget *Page = PageControl1->widget(P);
-    PageControl1->removeTab(P);
-    delete Page;
-    PageControl1->setCurrentIndex(Selected);
-    PageControl1->setUpdatesEnabled(true);
-  }
-  Rotators.removeAt(P);
-  Gs232 = nullptr;
-  std::unique_ptr<TGs232> Removed = std::move(Gs232s[P]);
-  Gs232s.erase(Gs232s.begin() + P);
-  DisposeDriver(std::move(Removed));
-
-  EnterTab(Selected);
-  UpdateStatusBar();
-  SaveRotators();
-}
-
-void TMain::actForwadRoatatorExecute() { MoveRotator(true); }
-
-void TMain::actBackwardRptatorExecute() { MoveRotator(false); }
-
-void TMain::MoveRotator(bool Forward) {
-  const int I = PageControl1->currentIndex();
-  const int N = RotatorCount();
-  if (I < 0 || I >= N)
-    return;
-  // Forward is one place to the left, backward one to the right; at an end
-  // the rotator moves to the other end and the others shift by one place.
-  const int Q = Forward ? (I == 0 ? N - 1 : I - 1) : (I == N - 1 ? 0 : I + 1);
-  ReorderRotator(I, Q);
-  SelectTabSilently(Q);
-  CurrentRotator = Q;
-  UpdateStatusBar();
-  SaveRotators();
-}
-
-void TMain::ReorderRotator(int From, int To) {
-  if (From == To)
-    return;
-  {
-    QSignalBlocker Block(PageControl1);
-    PageControl1->tabBar()->moveTab(From, To);
-  }
-  Rotators.move(From, To);
-  auto Begin = Gs232s.begin();
-  if (From < To)
-    std::rotate(Begin + From, Begin + From + 1, Begin + To + 1);
-  else
-    std::rotate(Begin + To, Begin + From, Begin + From + 1);
-}
-
-void TMain::DisposeDriver(std::unique_ptr<TGs232> Driver) {
-  if (!Driver)
-    return;
-  // Inert at once: no more polls, events or port reports while it waits to
-  // be freed.
-  Driver->Release();
-  Driver.release()->deleteLater();
-}
-
-// --- Rotator page -------------------------------------------------------------------------
-
-void TMain::SetPresetDisplay() {
-  if (Gs232->Presetting()) {
-    edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-    Display->ShowPreset(Gs232->AzPresetR());
-  } else {
-    edtPresetD->clear();
-    Display->ClearImage(*Display->imgPreset);
-  }
-}
-
-void TMain::RefreshRotatorPage() {
-  if (!Gs232)
-    return;
-  PageControl1->setTabText(CurrentRotator, BlockValue(Rotator, QStringLiteral("Title")));
-  Display->LoadMap(BlockValue(Rotator, QStringLiteral("MapFileName")), MapName);
-  SetPresetDisplay();
-  DrawRelays();
-
-  const bool Enabled = BlockBool(Rotator, QStringLiteral("Enable"));
-  if (!Enabled && Gs232->Active())
-    Gs232->Close();
-  const bool Active = Gs232->Active();
-  btnOpenClose->setEnabled(Enabled);
-  btnOpenClose->setText(Enabled && Active ? QStringLiteral("Close") : QStringLiteral("Open"));
-  const bool Moving = Enabled && Active;
-  for (QPushButton *Button : {btnPreset, btnCCW, btnCW, btnStop})
-    Button->setEnabled(Moving);
-  if (Enabled)
-    edtPresetD->setEnabled(Active);
-  UpdateStatusBar();
-}
-
-void TMain::UpdateStatusBar() {
-  for (int I = 0; I < 4; ++I)
-    StatusPanels[I]->setText(I < RotatorCount()
-                                 ? QStringLiteral("AZ=%1°").arg(Gs232s[I]->AzimuthD())
-                                 : QString());
-}
-
-void TMain::DrawDirection() {
-  if (Gs232)
-    Display->DrawDirection(*Gs232);
-}
-
-void TMain::DrawRelays() {
-  if (Gs232)
-    Display->DrawRelays(*Gs232->RelayArray());
-}
-
-void TMain::btnOpenCloseClick() {
-  if (!Gs232)
-    return;
-  if (Gs232->Active()) {
-    Gs232->Close();
-  } else {
-    const QString Port = Gs232->Port();
-    for (const auto &Driver : Gs232s) {
-      if (Driver->Active() && Driver->Port() == Port) {
-        Ui().ShowError(QStringLiteral("The port is already open"));
-        return;
-      }
-    }
-    Gs232->Open();
-  }
-  RefreshRotatorPage();
-}
-
-void TMain::LoadButtonPicture(QPushButton *Button, const QString &FileName) {
-  QImageReader Reader(FileName);
-  const QImage Picture = Reader.read();
-  if (Picture.isNull())
-    throw std::runtime_error(QStringLiteral("Cannot load the picture %1: %2")
-                                 .arg(QDir::toNativeSeparators(FileName), Reader.errorString())
-                                 .toStdString());
-  Button->setIcon(QIcon(QPixmap::fromImage(Picture)));
-}
-
-void TMain::ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn,
-                       const QString &FileOff, void (TGs232::*Go)()) {
-  if (!Gs232)
-    return;
-  Tag = ~Tag;
-  const bool On = (Tag & 0xFF) != 0;
-  LoadButtonPicture(Button, On ? FileOn : FileOff);
-  if (On)
-    (Gs232->*Go)();
-  else
-    Gs232->Stop();
-}
-
-void TMain::btnCWClick() { ToggleTurn(FCWTag, btnCW, FileCW_On, FileCW_Off, &TGs232::GoCW); }
-
-void TMain::btnCCWClick() {
-  ToggleTurn(FCCWTag, btnCCW, FileCCW_On, FileCCW_Off, &TGs232::GoCCW);
-}
-
-void TMain::btnStopClick() {
-  FCCWTag = 0;
-  FCWTag = 0;
-  LoadButtonPicture(btnCCW, FileCCW_Off);
-  LoadButtonPicture(btnCW, FileCW_Off);
-  if (Gs232)
-    Gs232->Stop();
-}
-
-void TMain::btnPresetClick() {
-  if (Gs232)
-    Gs232->GoPreset();
-}
-
-bool TMain::eventFilter(QObject *Watched, QEvent *Event) {
-  if (Watched == edtPresetD && !FClosed &&
-      (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
-    // Only a move of the focus inside the window enters or leaves the field;
-    // switching to another window or opening a menu does not.
-    const Qt::FocusReason Reason = static_cast<QFocusEvent *>(Event)->reason();
-    if (Reason != Qt::ActiveWindowFocusReason && Reason != Qt::PopupFocusReason) {
-      if (Event->type() == QEvent::FocusIn)
-        Guarded([this] { edtPresetDEnter(); });
-      else
-        Guarded([this] { edtPresetDExit(); });
-    }
-  }
-  return QMainWindow::eventFilter(Watched, Event);
-}
-
-void TMain::edtPresetDEnter() {
-  if (!FPresetRefused)
-    BeforeValue = edtPresetD->text();
-  FPresetRefused = false;
-}
-
-void TMain::edtPresetDExit() {
-  if (!Gs232)
-    return;
-  const QString Text = edtPresetD->text();
-  if (Text == BeforeValue)
-    return;
-  if (Text.isEmpty()) {
-    FPresetRefused = false;
-    Gs232->ResetPreset();
-    Display->ClearImage(*Display->imgPreset);
-    return;
-  }
-  bool Ok = false;
-  const int Value = Text.toInt(&Ok);
-  const int Limit = Gs232->AzimuthAngle() == az450 ? 450 : 360;
-  if (!Ok || Value < 0 || Value > Limit) {
-    // The field keeps the refused text and gets the focus back; leaving it
-    // again checks it again.
-    FPresetRefused = true;
-    Ui().ShowError(QStringLiteral("Value exceeds the range"));
-    edtPresetD->setFocus();
-    return;
-  }
-  FPresetRefused = false;
-  Gs232->SetPreset(Value);
-  edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-  Display->ShowPreset(Gs232->AzPresetR());
-}
-
-void TMain::actGotoHomeExecute() {
-  if (Gs232)
-    Gs232->GoHome();
-}
-
-void TMain::actCloseExecute() { close(); }
-
-void TMain::actAboutBoxExecute() { ShowAboutBox(this); }
-
-void TMain::actOptionsExecute() { ExecuteOptions(*this); }
-
-// --- Driver events ------------------------------------------------------------------------
-
-void TMain::Gs232ChangeAzEl(QObject *) {
-  if (!btnCW->isEnabled())
-    btnCW->setEnabled(true);
-  if (!btnCCW->isEnabled())
-    btnCCW->setEnabled(true);
-  DrawDirection();
-  UpdateStatusBar();
-}
-
-void TMain::Gs232ReachBound(QObject *, TBoundPosition Bound) {
-  if (Bound == bpCWBound && btnCW->isEnabled())
-    btnCW->setEnabled(false);
-  else if (Bound == bpCCWBound && btnCCW->isEnabled())
-    btnCCW->setEnabled(false);
-  DrawDirection();
-  btnStopClick();
-}
-
-void TMain::Gs232ReachPreset(QObject *) {
-  DrawDirection();
-  edtPresetD->clear();
-  Display->ClearImage(*Display->imgPreset);
-  if (Gs232)
-    Gs232->DoCmd(QStringLiteral("S"));
-}
-
-void TMain::RelayArrayChangeRelays(QObject *) {
-  if (Gs232 && Gs232->RelayArray()->Enable())
-    DrawRelays();
 }

@@ -665,3 +665,51 @@ void TOptions::btnDeleteClick() {
     throw std::runtime_error("There is no row to delete");
   ClientDataSet1->removeRows(DataSource1->mapToSource(Current).row(), 1);
 }
+
+void TOptions::SetSettings(const TRotatorSettings &S) {
+  SetTitle(S.Title);
+  SetMapFileName(S.MapFileName);
+  SetEnable(S.Enable);
+  SetAutoActive(S.AutoActive);
+  SetModel(S.Model);
+  SetCenterPosition(S.CenterPosition);
+  SetAzimuthAngle(S.AzimuthAngle);
+  SetRotationSpeed(S.RotationSpeed);
+  SetHomePosition(S.Home);
+  SetReturnHome(S.ReturnHome);
+  SetOffsetAngle(S.Offset);
+  SetCommandB(S.CommandB);
+  SetCommandA(S.CommandA);
+  SetRelaysCount(S.RelaysCount);
+  SetPort(S.Port);
+  SetBaudRate(S.BaudRate);
+  SetDataBits(S.DataBits);
+  SetParity(S.Parity);
+  SetStopBits(S.StopBits);
+  SetFlowControl(S.FlowControl);
+}
+
+TRotatorSettings TOptions::Settings() const {
+  TRotatorSettings S;
+  S.Title = Title();
+  S.MapFileName = MapFileName();
+  S.Enable = Enable();
+  S.AutoActive = AutoActive();
+  S.Model = Model();
+  S.CenterPosition = CenterPosition() == cpSouth ? cpSouth : cpNorth;
+  S.AzimuthAngle = AzimuthAngle() == az450 ? az450 : az360;
+  S.RotationSpeed = RotationSpeed();
+  S.Home = HomePosition();
+  S.ReturnHome = ReturnHome();
+  S.Offset = OffsetAngle();
+  S.CommandB = CommandB();
+  S.CommandA = CommandA();
+  S.RelaysCount = RelaysCount();
+  S.Port = Port();
+  S.BaudRate = BaudRate();
+  S.DataBits = DataBits();
+  S.Parity = Parity();
+  S.StopBits = StopBits();
+  S.FlowControl = FlowControl();
+  return S;
+}

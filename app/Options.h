@@ -15,6 +15,7 @@
 // closing the window, drop the edits and close it with Cancel.
 
 #include "app/CtrlTableModel.h"
+#include "rotator/RotatorSettings.h"
 
 #include <QDialog>
 #include <QString>
@@ -92,6 +93,12 @@ public:
   void ReadPortList();
 
   // --- Properties ---------------------------------------------------------------------
+  // Every property of the "Rotator" tab at once, set in the order of the
+  // settings document's keys (so the setters' messages appear in that order),
+  // and read back as the operator left them.
+  void SetSettings(const TRotatorSettings &Settings);
+  TRotatorSettings Settings() const;
+
   // Texts: the setters store the value without surrounding blanks and show it.
   QString Title() const { return FTitle; }
   void SetTitle(const QString &Value);

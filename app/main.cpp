@@ -1,6 +1,12 @@
-// Program entry: the single-instance lock, the main window and the event loop.
+// Program entry: the single-instance lock, the station, its servers, the main
+// window (or none) and the event loop.
 //
 // Options besides those of the automation server:
+//   --headless       run the station and its servers without a window: no
+//                    display is needed, messages go to standard error one line
+//                    each, and SIGTERM or SIGINT runs the closing sequence
+//                    (rotators sent home and closed, settings written) and
+//                    ends with exit code 0
 //   --settings PATH  use PATH as the settings document (also the environment
 //                    variable ORBALT_SETTINGS; the option wins)
 //   --demo           try the program without hardware: an emulated rotator
@@ -20,37 +26,92 @@
 //   --rotctld off           stop serving
 //   --rotctld-address ADDR  listen on ADDR instead
 
-#include "rotator/Gs232.h"
-#include "tools/Gs232Emulator.h"
 #include "app/Main.h"
-#include "app/MainAutomation.h"
-#include "app/MainRotctld.h"
+#include "app/WidgetUiServices.h"
+#include "base/UiServices.h"
 #include "remote/OrbaltDBusRegistration.h"
+#include "remote/StationAutomation.h"
+#include "remote/StationRotctld.h"
 #include "settings/SettingsDocument.h"
 #include "station/SingleInstance.h"
-#include "app/WidgetUiServices.h"
+#include "station/Station.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+const char *const HeadlessSwitch = "--headless";
 
 // Writes a settings document with one enabled rotator on Device that opens at
 // start.
 void WriteDemoSettings(const QString &XmlName, const QString &Device) {
-  QStringList Rotator;
-  TGs232 Driver;
-  ApplyRotatorDefaults(Rotator, Driver, QStringLiteral("Demo"));
-  SetBlockValue(Rotator, QStringLiteral("Enable"), BoolToText(true));
-  SetBlockValue(Rotator, QStringLiteral("AutoActive"), BoolToText(true));
-  Driver.SetPort(Device);
-  SaveRotators(XmlName, false, {BlockText(Rotator)}, {&Driver});
+  TRotatorSettings Demo = TRotatorSettings::Defaults(QStringLiteral("Demo"));
+  Demo.Enable = true;
+  Demo.AutoActive = true;
+  Demo.Port = Device;
+  SaveRotators(XmlName, false, {Demo});
 }
+
+bool HasHeadlessSwitch(int argc, char *argv[]) {
+  for (int I = 1; I < argc; ++I)
+    if (std::strcmp(argv[I], HeadlessSwitch) == 0)
+      return true;
+  return false;
+}
+
+void ShowMessage(const QString &Text, TMessageKind Kind = mkInformation) {
+  if (Kind == mkError)
+    Ui().ShowError(Text);
+  else
+    Ui().ShowMessage(Text);
+}
+
+#ifdef Q_OS_UNIX
+// SIGTERM and SIGINT reach the event loop through a socket pair: the handler
+// only writes one byte, the notifier runs the end on the main thread.
+int SignalSockets[2] = {-1, -1};
+
+void OnEndSignal(int) {
+  const char Byte = 1;
+  [[maybe_unused]] const ssize_t Written = ::write(SignalSockets[0], &Byte, 1);
+}
+
+// Runs End (once) on the main thread when SIGTERM or SIGINT arrives.
+void OnEndSignals(QObject *Context, std::function<void()> End) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, SignalSockets) != 0)
+    return;
+  auto *Notifier = new QSocketNotifier(SignalSockets[1], QSocketNotifier::Read, Context);
+  QObject::connect(Notifier, &QSocketNotifier::activated, Context, [Notifier, End] {
+    char Byte;
+    [[maybe_unused]] const ssize_t Read = ::read(SignalSockets[1], &Byte, 1);
+    Notifier->setEnabled(false);
+    End();
+  });
+  struct sigaction Action = {};
+  Action.sa_handler = OnEndSignal;
+  sigemptyset(&Action.sa_mask);
+  Action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &Action, nullptr);
+  ::sigaction(SIGINT, &Action, nullptr);
+}
+#else
+void OnEndSignals(QObject *, std::function<void()>) {}
+#endif
 
 } // namespace
 
@@ -60,10 +121,20 @@ int main(int argc, char *argv[]) {
   if (const int Code = HandleRegistrationSwitch(argc, argv); Code >= 0)
     return Code;
 
-  QApplication App(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Orbalt"));
-  TWidgetUiServices Services;
-  SetUi(&Services);
+  // Without a window there is no QApplication and so no platform plugin: no
+  // display is needed.
+  const bool Headless = HasHeadlessSwitch(argc, argv);
+  std::unique_ptr<QCoreApplication> App =
+      Headless ? std::make_unique<QCoreApplication>(argc, argv)
+               : std::make_unique<QApplication>(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Orbalt"));
+  // The console services (standard error) serve until the window installs
+  // its own.
+  std::unique_ptr<TWidgetUiServices> Services;
+  if (!Headless) {
+    Services = std::make_unique<TWidgetUiServices>();
+    SetUi(Services.get());
+  }
 
   QCommandLineParser Parser;
   const QCommandLineOption SettingsOption(QStringLiteral("settings"),
@@ -78,16 +149,16 @@ int main(int argc, char *argv[]) {
   Parser.addOption(DemoOption);
   Parser.addOption(ScreenshotOption);
   // Other switches belong to the automation server; they are not refused here.
-  Parser.parse(App.arguments());
+  Parser.parse(QCoreApplication::arguments());
 
   TSingleInstance Lock;
   if (!Lock.TryLock())
     return 0;
 
-  TMainOptions Options;
-  Options.SettingsFile = Parser.isSet(SettingsOption)
-                             ? Parser.value(SettingsOption)
-                             : qEnvironmentVariable("ORBALT_SETTINGS");
+  QString SettingsFile = Parser.isSet(SettingsOption) ? Parser.value(SettingsOption)
+                                                      : qEnvironmentVariable("ORBALT_SETTINGS");
+  if (SettingsFile.isEmpty())
+    SettingsFile = SettingsFileName(QCoreApplication::applicationFilePath());
 
   std::unique_ptr<Gs232Emulator> Emulator;
   std::unique_ptr<QTemporaryDir> DemoFolder;
@@ -101,45 +172,77 @@ int main(int argc, char *argv[]) {
       DemoFolder = std::make_unique<QTemporaryDir>();
       if (!DemoFolder->isValid())
         throw std::runtime_error("No temporary folder for the demonstration settings");
-      Options.SettingsFile = DemoFolder->filePath(QStringLiteral("Orbalt.xml"));
-      WriteDemoSettings(Options.SettingsFile, Emulator->devicePath());
+      SettingsFile = DemoFolder->filePath(QStringLiteral("Orbalt.xml"));
+      WriteDemoSettings(SettingsFile, Emulator->devicePath());
     });
   }
 
   int Result = 0;
   {
-    TMain Window(Options);
-    Services.parent = &Window;
+    TStation Station(SettingsFile);
+    std::unique_ptr<TMain> Window;
+    if (Headless) {
+      QObject::connect(&Station, &TStation::Message, &Station,
+                       [](const QString &Text, TMessageKind Kind) { ShowMessage(Text, Kind); });
+      Guarded([&] {
+        Station.Load();
+        Station.Start();
+      });
+      // The closing sequence, then the end.
+      OnEndSignals(&Station, [&Station] {
+        Station.Close();
+        QCoreApplication::exit(0);
+      });
+    } else {
+      Window = std::make_unique<TMain>(Station);
+      Services->parent = Window.get();
+    }
 
-    // Automation server: the automation object over the window's workspace,
-    // offered on the session bus once the workspace exists. Started for a
-    // client, the program ends when the last client has left, without the
-    // closing sequence; started by the operator, it keeps running.
-    TMainAutomationServer Automation(Window, QDBusConnection::sessionBus());
+    // Automation server: the automation object over the station, offered on
+    // the session bus. Started for a client, the program ends when the last
+    // client has left, without the closing sequence; started by the
+    // operator, it keeps running, and closing the window while clients
+    // remain asks first.
+    TStationAutomation Automation(Station, QDBusConnection::sessionBus());
     QString AutomationError;
     if (!Automation.Start(&AutomationError))
       qWarning("Automation server not started: %s", qPrintable(AutomationError));
-    if (FindAutomationSwitch(App.arguments()) == TAutomationSwitch::Automation)
+    if (FindAutomationSwitch(QCoreApplication::arguments()) == TAutomationSwitch::Automation)
       Automation.EndWhenClientsLeave([] { QCoreApplication::exit(0); });
+    if (Window)
+      Window->CloseQuery = [&Automation] {
+        return !Automation.HasClients() || ConfirmEndWithAutomationClients();
+      };
 
-    // Network control (rotctld protocol): a server for each of the window's
+    // Network control (rotctld protocol): a server for each of the station's
     // rotators while switched on by --rotctld or by the settings document.
-    QStringList RotctldArguments = App.arguments();
-    TMainRotctld Rotctld(Window, TakeRotctldArguments(RotctldArguments));
+    QStringList RotctldArguments = QCoreApplication::arguments();
+    TStationRotctld Rotctld(Station, TakeRotctldArguments(RotctldArguments));
+    QObject::connect(&Rotctld, &TStationRotctld::Message, &Rotctld,
+                     [](const QString &Text) { ShowMessage(Text); });
+    Rotctld.Start();
 
-    Window.show();
-    if (Parser.isSet(ScreenshotOption)) {
-      const QString File = Parser.value(ScreenshotOption);
-      QTimer::singleShot(2000, &Window, [&Window, File] {
-        if (!Window.grab().save(File))
-          qWarning("Could not write %s", qPrintable(File));
-        Window.close();
-      });
+    if (Window) {
+      Window->show();
+      if (Parser.isSet(ScreenshotOption)) {
+        const QString File = Parser.value(ScreenshotOption);
+        TMain *W = Window.get();
+        QTimer::singleShot(2000, W, [W, File] {
+          if (!W->grab().save(File))
+            qWarning("Could not write %s", qPrintable(File));
+          W->close();
+        });
+      }
     }
-    Result = App.exec();
-    Services.parent = nullptr;
-    // Drivers removed while the program ran are freed before the window goes.
+    Result = QCoreApplication::exec();
+    if (Window) {
+      Window->CloseQuery = nullptr;
+      Services->parent = nullptr;
+    }
+    // Drivers removed while the program ran are freed before the station
+    // goes.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Window.reset();
   }
   if (Emulator)
     Emulator->stop();

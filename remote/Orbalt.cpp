@@ -73,7 +73,6 @@ qint16 TOrbalt::Open(int RotatorIndex) noexcept {
       return AutomationFalse;
     // A port that fails to open is the driver's to report; the call was made.
     Driver.Open();
-    Refresh(RotatorIndex);
     return AutomationTrue;
   });
 }
@@ -86,7 +85,6 @@ qint16 TOrbalt::Close(int RotatorIndex) noexcept {
     if (!Driver.Active())
       return AutomationFalse;
     Driver.Close();
-    Refresh(RotatorIndex);
     return AutomationTrue;
   });
 }
@@ -109,23 +107,7 @@ qint16 TOrbalt::Rotate(int Azimuth, double Freq) noexcept {
 QString TOrbalt::GetRotatorValue(int Index, const QString &Key) const {
   if (!ValidIndex(Index))
     return {};
-  const QStringList Lines = FWorkspace.RotatorBlock(Index).split(u'\n');
-  for (QString Line : Lines) {
-    if (Line.endsWith(u'\r'))
-      Line.chop(1);
-    const qsizetype Equals = Line.indexOf(u'=');
-    if (Equals >= 0 && QStringView(Line).left(Equals) == Key)
-      return Line.mid(Equals + 1);
-  }
-  return {};
-}
-
-void TOrbalt::Refresh(int Index) noexcept {
-  // The port's state has changed whatever the window's refresh does.
-  Direct("page refresh", 0, [&] {
-    FWorkspace.RotatorOpenedOrClosed(Index);
-    return 0;
-  });
+  return BlockValue(RotatorBlock(FWorkspace.RotatorSettings(Index)), Key);
 }
 
 bool TOrbalt::ValidIndex(int Index) const {

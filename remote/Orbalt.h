@@ -2,7 +2,7 @@
 // The automation object: the operations other programs on the desktop use to
 // drive the rotators (the D-Bus interface "Orbalt.IOrbalt", the rotctld
 // server). It has no state of its own; every operation reads or acts on the
-// rotator workspace the main window provides through TAutomationWorkspace.
+// rotator workspace the station provides through TAutomationWorkspace.
 //
 // Conventions:
 // - A rotator index is the 0-based position of the rotator (its tab).
@@ -16,39 +16,11 @@
 #include <QString>
 #include <QtGlobal>
 
-class TGs232;
+#include "station/AutomationWorkspace.h"
 
 // Automation Booleans.
 constexpr qint16 AutomationTrue = -1;
 constexpr qint16 AutomationFalse = 0;
-
-// The rotator workspace as the automation object sees it. The main window
-// implements it; tests may use the real window through the same adapter.
-class TAutomationWorkspace {
-public:
-  virtual ~TAutomationWorkspace() = default;
-
-  // The frequency control table is in use.
-  virtual bool CtrlTableEnable() const = 0;
-  // The number of rotators (tabs, drivers, settings blocks).
-  virtual int RotatorCount() const = 0;
-  // The index of the rotator whose tab was selected last.
-  virtual int CurrentRotator() const = 0;
-  // The driver of rotator Index (0 <= Index < RotatorCount()); throws for
-  // any other index.
-  virtual TGs232 &Driver(int Index) = 0;
-  // The settings block of rotator Index as text, one name=value line each;
-  // throws for an index out of range.
-  virtual QString RotatorBlock(int Index) const = 0;
-  // The block's "Enable" reads true (a value that is no Boolean: false).
-  virtual bool RotatorEnabled(int Index) const = 0;
-  // The frequency-driven operation: turns the rotator of the control-table
-  // row that holds Freq to Az and runs the lists of the rows left and entered.
-  virtual void AutoOperation(int Az, double Freq) = 0;
-  // The port of rotator Index was opened or closed from outside the window:
-  // the window brings its rotator page and status bar up to date.
-  virtual void RotatorOpenedOrClosed(int Index) = 0;
-};
 
 class TOrbalt {
 public:
@@ -92,8 +64,6 @@ private:
   bool ValidIndex(int Index) const;
   // Valid index and the block's "Enable" reads true.
   bool RotatorEnabled(int Index) const;
-  // Lets the window show the new state of a port opened or closed here.
-  void Refresh(int Index) noexcept;
 
   TAutomationWorkspace &FWorkspace;
 };

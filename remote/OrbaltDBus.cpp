@@ -1,6 +1,5 @@
 #include "remote/OrbaltDBus.h"
 
-#include "base/UiServices.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -155,14 +154,4 @@ qint16 TOrbaltDBusAdaptor::Close(int RotatorIndex) {
 qint16 TOrbaltDBusAdaptor::Rotate(int Azimuth, double Freq) {
   FServer->NoteCaller();
   return FServer->Object().Rotate(Azimuth, Freq);
-}
-
-// --- Closing while clients hold the object ---------------------------------------------
-
-bool ConfirmEndWithAutomationClients() {
-  return Ui().AskWarningYesNo(
-      QStringLiteral("オートメーションサーバーから警告"),
-      QStringLiteral("作動中の COM オブジェクトがアプリケーション内に残っています。 "
-                     "このアプリケーションはこれらのクライアントアプリケーションを失敗させることが"
-                     "あります。\n\nこのアプリケーションを閉じますか？"));
 }

@@ -148,6 +148,3 @@ private:
   TOrbaltDBusServer *FServer;
 };
 
-// The operator is about to end the program while clients hold the automation
-// object: the warning box asks whether to end. True for Yes.
-bool ConfirmEndWithAutomationClients();

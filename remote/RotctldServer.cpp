@@ -1,7 +1,7 @@
 #include "remote/RotctldServer.h"
 
-#include "rotator/Gs232.h"
 #include "base/UiServices.h"
+#include "rotator/Gs232.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -475,10 +475,10 @@ void TRotctldServers::Sync() {
       Dispose(S);
     }
   }
-  // Shown last: the message box processes events, and a command or another
-  // Sync may run while it is open.
+  // Raised last: the owner's message box processes events, and a command or
+  // another Sync may run while it is open.
   if (!Problems.isEmpty())
-    Ui().ShowMessage(Problems.join(u'\n'));
+    emit Message(Problems.join(u'\n'));
 }
 
 void TRotctldServers::Dispose(QObject *Object) {

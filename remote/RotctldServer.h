@@ -35,6 +35,7 @@
 
 #include "remote/Orbalt.h"
 #include "remote/RotctldProtocol.h"
+#include "rotator/Gs232.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -123,6 +124,7 @@ private:
 
 // The servers of all rotators of a workspace.
 class TRotctldServers : public QObject {
+  Q_OBJECT
 public:
   // At most this many clients per rotator.
   static constexpr int MaxClients = 8;
@@ -145,8 +147,8 @@ public:
 
   // Brings the servers in line with the workspace's rotators: a server for
   // each new rotator, the clients of a server whose rotator changed
-  // disconnected, the servers of rotators that are gone stopped. A server that
-  // can't listen is reported once in a message.
+  // disconnected, the servers of rotators that are gone stopped. The servers
+  // that can't listen are reported together in one Message.
   void Sync();
   // Runs Sync once control is back in the event loop.
   void ScheduleSync();
@@ -170,6 +172,10 @@ public:
   // Counts the commands in progress; freeing waits until none runs.
   void BeginCommand() { ++FRunning; }
   void EndCommand();
+
+signals:
+  // A problem for the operator: servers that could not listen.
+  void Message(const QString &Text);
 
 private:
   TAutomationWorkspace &FWorkspace;

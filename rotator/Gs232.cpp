@@ -182,7 +182,10 @@ TGs232::~TGs232() {
 
 void TGs232::Release() {
   Timer1->stop();
+  // Inert for good: not even the closing is reported.
+  blockSignals(true);
   FActive = false;
+  FMessage = nullptr;
   FReachBound = nullptr;
   FReachPreset = nullptr;
   FChangeAzEl = nullptr;
@@ -219,7 +222,9 @@ void TGs232::Open() {
   iElBefore = 9999;
   ++FSession;
   Timer1->start();
-  FActive = true;
+  SetActive(true);
+  if (!Self || !FActive)
+    return;
   SendCenterPosition();
 }
 
@@ -235,8 +240,8 @@ void TGs232::SendCenterPosition() {
     ComPort->RecvStr(H3ReplyLen);
     if (!Self || !FActive)
       return;
-    // The poll timer runs behind the modal box.
-    Ui().ShowMessage(QStringLiteral(u"GS-232Bの動作未確認"));
+    // The poll timer runs behind the owner's modal box.
+    RaiseMessage(QStringLiteral(u"GS-232Bの動作未確認"), mkInformation);
   }
 }
 
@@ -256,7 +261,7 @@ void TGs232::Close() {
     if (!Self)
       return;
   }
-  FActive = false;
+  SetActive(false);
 }
 
 bool TGs232::SendRaw(const QString &Text) {
@@ -272,27 +277,49 @@ bool TGs232::SendRaw(const QString &Text) {
 void TGs232::CloseAfterFailure() {
   // Nothing is sent to a port that failed.
   Timer1->stop();
+  const bool WasActive = FActive;
   FActive = false;
   if (ComPort->Connected())
     ComPort->Close();
+  if (WasActive)
+    emit ActiveChanged(false);
+}
+
+// The report comes last: its handlers may free the driver.
+void TGs232::SetActive(bool Value) {
+  if (FActive == Value)
+    return;
+  FActive = Value;
+  emit ActiveChanged(Value);
+}
+
+void TGs232::RaiseMessage(const QString &Text, TMessageKind Kind) {
+  if (FMessage)
+    FMessage(this, Text, Kind);
 }
 
 void TGs232::ComPortException(const QString &ComportMessage) {
   if (FReporting)
     return;
   FReporting = true;
+  QPointer<TGs232> Self(this);
   CloseAfterFailure();
+  if (!Self)
+    return;
   FReporting = false;
-  Ui().ShowMessage(QStringLiteral("ComException ") + ComportMessage);
+  RaiseMessage(QStringLiteral("ComException ") + ComportMessage, mkInformation);
 }
 
 void TGs232::ComPortError(unsigned Errors) {
   if (FReporting)
     return;
   FReporting = true;
+  QPointer<TGs232> Self(this);
   CloseAfterFailure();
+  if (!Self)
+    return;
   FReporting = false;
-  Ui().ShowMessage(QStringLiteral("ComError ") + ComErrorsToStr(Errors));
+  RaiseMessage(QStringLiteral("ComError ") + ComErrorsToStr(Errors), mkInformation);
 }
 
 // --- Poll ---------------------------------------------------------------------------
@@ -626,6 +653,55 @@ void TGs232::GoPreset(int Az, int El) {
   FAzPresetR = DegToRad(P);
   FElPresetD = E;
   FElPresetR = DegToRad(E);
+}
+
+void TGs232::ApplySettings(const TRotatorSettings &Settings) {
+  FTitle = Settings.Title;
+  FMapFileName = Settings.MapFileName;
+  FEnable = Settings.Enable;
+  FAutoActive = Settings.AutoActive;
+  SetModel(Settings.Model);
+  SetCenterPosition(Settings.CenterPosition);
+  SetAzimuthAngle(Settings.AzimuthAngle);
+  SetRotationSpeed(Settings.RotationSpeed);
+  SetHome(Settings.Home, 0);
+  SetReturnHome(Settings.ReturnHome);
+  SetOffset(Settings.Offset, 0);
+  SetCommandB(Settings.CommandB);
+  SetCommandA(Settings.CommandA);
+  FRelayArray->SetCount(Settings.RelaysCount);
+  SetElEnable(false);
+  SetPort(Settings.Port);
+  SetBaudRate(Settings.BaudRate);
+  SetDataBits(Settings.DataBits);
+  SetParity(Settings.Parity);
+  SetStopBits(Settings.StopBits);
+  SetFlowControl(Settings.FlowControl);
+}
+
+TRotatorSettings TGs232::Settings() const {
+  TRotatorSettings Settings;
+  Settings.Title = FTitle;
+  Settings.MapFileName = FMapFileName;
+  Settings.Enable = FEnable;
+  Settings.AutoActive = FAutoActive;
+  Settings.Model = FModel;
+  Settings.CenterPosition = FCenterPosition;
+  Settings.AzimuthAngle = FAzimuthAngle;
+  Settings.RotationSpeed = FRotationSpeed;
+  Settings.Home = FAzHomeD;
+  Settings.ReturnHome = FReturnHome;
+  Settings.Offset = FAzOffsetD;
+  Settings.CommandB = FCommandB;
+  Settings.CommandA = FCommandA;
+  Settings.RelaysCount = FRelayArray->Count();
+  Settings.Port = Port();
+  Settings.BaudRate = BaudRate();
+  Settings.DataBits = DataBits();
+  Settings.Parity = Parity();
+  Settings.StopBits = StopBits();
+  Settings.FlowControl = FlowControl();
+  return Settings;
 }
 
 void TGs232::SetHome(int Az) {

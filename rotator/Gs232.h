@@ -14,9 +14,11 @@
 // radians in a double (names ending in R).
 //
 // Everything runs on the main thread. Port failures and line errors never
-// reach the callers: the driver closes itself and shows one message.
+// reach the callers: the driver closes itself and raises one message event,
+// which its owner shows. The driver itself never shows anything.
 
 #include "rotator/RelayArray.h"
+#include "rotator/RotatorSettings.h"
 
 #include <QObject>
 #include <QString>
@@ -29,13 +31,15 @@
 class QTimer;
 class TCPortX;
 
-enum TAzimuthAngle { az360, az450 };
-enum TCenterPosition { cpNorth, cpSouth };
 enum TBoundPosition { bpNone, bpCWBound, bpCCWBound };
+// How a message of the driver is meant: a notice or an error.
+enum TMessageKind { mkInformation, mkError };
 
 using TReachPresetEvent = std::function<void(QObject *Sender)>;
 using TReachBoundEvent = std::function<void(QObject *Sender, TBoundPosition Bound)>;
 using TChangeAzElEvent = std::function<void(QObject *Sender)>;
+using TMessageEvent =
+    std::function<void(QObject *Sender, const QString &Text, TMessageKind Kind)>;
 
 // Waits Ms milliseconds while the main thread goes on processing its events
 // (timers, port reports, user input) in a nested event loop. Zero or a
@@ -149,6 +153,19 @@ public:
   TRelayArray *RelayArray() const { return FRelayArray; }
 
   // --- Settings (read-write) ---------------------------------------------------
+  // Takes every value of Settings, in the order of the settings document's
+  // keys; elevation is switched off. The controller settings send their
+  // commands when Active, so owners apply settings to a closed driver.
+  void ApplySettings(const TRotatorSettings &Settings);
+  // The settings as they are now ("Home" and "Offset" in whole degrees, the
+  // home azimuth normalised to the rotation range).
+  TRotatorSettings Settings() const;
+  // The values the driver keeps for its owner.
+  QString Title() const { return FTitle; }
+  QString MapFileName() const { return FMapFileName; }
+  bool Enable() const { return FEnable; }
+  bool AutoActive() const { return FAutoActive; }
+
   // "GS-232A", "GS-232B" or "KELVANE"; decides the centre-position command.
   QString Model() const { return FModel; }
   void SetModel(const QString &Value) { FModel = Value; }
@@ -204,6 +221,17 @@ public:
   void SetReachBound(TReachBoundEvent Handler) { FReachBound = std::move(Handler); }
   const TChangeAzElEvent &ChangeAzEl() const { return FChangeAzEl; }
   void SetChangeAzEl(TChangeAzElEvent Handler) { FChangeAzEl = std::move(Handler); }
+  // A message for the operator: the "GS-232B" notice of Open and the report
+  // of a port failure or line error (at most one per failure). The owner
+  // shows it; the handler may run a nested event loop (a modal box), during
+  // which the driver may be closed or freed.
+  const TMessageEvent &Message() const { return FMessage; }
+  void SetMessage(TMessageEvent Handler) { FMessage = std::move(Handler); }
+
+signals:
+  // The port was opened (Active true) or closed, for any reason: by Close,
+  // by a failure, or by Release.
+  void ActiveChanged(bool Active);
 
 private:
   void Timer1Timer();
@@ -220,6 +248,8 @@ private:
   void ComPortException(const QString &ComportMessage);
   void ComPortError(unsigned Errors);
   void CloseAfterFailure();
+  void SetActive(bool Value);
+  void RaiseMessage(const QString &Text, TMessageKind Kind);
   QString Target(int64_t Degrees) const;
 
   bool bInitialization = true;
@@ -263,6 +293,11 @@ private:
   TReachBoundEvent FReachBound;
   TReachPresetEvent FReachPreset;
   TChangeAzElEvent FChangeAzEl;
+  TMessageEvent FMessage;
+  QString FTitle;
+  QString FMapFileName;
+  bool FEnable = false;
+  bool FAutoActive = false;
   bool FMoving = false;
   bool FPresetting = false;
   TRelayArray *FRelayArray;

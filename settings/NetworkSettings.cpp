@@ -11,7 +11,7 @@ const QString AddressKey = QStringLiteral("RotctldAddress");
 
 } // namespace
 
-TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, QStringList &Problems) {
+TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, TLoadProblems &Problems) {
   TNetworkSettings Settings;
   if (!Ini.NodeExists(NetworkSection))
     return Settings;
@@ -24,9 +24,7 @@ TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, QStringList &Problems) {
   if (Port >= 0 && Port <= 65535)
     Settings.RotctldPort = Port;
   else
-    Problems.append(QStringLiteral("%1, key \"%2\": %3 is not a port number")
-                        .arg(NetworkSection, PortKey)
-                        .arg(Port));
+    Keys.Note(PortKey, QStringLiteral("%1 is not a port number").arg(Port));
   const QString Address = Keys.String(AddressKey, Defaults.RotctldAddress);
   if (!Address.trimmed().isEmpty())
     Settings.RotctldAddress = Address.trimmed();
@@ -41,12 +39,9 @@ void WriteNetworkSettings(TXMLIniFile &Ini, const TNetworkSettings &Settings) {
   Ini.CloseNode();
 }
 
-TNetworkSettings LoadNetworkSettings(const QString &XmlName) {
+TNetworkSettings LoadNetworkSettings(const QString &XmlName, TLoadProblems &Problems) {
   TXMLIniFile Ini(XmlName);
-  QStringList Problems;
-  const TNetworkSettings Settings = ReadNetworkSettings(Ini, Problems);
-  ReportLoadProblems(XmlName, Problems);
-  return Settings;
+  return ReadNetworkSettings(Ini, Problems);
 }
 
 void SaveNetworkSettings(const QString &XmlName, const TNetworkSettings &Settings) {

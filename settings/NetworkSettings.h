@@ -12,7 +12,8 @@
 #include <QString>
 #include <QStringList>
 
-class TXMLIniFile;
+#include "settings/SettingsDocument.h"
+
 
 inline const QString NetworkSection = QStringLiteral("/Network");
 
@@ -32,12 +33,12 @@ struct TNetworkSettings {
 // Reads "/Network" without creating it. A key that is missing, or whose text
 // does not convert (noted in Problems), takes its default; so does a port
 // outside 0 to 65535 or an empty address.
-TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, QStringList &Problems);
+TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, TLoadProblems &Problems);
 // Writes the three keys under "/Network" (created when missing).
 void WriteNetworkSettings(TXMLIniFile &Ini, const TNetworkSettings &Settings);
 
-// Whole operations on the file, each on a store of its own. Loading shows
-// one message when keys took their defaults; both throw TSettingsError when
+// Whole operations on the file, each on a store of its own. Loading notes
+// the keys that took their defaults in Problems; both throw TSettingsError when
 // the file can't be read, is not well-formed XML or can't be written.
-TNetworkSettings LoadNetworkSettings(const QString &XmlName);
+TNetworkSettings LoadNetworkSettings(const QString &XmlName, TLoadProblems &Problems);
 void SaveNetworkSettings(const QString &XmlName, const TNetworkSettings &Settings);

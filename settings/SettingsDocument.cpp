@@ -1,8 +1,5 @@
 #include "settings/SettingsDocument.h"
 
-#include "rotator/Gs232.h"
-#include "base/UiServices.h"
-
 #include <QDir>
 #include <utility>
 
@@ -13,36 +10,10 @@ const QString LeftKey = QStringLiteral("Left");
 const QString TopKey = QStringLiteral("Top");
 const QString EnableKey = QStringLiteral("Enable");
 
-const QString TitleLine = QStringLiteral("Title");
-const QString MapFileNameLine = QStringLiteral("MapFileName");
-const QString EnableLine = QStringLiteral("Enable");
-const QString AutoActiveLine = QStringLiteral("AutoActive");
-
-// What a rotator entry without any keys, and a new rotator, gets.
-const QString DefaultModel = QStringLiteral("GS-232A");
-const QString DefaultRotationSpeed = QStringLiteral("4");
-const QString DefaultPort = QStringLiteral("COM3");
-const QString DefaultBaudRate = QStringLiteral("9600");
-const QString DefaultDataBits = QStringLiteral("8");
-const QString DefaultParity = QStringLiteral("NONE");
-const QString DefaultStopBits = QStringLiteral("1");
-const QString DefaultFlowControl = QStringLiteral("NONE");
-
-
 // Opens a section of the form "/Name" with creation and reads it.
-TKeyReader SectionReader(TXMLIniFile &Ini, const QString &Section, QStringList &Problems) {
+TKeyReader SectionReader(TXMLIniFile &Ini, const QString &Section, TLoadProblems &Problems) {
   Ini.OpenNode(Section, true);
   return TKeyReader(Ini, Ini.CurrentNode(), Section, Problems);
-}
-
-// A Boolean block line for saving: a line that is missing or does not convert
-// is written as false, so that a save never stops part-way.
-bool BlockBoolOrFalse(const QStringList &Block, const QString &Name) {
-  try {
-    return BlockBool(Block, Name);
-  } catch (const TConvertError &) {
-    return false;
-  }
 }
 
 } // namespace
@@ -53,84 +24,18 @@ QString SettingsFileName(const QString &AppName) {
   return (Dot > Slash ? AppName.left(Dot) : AppName) + QStringLiteral(".xml");
 }
 
-// A block holds one name=value per line: a line break inside a value (a
-// title from a hand-edited file) would add or override lines of the block.
-static QString BlockLineValue(QString Value) {
-  Value.replace(u'\r', u' ');
-  Value.replace(u'\n', u' ');
-  return Value;
+QString LoadProblemsMessage(const TLoadProblems &Problems) {
+  if (Problems.isEmpty())
+    return {};
+  QStringList Lines;
+  for (const TLoadProblem &P : Problems)
+    Lines << QStringLiteral("%1, key \"%2\": %3").arg(P.Section, P.Key, P.Text);
+  return QStringLiteral("Some settings in \"%1\" could not be read and take their "
+                        "default values:\n%2")
+      .arg(QDir::toNativeSeparators(Problems.first().File), Lines.join(u'\n'));
 }
 
-QStringList MakeRotatorBlock(const QString &Title, const QString &MapFileName, bool Enable,
-                             bool AutoActive) {
-  return {TitleLine + u'=' + BlockLineValue(Title),
-          MapFileNameLine + u'=' + BlockLineValue(MapFileName),
-          EnableLine + u'=' + BoolToText(Enable), AutoActiveLine + u'=' + BoolToText(AutoActive)};
-}
-
-QString BlockValue(const QStringList &Block, const QString &Name) {
-  for (const QString &Line : Block) {
-    const qsizetype Equals = Line.indexOf(u'=');
-    if (Equals >= 0 && QStringView(Line).left(Equals) == Name)
-      return Line.mid(Equals + 1);
-  }
-  return {};
-}
-
-void SetBlockValue(QStringList &Block, const QString &Name, const QString &Value) {
-  for (QString &Line : Block) {
-    const qsizetype Equals = Line.indexOf(u'=');
-    if (Equals >= 0 && QStringView(Line).left(Equals) == Name) {
-      Line = Name + u'=' + BlockLineValue(Value);
-      return;
-    }
-  }
-  Block.append(Name + u'=' + BlockLineValue(Value));
-}
-
-bool BlockBool(const QStringList &Block, const QString &Name) {
-  return TextToBool(BlockValue(Block, Name));
-}
-
-QString BlockText(const QStringList &Block) {
-  QString Text;
-  for (const QString &Line : Block)
-    Text += Line + u'\n';
-  return Text;
-}
-
-QStringList BlockLines(const QString &Text) {
-  QStringList Lines = Text.split(u'\n');
-  for (QString &Line : Lines)
-    if (Line.endsWith(u'\r'))
-      Line.chop(1);
-  if (!Lines.isEmpty() && Lines.last().isEmpty())
-    Lines.removeLast();
-  return Lines;
-}
-
-void ApplyRotatorDefaults(QStringList &Rotator, TGs232 &Gs232, const QString &Title) {
-  Rotator = MakeRotatorBlock(Title, QString(), false, false);
-  Gs232.SetModel(DefaultModel);
-  Gs232.SetCenterPosition(cpNorth);
-  Gs232.SetAzimuthAngle(az360);
-  Gs232.SetRotationSpeed(DefaultRotationSpeed);
-  Gs232.SetHome(0, 0);
-  Gs232.SetReturnHome(false);
-  Gs232.SetOffset(0, 0);
-  Gs232.SetCommandB(QString());
-  Gs232.SetCommandA(QString());
-  Gs232.RelayArray()->SetCount(0);
-  Gs232.SetElEnable(false);
-  Gs232.SetPort(DefaultPort);
-  Gs232.SetBaudRate(DefaultBaudRate);
-  Gs232.SetDataBits(DefaultDataBits);
-  Gs232.SetParity(DefaultParity);
-  Gs232.SetStopBits(DefaultStopBits);
-  Gs232.SetFlowControl(DefaultFlowControl);
-}
-
-TWindowPosition ReadWindowPosition(TXMLIniFile &Ini, QStringList &Problems) {
+TWindowPosition ReadWindowPosition(TXMLIniFile &Ini, TLoadProblems &Problems) {
   TKeyReader Keys = SectionReader(Ini, MainSection, Problems);
   TWindowPosition Position;
   Position.Top = Keys.Integer(TopKey, 0);
@@ -138,7 +43,7 @@ TWindowPosition ReadWindowPosition(TXMLIniFile &Ini, QStringList &Problems) {
   return Position;
 }
 
-bool ReadCtrlTableEnable(TXMLIniFile &Ini, QStringList &Problems) {
+bool ReadCtrlTableEnable(TXMLIniFile &Ini, TLoadProblems &Problems) {
   return SectionReader(Ini, CtrlTableSection, Problems).Bool(EnableKey, false);
 }
 
@@ -150,47 +55,39 @@ std::optional<QStringList> RotatorEntryNames(TXMLIniFile &Ini) {
   return Names;
 }
 
-bool LoadRotatorEntry(TXMLIniFile &Ini, int Index, const QString &DefaultTitle,
-                      QStringList &Rotator, TGs232 &Gs232, QStringList &Problems) {
+std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,
+                                                 const QString &DefaultTitle,
+                                                 TLoadProblems &Problems) {
   if (!Ini.OpenNode(RotatorsSection, false) || Index < 0 || Index >= Ini.ChildNodesCount())
-    return false;
+    return std::nullopt;
   const pugi::xml_node Entry = Ini.ChildNodes(Index);
   TKeyReader Keys(Ini, Entry, RotatorsSection + u'/' + QString::fromUtf8(Entry.name()), Problems);
 
-  QString Title = Keys.String(RotatorKeys[0], QString());
-  if (Title.isEmpty())
-    Title = DefaultTitle;
-  const QString MapFileName = Keys.String(RotatorKeys[1], QString());
-  const bool Enable = Keys.Bool(RotatorKeys[2], false);
-  const bool AutoActive = Keys.Bool(RotatorKeys[3], false);
-  Rotator = MakeRotatorBlock(Title, MapFileName, Enable, AutoActive);
-
-  Gs232.SetModel(Keys.String(RotatorKeys[4], DefaultModel));
-  Gs232.SetCenterPosition(Keys.Integer(RotatorKeys[5], 0) <= 0 ? cpNorth : cpSouth);
-  Gs232.SetAzimuthAngle(Keys.Integer(RotatorKeys[6], 0) <= 0 ? az360 : az450);
-  Gs232.SetRotationSpeed(Keys.String(RotatorKeys[7], DefaultRotationSpeed));
-  Gs232.SetHome(Keys.Integer(RotatorKeys[8], 0), 0);
-  Gs232.SetReturnHome(Keys.Bool(RotatorKeys[9], false));
-  Gs232.SetOffset(Keys.Integer(RotatorKeys[10], 0), 0);
-  Gs232.SetCommandB(Keys.String(RotatorKeys[11], QString()));
-  Gs232.SetCommandA(Keys.String(RotatorKeys[12], QString()));
-  Gs232.RelayArray()->SetCount(Keys.Integer(RotatorKeys[13], 0));
-  Gs232.SetElEnable(false);
-  Gs232.SetPort(Keys.String(RotatorKeys[14], DefaultPort));
-  Gs232.SetBaudRate(Keys.String(RotatorKeys[15], DefaultBaudRate));
-  Gs232.SetDataBits(Keys.String(RotatorKeys[16], DefaultDataBits));
-  Gs232.SetParity(Keys.String(RotatorKeys[17], DefaultParity));
-  Gs232.SetStopBits(Keys.String(RotatorKeys[18], DefaultStopBits));
-  Gs232.SetFlowControl(Keys.String(RotatorKeys[19], DefaultFlowControl));
-  return true;
-}
-
-void ReportLoadProblems(const QString &XmlName, const QStringList &Problems) {
-  if (Problems.isEmpty())
-    return;
-  Ui().ShowMessage(QStringLiteral("Some settings in \"%1\" could not be read and take their "
-                                  "default values:\n%2")
-                       .arg(QDir::toNativeSeparators(XmlName), Problems.join(u'\n')));
+  const TRotatorSettings D;
+  TRotatorSettings S;
+  S.Title = Keys.String(RotatorKeys[0], D.Title);
+  if (S.Title.isEmpty())
+    S.Title = DefaultTitle;
+  S.MapFileName = Keys.String(RotatorKeys[1], D.MapFileName);
+  S.Enable = Keys.Bool(RotatorKeys[2], D.Enable);
+  S.AutoActive = Keys.Bool(RotatorKeys[3], D.AutoActive);
+  S.Model = Keys.String(RotatorKeys[4], D.Model);
+  S.CenterPosition = TRotatorSettings::CenterPositionOf(Keys.Integer(RotatorKeys[5], 0));
+  S.AzimuthAngle = TRotatorSettings::AzimuthAngleOf(Keys.Integer(RotatorKeys[6], 0));
+  S.RotationSpeed = Keys.String(RotatorKeys[7], D.RotationSpeed);
+  S.Home = Keys.Integer(RotatorKeys[8], D.Home);
+  S.ReturnHome = Keys.Bool(RotatorKeys[9], D.ReturnHome);
+  S.Offset = Keys.Integer(RotatorKeys[10], D.Offset);
+  S.CommandB = Keys.String(RotatorKeys[11], D.CommandB);
+  S.CommandA = Keys.String(RotatorKeys[12], D.CommandA);
+  S.RelaysCount = Keys.Integer(RotatorKeys[13], D.RelaysCount);
+  S.Port = Keys.String(RotatorKeys[14], D.Port);
+  S.BaudRate = Keys.String(RotatorKeys[15], D.BaudRate);
+  S.DataBits = Keys.String(RotatorKeys[16], D.DataBits);
+  S.Parity = Keys.String(RotatorKeys[17], D.Parity);
+  S.StopBits = Keys.String(RotatorKeys[18], D.StopBits);
+  S.FlowControl = Keys.String(RotatorKeys[19], D.FlowControl);
+  return S;
 }
 
 void WriteWindowPosition(TXMLIniFile &Ini, const QString &Version, int Left, int Top) {
@@ -201,34 +98,33 @@ void WriteWindowPosition(TXMLIniFile &Ini, const QString &Version, int Left, int
   Ini.CloseNode();
 }
 
-void WriteRotatorEntry(TXMLIniFile &Ini, int Index, const QStringList &Rotator,
-                       const TGs232 &Gs232) {
+void WriteRotatorEntry(TXMLIniFile &Ini, int Index, const TRotatorSettings &S) {
   Ini.OpenNode(QStringLiteral("%1/Rotator_%2").arg(RotatorsSection).arg(Index), true);
-  Ini.WriteString(RotatorKeys[0], BlockValue(Rotator, TitleLine));
-  Ini.WriteString(RotatorKeys[1], BlockValue(Rotator, MapFileNameLine));
-  Ini.WriteBool(RotatorKeys[2], BlockBoolOrFalse(Rotator, EnableLine));
-  Ini.WriteBool(RotatorKeys[3], BlockBoolOrFalse(Rotator, AutoActiveLine));
-  Ini.WriteString(RotatorKeys[4], Gs232.Model());
-  Ini.WriteInteger(RotatorKeys[5], static_cast<int>(Gs232.CenterPosition()));
-  Ini.WriteInteger(RotatorKeys[6], static_cast<int>(Gs232.AzimuthAngle()));
-  Ini.WriteString(RotatorKeys[7], Gs232.RotationSpeed());
-  Ini.WriteInteger(RotatorKeys[8], Gs232.AzHomeD());
-  Ini.WriteBool(RotatorKeys[9], Gs232.ReturnHome());
-  Ini.WriteInteger(RotatorKeys[10], Gs232.AzOffsetD());
-  Ini.WriteString(RotatorKeys[11], Gs232.CommandB());
-  Ini.WriteString(RotatorKeys[12], Gs232.CommandA());
-  Ini.WriteInteger(RotatorKeys[13], Gs232.RelayArray()->Count());
-  Ini.WriteString(RotatorKeys[14], Gs232.Port());
-  Ini.WriteString(RotatorKeys[15], Gs232.BaudRate());
-  Ini.WriteString(RotatorKeys[16], Gs232.DataBits());
-  Ini.WriteString(RotatorKeys[17], Gs232.Parity());
-  Ini.WriteString(RotatorKeys[18], Gs232.StopBits());
-  Ini.WriteString(RotatorKeys[19], Gs232.FlowControl());
+  Ini.WriteString(RotatorKeys[0], S.Title);
+  Ini.WriteString(RotatorKeys[1], S.MapFileName);
+  Ini.WriteBool(RotatorKeys[2], S.Enable);
+  Ini.WriteBool(RotatorKeys[3], S.AutoActive);
+  Ini.WriteString(RotatorKeys[4], S.Model);
+  Ini.WriteInteger(RotatorKeys[5], static_cast<int>(S.CenterPosition));
+  Ini.WriteInteger(RotatorKeys[6], static_cast<int>(S.AzimuthAngle));
+  Ini.WriteString(RotatorKeys[7], S.RotationSpeed);
+  Ini.WriteInteger(RotatorKeys[8], S.Home);
+  Ini.WriteBool(RotatorKeys[9], S.ReturnHome);
+  Ini.WriteInteger(RotatorKeys[10], S.Offset);
+  Ini.WriteString(RotatorKeys[11], S.CommandB);
+  Ini.WriteString(RotatorKeys[12], S.CommandA);
+  Ini.WriteInteger(RotatorKeys[13], S.RelaysCount);
+  Ini.WriteString(RotatorKeys[14], S.Port);
+  Ini.WriteString(RotatorKeys[15], S.BaudRate);
+  Ini.WriteString(RotatorKeys[16], S.DataBits);
+  Ini.WriteString(RotatorKeys[17], S.Parity);
+  Ini.WriteString(RotatorKeys[18], S.StopBits);
+  Ini.WriteString(RotatorKeys[19], S.FlowControl);
   Ini.CloseNode();
 }
 
-void WriteRotators(TXMLIniFile &Ini, bool CtrlTableEnable, const QStringList &Rotators,
-                   const QList<TGs232 *> &Gs232s) {
+void WriteRotators(TXMLIniFile &Ini, bool CtrlTableEnable,
+                   const QList<TRotatorSettings> &Rotators) {
   Ini.OpenNode(CtrlTableSection, true);
   Ini.WriteBool(EnableKey, CtrlTableEnable);
   Ini.CloseNode();
@@ -238,16 +134,13 @@ void WriteRotators(TXMLIniFile &Ini, bool CtrlTableEnable, const QStringList &Ro
          Ini.DeleteNode(RotatorsSection.mid(1), Ini.RootNode())) {
   }
   Ini.CloseNode();
-  for (int I = 0; I < Gs232s.size(); ++I)
-    WriteRotatorEntry(Ini, I, BlockLines(Rotators.value(I)), *Gs232s[I]);
+  for (int I = 0; I < Rotators.size(); ++I)
+    WriteRotatorEntry(Ini, I, Rotators[I]);
 }
 
-TWindowPosition LoadWindowPosition(const QString &XmlName) {
+TWindowPosition LoadWindowPosition(const QString &XmlName, TLoadProblems &Problems) {
   TXMLIniFile Ini(XmlName);
-  QStringList Problems;
-  const TWindowPosition Position = ReadWindowPosition(Ini, Problems);
-  ReportLoadProblems(XmlName, Problems);
-  return Position;
+  return ReadWindowPosition(Ini, Problems);
 }
 
 void SaveWindowPosition(const QString &XmlName, const QString &Version, int Left, int Top) {
@@ -256,9 +149,9 @@ void SaveWindowPosition(const QString &XmlName, const QString &Version, int Left
   Ini.UpdateFile();
 }
 
-void SaveRotators(const QString &XmlName, bool CtrlTableEnable, const QStringList &Rotators,
-                  const QList<TGs232 *> &Gs232s) {
+void SaveRotators(const QString &XmlName, bool CtrlTableEnable,
+                  const QList<TRotatorSettings> &Rotators) {
   TXMLIniFile Ini(XmlName);
-  WriteRotators(Ini, CtrlTableEnable, Rotators, Gs232s);
+  WriteRotators(Ini, CtrlTableEnable, Rotators);
   Ini.UpdateFile();
 }

@@ -11,17 +11,28 @@ using namespace rotator_test;
 
 namespace {
 
+// Failure reports keep the plain notice box they have always had.
+constexpr TMessageKind kFailureKind = mkInformation;
+
 TEST(Gs232Failure, PortThatCannotBeOpenedLeavesTheDriverClosedWithOneMessage) {
   TScopedRecordingUi Ui;
+  TMessageLog Messages;
+  TActiveLog Actives;
   TGs232 Drv;
+  Messages.Attach(Drv);
+  Actives.Attach(Drv);
   Drv.SetPort(QStringLiteral("/dev/orbalt-no-such-port"));
   Drv.Open();
   EXPECT_FALSE(Drv.Active());
   QTest::qWait(300); // no poll runs
-  EXPECT_EQ(Ui->shown(), QStringList{QStringLiteral("ComException Unable to open com port")});
+  EXPECT_EQ(Messages.Texts(), QStringList{QStringLiteral("ComException Unable to open com port")});
+  EXPECT_TRUE(Messages.AllFrom(&Drv, kFailureKind));
   Drv.GoCW();
   Drv.Close();
-  EXPECT_EQ(Ui->shown().size(), 1);
+  EXPECT_EQ(Messages.Entries.size(), 1);
+  // Never opened, so never reported as opened or closed.
+  EXPECT_TRUE(Actives.Reports.isEmpty());
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
 TEST(Gs232Failure, HangUpWhileOpenClosesOnceWithOneMessage) {
@@ -32,7 +43,7 @@ TEST(Gs232Failure, HangUpWhileOpenClosesOnceWithOneMessage) {
     TRig Rig;
     Rig.Open();
     Rig.RunPolls(1);
-    ASSERT_TRUE(Rig.Drv->Active()) << Rig.Ui->shown().join('|').toStdString();
+    ASSERT_TRUE(Rig.Drv->Active()) << Rig.Messages.Texts().join('|').toStdString();
     std::thread HangUpInPoll;
     if (Case == 0) {
       Rig.Emu.hangUp();
@@ -53,15 +64,20 @@ TEST(Gs232Failure, HangUpWhileOpenClosesOnceWithOneMessage) {
     if (HangUpInPoll.joinable())
       HangUpInPoll.join();
     QTest::qWait(500); // time for any further report
-    const QStringList Shown = Rig.Ui->shown();
+    const QStringList Shown = Rig.Messages.Texts();
     ASSERT_EQ(Shown.size(), 1) << Shown.join('|').toStdString();
     EXPECT_TRUE(Shown[0].startsWith(QStringLiteral("ComException "))) << Shown[0].toStdString();
+    EXPECT_TRUE(Rig.Messages.AllFrom(Rig.Drv.get(), kFailureKind));
+    // Closed once, and the driver was already closed when its receivers ran.
+    EXPECT_EQ(Rig.Actives.Values(), QList<bool>({true, false}));
+    EXPECT_TRUE(Rig.Actives.Consistent());
     // The closed driver sends nothing and reports nothing more.
     Rig.Drv->GoCW();
     Rig.Drv->DoCmd(QStringLiteral("S"));
     Rig.Drv->Close();
     EXPECT_FALSE(Rig.Drv->Active());
-    EXPECT_EQ(Rig.Ui->shown().size(), 1);
+    EXPECT_EQ(Rig.Messages.Entries.size(), 1);
+    EXPECT_EQ(Rig.Actives.Reports.size(), 2);
     EXPECT_FALSE(Commands(Rig.Emu).contains(QStringLiteral("R")));
   }
 }
@@ -121,9 +137,11 @@ TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.What);
     TScopedRecordingUi Ui;
+    TMessageLog Messages;
     Gs232Emulator Emu;
     ASSERT_TRUE(Emu.start());
     QPointer<TGs232> Drv = new TGs232;
+    Messages.Attach(*Drv);
     Drv->SetPort(Emu.devicePath());
     C.Setup(*Drv, Emu);
     Drv->Open();
@@ -140,13 +158,65 @@ TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
     ASSERT_TRUE(WaitFor([&] { return Drv.isNull(); }));
     QTest::qWait(1500);
     EXPECT_FALSE(Commands(Emu).contains(QStringLiteral("Y11")));
+    EXPECT_TRUE(Messages.Entries.isEmpty()) << Messages.Texts().join('|').toStdString();
     EXPECT_TRUE(Ui->shown().isEmpty());
   }
 }
 
+// Each report of a driver whose receiver frees it: nothing of the driver may
+// be touched afterwards, by the driver itself or by its port.
+struct TFreedByHandlerCase {
+  const char *What;
+  // Arms the report; Free deletes the driver.
+  std::function<void(TGs232 &, const std::function<void()> &Free)> Arm;
+  // Provokes the report once the driver is open; nothing when Open does.
+  std::function<void(TGs232 &, Gs232Emulator &)> Provoke;
+};
+
 TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
-  for (const int Event : {0, 1, 2}) {
-    SCOPED_TRACE(Event);
+  auto OnActive = [](bool Wanted) {
+    return [Wanted](TGs232 &D, const std::function<void()> &Free) {
+      QObject::connect(&D, &TGs232::ActiveChanged, &D, [Wanted, Free](bool Active) {
+        if (Active == Wanted)
+          Free();
+      });
+    };
+  };
+  auto HangUp = [](TGs232 &, Gs232Emulator &E) { E.hangUp(); };
+  const TFreedByHandlerCase Cases[] = {
+      {"reached preset",
+       [](TGs232 &D, const std::function<void()> &Free) {
+         D.SetPreset(179);
+         D.SetReachPreset([Free](QObject *) { Free(); });
+       },
+       nullptr},
+      {"reached bound",
+       [](TGs232 &D, const std::function<void()> &Free) {
+         D.SetReachBound([Free](QObject *, TBoundPosition) { Free(); });
+       },
+       nullptr},
+      {"changed position",
+       [](TGs232 &D, const std::function<void()> &Free) {
+         D.SetChangeAzEl([Free](QObject *) { Free(); });
+       },
+       nullptr},
+      {"notice of the model at Open",
+       [](TGs232 &D, const std::function<void()> &Free) {
+         D.SetModel(QStringLiteral("GS-232B"));
+         D.SetMessage([Free](QObject *, const QString &, TMessageKind) { Free(); });
+       },
+       nullptr},
+      {"message of a failure",
+       [](TGs232 &D, const std::function<void()> &Free) {
+         D.SetMessage([Free](QObject *, const QString &, TMessageKind) { Free(); });
+       },
+       HangUp},
+      {"opened", OnActive(true), nullptr},
+      {"closed by Close", OnActive(false), [](TGs232 &D, Gs232Emulator &) { D.Close(); }},
+      {"closed by a failure", OnActive(false), HangUp},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.What);
     TScopedRecordingUi Ui;
     Gs232Emulator::Options Opts;
     Opts.azimuth = 179; // the clockwise bound with the centre north
@@ -154,18 +224,15 @@ TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
     ASSERT_TRUE(Emu.start());
     QPointer<TGs232> Drv = new TGs232;
     Drv->SetPort(Emu.devicePath());
-    auto Free = [&](QObject *Sender) { delete Sender; };
-    if (Event == 0) {
-      Drv->SetPreset(179);
-      Drv->SetReachPreset(Free);
-    } else if (Event == 1) {
-      Drv->SetReachBound([&](QObject *Sender, TBoundPosition) { Free(Sender); });
-    } else {
-      Drv->SetChangeAzEl(Free);
-    }
+    C.Arm(*Drv, [&Drv] { delete Drv.data(); });
     Drv->Open();
+    if (Drv && C.Provoke) {
+      ASSERT_TRUE(Drv->Active());
+      C.Provoke(*Drv, Emu);
+    }
     ASSERT_TRUE(WaitFor([&] { return Drv.isNull(); }));
     QTest::qWait(300);
+    EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   }
 }
 

@@ -1,5 +1,6 @@
 // The driver on the line: start-up commands of each model, the poll and what
-// it makes of the controller's replies, movement commands and closing.
+// it makes of the controller's replies, movement commands, opening and
+// closing and their reports.
 
 #include "RotatorTestSupport.h"
 
@@ -8,25 +9,6 @@
 using namespace rotator_test;
 
 namespace {
-
-// Message boxes that stay up for a while, with the event loop running behind
-// them as a modal box would.
-class TSlowBoxUi : public TRecordingUiServices {
-public:
-  explicit TSlowBoxUi(int Ms) : FMs(Ms) {}
-  void ShowMessage(const QString &Text) override {
-    TRecordingUiServices::ShowMessage(Text);
-    if (OnShow)
-      OnShow();
-    DelayMs(FMs);
-    if (OnShow)
-      OnShow();
-  }
-  std::function<void()> OnShow;
-
-private:
-  int FMs;
-};
 
 QStringList WithoutBareCr(QStringList Cmds) {
   // Close ends with a lone CR that the purge right after it may or may not
@@ -70,24 +52,32 @@ TEST(Gs232Line, OpenSendsTheStartupCommandsOfEachModel) {
     Rig.Open(C.Second.size());
     EXPECT_EQ(WithoutBareCr(Commands(Rig.Emu)), C.Second);
 
-    const QStringList Shown = Rig.Ui->texts(TRecordingUiServices::Entry::Message);
+    const QStringList Shown = Rig.Messages.Texts();
     if (Unverified)
       EXPECT_EQ(Shown, QStringList(2, QStringLiteral(u"GS-232Bの動作未確認")));
     else
       EXPECT_TRUE(Shown.isEmpty()) << Shown.join('|').toStdString();
+    EXPECT_TRUE(Rig.Messages.AllFrom(Rig.Drv.get(), mkInformation));
   }
 }
 
 TEST(Gs232Line, UnverifiedModelBoxLetsThePollGoOn) {
+  // The owner shows the notice in a modal box, which stays up for a while
+  // with the event loop running behind it.
   Gs232Emulator Emu;
   ASSERT_TRUE(Emu.start());
-  TSlowBoxUi Box(1000);
-  TUiServices *Previous = SetUi(&Box);
+  TScopedRecordingUi Ui;
+  QStringList Shown;
   int PollsAtShow = -1, PollsAtClose = -1;
   auto Polls = [&] { return CountOf(Commands(Emu), QStringLiteral("C")); };
-  Box.OnShow = [&] { (PollsAtShow < 0 ? PollsAtShow : PollsAtClose) = Polls(); };
   {
     TGs232 Drv;
+    Drv.SetMessage([&](QObject *, const QString &Text, TMessageKind) {
+      Shown << Text;
+      PollsAtShow = Polls();
+      DelayMs(1000);
+      PollsAtClose = Polls();
+    });
     Drv.SetPort(Emu.devicePath());
     Drv.SetModel(QStringLiteral("GS-232B"));
     QElapsedTimer Clock;
@@ -96,9 +86,8 @@ TEST(Gs232Line, UnverifiedModelBoxLetsThePollGoOn) {
     EXPECT_TRUE(Drv.Active());
     EXPECT_GE(Clock.elapsed(), 1000);
   }
-  SetUi(Previous);
-  EXPECT_EQ(Box.texts(TRecordingUiServices::Entry::Message),
-            QStringList{QStringLiteral(u"GS-232Bの動作未確認")});
+  EXPECT_EQ(Shown, QStringList{QStringLiteral(u"GS-232Bの動作未確認")});
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   EXPECT_EQ(PollsAtShow, 0);
   EXPECT_GE(PollsAtClose, 2);
   // H3 came before the box, the polls after it.
@@ -248,7 +237,7 @@ TEST(Gs232Line, UnreadableOrMissingReplyReadsAsZeroAndPollingGoesOn) {
     EXPECT_EQ(Rig.Drv->OrgAzimuthD(), 0);
     EXPECT_EQ(Rig.Drv->AzimuthD(), 7);
     EXPECT_TRUE(Rig.Drv->Active());
-    EXPECT_TRUE(Rig.Ui->shown().isEmpty());
+    EXPECT_TRUE(Rig.Messages.Entries.isEmpty()) << Rig.Messages.Texts().join('|').toStdString();
   }
 }
 
@@ -327,6 +316,55 @@ TEST(Gs232Line, MovementCommandsAndClose) {
   EXPECT_EQ(Rig.Drv->AzimuthAngle(), az450);
   EXPECT_EQ(Rig.Drv->RotationSpeed(), QStringLiteral("2"));
   EXPECT_FALSE(Rig.Drv->RelayArray()->GetRelay(0));
+}
+
+struct TActiveCase {
+  const char *What;
+  std::function<void(TRig &)> Run;
+  QList<bool> Reports;
+};
+
+TEST(Gs232Line, ActiveChangedReportsEveryOpeningAndClosingButRelease) {
+  const TActiveCase Cases[] = {
+      {"open and close", [](TRig &R) { R.Drv->Open(); R.Drv->Close(); }, {true, false}},
+      {"open and close repeated, each reported once",
+       [](TRig &R) {
+         R.Drv->Close();
+         R.Drv->Open();
+         R.Drv->Open();
+         R.Drv->Close();
+         R.Drv->Close();
+         R.Drv->Open();
+         R.Drv->Close();
+       },
+       {true, false, true, false}},
+      // Closing a driver that a failure closed reports nothing more.
+      {"line hangs up",
+       [](TRig &R) {
+         R.Drv->Open();
+         R.Emu.hangUp();
+         ASSERT_TRUE(WaitFor([&] { return !R.Drv->Active(); }));
+         R.Drv->Close();
+       },
+       {true, false}},
+      {"released while open", [](TRig &R) { R.Drv->Open(); R.Drv->Release(); }, {true}},
+      {"released while closed", [](TRig &R) { R.Drv->Release(); }, {}},
+      {"port that cannot be opened",
+       [](TRig &R) {
+         R.Drv->SetPort(QStringLiteral("/dev/orbalt-no-such-port"));
+         R.Drv->Open();
+       },
+       {}},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.What);
+    TRig Rig;
+    C.Run(Rig);
+    QTest::qWait(300); // time for any further report
+    EXPECT_EQ(Rig.Actives.Values(), C.Reports);
+    // Receivers see the driver in the state reported.
+    EXPECT_TRUE(Rig.Actives.Consistent());
+  }
 }
 
 TEST(Gs232Line, DoRecvReadsRawReplies) {

@@ -1,12 +1,17 @@
 #pragma once
 // Shared pieces of the rotator tests: a driver wired to a controller emulator
-// on a pseudo-terminal, the commands the emulator received, and waits that
-// keep the main thread's events running.
+// on a pseudo-terminal, the commands the emulator received, the messages and
+// opening reports the driver raised, and waits that keep the main thread's
+// events running.
+
+#include "RotatorSettingsPrint.h"
 
 #include "rotator/Gs232.h"
 #include "tools/Gs232Emulator.h"
 #include "common/RecordingUiServices.h"
 
+#include <QList>
+#include <QObject>
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
@@ -46,11 +51,69 @@ inline bool WaitFor(const std::function<bool()> &Done, int TimeoutMs = kWaitMs) 
   return QTest::qWaitFor(Done, TimeoutMs);
 }
 
-// A driver on an emulated controller, with recorded message boxes.
+// Every message a driver raised, in order, with its sender and kind.
+struct TMessageLog {
+  struct TEntry {
+    QObject *Sender;
+    QString Text;
+    TMessageKind Kind;
+  };
+
+  void Attach(TGs232 &Drv) {
+    Drv.SetMessage([this](QObject *Sender, const QString &Text, TMessageKind Kind) {
+      Entries.append({Sender, Text, Kind});
+    });
+  }
+  QStringList Texts() const {
+    QStringList Out;
+    for (const TEntry &E : Entries)
+      Out << E.Text;
+    return Out;
+  }
+  // True when every message came from Drv as Kind.
+  bool AllFrom(const TGs232 *Drv, TMessageKind Kind) const {
+    for (const TEntry &E : Entries)
+      if (E.Sender != Drv || E.Kind != Kind)
+        return false;
+    return true;
+  }
+
+  QList<TEntry> Entries;
+};
+
+// Every ActiveChanged report of a driver: the value reported and whether
+// the driver was active while its receivers ran.
+struct TActiveLog {
+  void Attach(TGs232 &Drv) {
+    QObject::connect(&Drv, &TGs232::ActiveChanged, &Drv,
+                     [this, D = &Drv](bool Active) { Reports << std::pair(Active, D->Active()); });
+  }
+  QList<bool> Values() const {
+    QList<bool> Out;
+    for (const auto &R : Reports)
+      Out << R.first;
+    return Out;
+  }
+  // True when Active() agreed with the reported value in every report.
+  bool Consistent() const {
+    for (const auto &R : Reports)
+      if (R.first != R.second)
+        return false;
+    return true;
+  }
+
+  QList<std::pair<bool, bool>> Reports;
+};
+
+// A driver on an emulated controller. Its messages and opening reports are
+// recorded; the message boxes are recorded too, as the driver must never
+// show one itself.
 struct TRig {
   explicit TRig(Gs232Emulator::Options Opts = {}) : Emu(Opts) {
     EXPECT_TRUE(Emu.start());
     Drv = std::make_unique<TGs232>();
+    Messages.Attach(*Drv);
+    Actives.Attach(*Drv);
     Drv->SetPort(Emu.devicePath());
     Drv->SetModel(QStringLiteral("GS-232A"));
     Drv->SetAzimuthAngle(az360);
@@ -58,6 +121,7 @@ struct TRig {
   ~TRig() {
     Drv.reset();
     Emu.stop();
+    EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   }
 
   // Opens the driver and waits until the controller has its start-up
@@ -80,8 +144,8 @@ struct TRig {
   void RunPolls(int Count) {
     const int Target = Polls() + Count + 1;
     ASSERT_TRUE(WaitFor([&] { return Polls() >= Target; }))
-        << "polls stalled; driver " << (Drv->Active() ? "open" : "closed") << ", shown: "
-        << Ui->shown().join('|').toStdString() << ", received: "
+        << "polls stalled; driver " << (Drv->Active() ? "open" : "closed") << ", messages: "
+        << Messages.Texts().join('|').toStdString() << ", received: "
         << Commands(Emu).join(',').toStdString();
   }
 
@@ -103,6 +167,8 @@ struct TRig {
 
   TScopedRecordingUi Ui;
   Gs232Emulator Emu;
+  TMessageLog Messages;
+  TActiveLog Actives;
   std::unique_ptr<TGs232> Drv;
 };
 

@@ -1,13 +1,9 @@
-#include "app/MainRotctld.h"
+#include "remote/StationRotctld.h"
 
-#include "app/Main.h"
 #include "base/UiServices.h"
+#include "station/Station.h"
 
-#include <QChildEvent>
 #include <QRegularExpression>
-#include <QStackedWidget>
-#include <QTabBar>
-#include <QTabWidget>
 
 namespace {
 
@@ -91,59 +87,53 @@ QHostAddress RotctldAddress(const QString &Text) {
   return QHostAddress(Trimmed);
 }
 
-TMainRotctld::TMainRotctld(TMain &Window, const TRotctldArguments &Arguments)
-    : FWindow(Window), FWorkspace(Window) {
-  if (!Arguments.Errors.isEmpty())
-    Ui().ShowMessage(Arguments.Errors.join(u'\n'));
+TStationRotctld::TStationRotctld(TStation &Station, TRotctldArguments Arguments)
+    : FStation(Station), FArguments(std::move(Arguments)) {}
+
+TStationRotctld::~TStationRotctld() { FServers.reset(); }
+
+void TStationRotctld::Start() {
+  if (!FArguments.Errors.isEmpty())
+    emit Message(FArguments.Errors.join(u'\n'));
 
   // A document that can't be read is neither trusted nor overwritten: the
   // switches alone decide, with the defaults for the rest.
-  const bool Loaded = Guarded([&] { FSettings = LoadNetworkSettings(Window.XmlName); });
-  const TNetworkSettings Wanted = ApplyRotctldArguments(FSettings, Arguments);
+  TLoadProblems Problems;
+  const bool Loaded =
+      Guarded([&] { FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems); });
+  if (!Problems.isEmpty())
+    emit Message(LoadProblemsMessage(Problems));
+  const TNetworkSettings Wanted = ApplyRotctldArguments(FSettings, FArguments);
   if (Loaded && Wanted != FSettings)
-    Guarded([&] { SaveNetworkSettings(Window.XmlName, Wanted); });
+    Guarded([&] { SaveNetworkSettings(FStation.SettingsFile(), Wanted); });
   FSettings = Wanted;
 
   if (FSettings.RotctldEnable)
-    Start();
+    StartServers();
 }
 
-TMainRotctld::~TMainRotctld() {
-  if (FPages)
-    FPages->removeEventFilter(this);
-  FServers.reset();
-}
-
-void TMainRotctld::Start() {
+void TStationRotctld::StartServers() {
   const QHostAddress Address = RotctldAddress(FSettings.RotctldAddress);
   if (Address.isNull()) {
-    Ui().ShowMessage(QStringLiteral("The rotctld servers are not started: \"%1\" is not an "
-                                    "IP address.")
-                         .arg(FSettings.RotctldAddress));
+    emit Message(QStringLiteral("The rotctld servers are not started: \"%1\" is not an "
+                                "IP address.")
+                     .arg(FSettings.RotctldAddress));
     return;
   }
   TRotctldServers::TOptions Options;
   Options.Address = Address;
   Options.BasePort = FSettings.RotctldPort;
-  FServers = std::make_unique<TRotctldServers>(FWorkspace, Options);
+  FServers = std::make_unique<TRotctldServers>(FStation, Options);
+  connect(FServers.get(), &TRotctldServers::Message, this, &TStationRotctld::Message);
 
-  // Inserting or deleting a rotator adds or removes its tab page, and moving
-  // one moves its tab; the servers catch up once the window has finished.
-  FPages = FWindow.PageControl1->findChild<QStackedWidget *>(QString(),
-                                                            Qt::FindDirectChildrenOnly);
-  if (FPages)
-    FPages->installEventFilter(this);
-  connect(FWindow.PageControl1->tabBar(), &QTabBar::tabMoved, this,
-          [this] { FServers->ScheduleSync(); });
-  // A window that goes first takes its rotators with it.
-  connect(&FWindow, &QObject::destroyed, this, [this] { FServers->Stop(); });
+  // The servers catch up with an inserted, deleted or moved rotator once the
+  // change has finished.
+  auto Schedule = [this] { FServers->ScheduleSync(); };
+  connect(&FStation, &TStation::RotatorAdded, this, Schedule);
+  connect(&FStation, &TStation::RotatorRemoved, this, Schedule);
+  connect(&FStation, &TStation::RotatorMoved, this, Schedule);
+  // A station that goes first takes its rotators with it.
+  connect(&FStation, &QObject::destroyed, this, [this] { FServers->Stop(); });
 
   Guarded([this] { FServers->Sync(); });
-}
-
-bool TMainRotctld::eventFilter(QObject *Watched, QEvent *Event) {
-  if (Watched == FPages && FServers &&
-      (Event->type() == QEvent::ChildAdded || Event->type() == QEvent::ChildRemoved))
-    FServers->ScheduleSync();
-  return QObject::eventFilter(Watched, Event);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The main window's side of the network control through the rotctld
-// protocol: the command-line switches, the section "/Network" of the settings
-// document, and the servers for the window's rotators, which follow the
+// The station's side of the network control through the rotctld protocol:
+// the command-line switches, the section "/Network" of the settings
+// document, and the servers for the station's rotators, which follow the
 // rotators as they are inserted, deleted and moved.
 //
 // Switches (each also in the form --switch=VALUE):
@@ -12,18 +12,16 @@
 // What the switches set is remembered in "/Network", so that later starts
 // without them run the same way.
 
-#include "app/MainAutomation.h"
-#include "settings/NetworkSettings.h"
 #include "remote/RotctldServer.h"
+#include "settings/NetworkSettings.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
 #include <memory>
 #include <optional>
 
-class TMain;
+class TStation;
 
 struct TRotctldArguments {
   // --rotctld (true) or --rotctld off (false); nothing when not given.
@@ -46,31 +44,33 @@ TNetworkSettings ApplyRotctldArguments(TNetworkSettings Settings,
 // neither.
 QHostAddress RotctldAddress(const QString &Text);
 
-class TMainRotctld : public QObject {
+class TStationRotctld : public QObject {
+  Q_OBJECT
 public:
-  // Reads "/Network" of the window's settings document, writes it back when
+  // Nothing runs until Start.
+  TStationRotctld(TStation &Station, TRotctldArguments Arguments);
+  ~TStationRotctld() override;
+
+  // Reads "/Network" of the station's settings document, writes it back when
   // the switches changed it, and starts the servers when they are on.
   // Problems (a bad switch, an address that is none, a settings file that
-  // can't be read or written, a port in use) are shown as messages; the
+  // can't be read or written, a port in use) are raised as Message; the
   // program goes on without the servers concerned.
-  TMainRotctld(TMain &Window, const TRotctldArguments &Arguments);
-  ~TMainRotctld() override;
+  void Start();
 
   // The settings in force.
   const TNetworkSettings &Settings() const { return FSettings; }
   // The running servers; null while the servers are off.
   TRotctldServers *Servers() const { return FServers.get(); }
 
-protected:
-  bool eventFilter(QObject *Watched, QEvent *Event) override;
+signals:
+  void Message(const QString &Text);
 
 private:
-  void Start();
+  void StartServers();
 
-  TMain &FWindow;
-  TMainAutomation FWorkspace;
+  TStation &FStation;
+  TRotctldArguments FArguments;
   TNetworkSettings FSettings;
   std::unique_ptr<TRotctldServers> FServers;
-  // The pages of the window's tabs: a page comes and goes with its rotator.
-  QPointer<QObject> FPages;
 };

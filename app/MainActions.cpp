@@ -1,0 +1,136 @@
+#include "app/Main.h"
+
+#include "app/About.h"
+#include "app/Options.h"
+#include "base/UiServices.h"
+#include "station/Station.h"
+
+#include <QPointer>
+#include <QTabWidget>
+
+// --- Rotators ---------------------------------------------------------------------------
+
+void TMain::actInsRotatorExecute() {
+  // Inserted before the selected tab: before the console tab, at the end.
+  const int P = PageControl1->currentIndex();
+  if (P < FStation.RotatorCount())
+    LeaveCurrentRotator();
+  // The station raises RotatorAdded (the tab appears) before it writes the
+  // document; a document that can't be written is reported with the new
+  // rotator in place.
+  const auto Enter = [this, P] {
+    SelectTabSilently(P);
+    EnterTab(P);
+    UpdateStatusBar();
+  };
+  try {
+    FStation.InsertRotator(P);
+  } catch (...) {
+    Enter();
+    throw;
+  }
+  Enter();
+}
+
+void TMain::actDelRotatorExecute() {
+  const int P = PageControl1->currentIndex();
+  const int N = FStation.RotatorCount();
+  if (N < 2 || P < 0 || P >= N)
+    return;
+  LeaveCurrentRotator();
+  const int Selected = P == 0 ? N - 2 : P - 1;
+  const auto Enter = [this, Selected] {
+    SelectTabSilently(Selected);
+    EnterTab(Selected);
+    UpdateStatusBar();
+  };
+  PageControl1->setUpdatesEnabled(false);
+  try {
+    FStation.DeleteRotator(P);
+  } catch (...) {
+    PageControl1->setUpdatesEnabled(true);
+    Enter();
+    throw;
+  }
+  PageControl1->setUpdatesEnabled(true);
+  Enter();
+}
+
+void TMain::actForwadRoatatorExecute() { MoveRotator(true); }
+
+void TMain::actBackwardRptatorExecute() { MoveRotator(false); }
+
+void TMain::MoveRotator(bool Forward) {
+  const int I = PageControl1->currentIndex();
+  const int N = FStation.RotatorCount();
+  if (I < 0 || I >= N)
+    return;
+  // Forward is one place to the left, backward one to the right; at an end
+  // the rotator moves to the other end and the others shift by one place.
+  const int Q = Forward ? (I == 0 ? N - 1 : I - 1) : (I == N - 1 ? 0 : I + 1);
+  const auto Select = [this, Q] {
+    SelectTabSilently(Q);
+    FStation.SetCurrentRotator(Q);
+    UpdateStatusBar();
+  };
+  try {
+    FStation.MoveRotator(I, Q);
+  } catch (...) {
+    Select();
+    throw;
+  }
+  Select();
+}
+
+// --- Other commands -----------------------------------------------------------------------
+
+void TMain::actGotoHomeExecute() {
+  if (TGs232 *Gs232 = Current())
+    Gs232->GoHome();
+}
+
+void TMain::actCloseExecute() { close(); }
+
+void TMain::actAboutBoxExecute() { ShowAboutBox(this); }
+
+void TMain::actOptionsExecute() { ExecuteOptions(*this); }
+
+
+bool ConfirmEndWithAutomationClients() {
+  return Ui().AskWarningYesNo(
+      QStringLiteral("オートメーションサーバーから警告"),
+      QStringLiteral("作動中の COM オブジェクトがアプリケーション内に残っています。 "
+                     "このアプリケーションはこれらのクライアントアプリケーションを失敗させることが"
+                     "あります。\n\nこのアプリケーションを閉じますか？"));
+}
+
+// --- Options ------------------------------------------------------------------------------
+
+void ExecuteOptions(TMain &Main, const TShowOptions &Show) {
+  const QPointer<TGs232> Driver = Main.Current();
+  if (!Driver)
+    return;
+  TStation &Station = Main.FStation;
+
+  TOptions Options(Station.CtrlTableFile(), &Main);
+  // The order of filling is the order in which the setters' messages appear.
+  Options.SetCtrlTableEnable(Station.CtrlTableEnable());
+  Options.SetSettings(Driver->Settings());
+  Options.SetCurrentPosition(Driver->AzimuthD());
+
+  const int Result = Show ? Show(Options) : Options.exec();
+  // The rotator the dialog was filled from must still be the current one.
+  if (Result != QDialog::Accepted || !Driver || Main.Current() != Driver)
+    return;
+
+  Station.SetCtrlTableEnable(Options.CtrlTableEnable());
+  Station.ApplyRotatorSettings(Station.IndexOf(Driver), Options.Settings());
+  // A rotator that is now disabled is closed again here. A page that can't
+  // be shown (a map file that can't be read) is reported; the station's table
+  // must follow the file all the same.
+  Guarded([&Main] { Main.RefreshRotatorPage(); });
+
+  // The station's table follows the file the dialog has written; without a
+  // file it stays as it was.
+  Station.ReloadCtrlTable();
+}

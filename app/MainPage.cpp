@@ -1,0 +1,230 @@
+#include "app/Main.h"
+
+#include "app/AzimuthDisplay.h"
+#include "base/UiServices.h"
+#include "station/Station.h"
+
+#include <QDir>
+#include <QFocusEvent>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include <cmath>
+#include <stdexcept>
+
+// --- Rotator page ---------------------------------------------------------------------
+
+void TMain::SetPresetDisplay() {
+  TGs232 *Gs232 = Current();
+  if (Gs232->Presetting()) {
+    edtPresetD->setText(QString::number(Gs232->AzPresetD()));
+    Display->ShowPreset(Gs232->AzPresetR());
+  } else {
+    edtPresetD->clear();
+    Display->ClearImage(*Display->imgPreset);
+  }
+}
+
+void TMain::RefreshRotatorPage() {
+  const QPointer<TGs232> Gs232 = Current();
+  if (!Gs232)
+    return;
+  PageControl1->setTabText(FStation.IndexOf(Gs232), Gs232->Title());
+  Display->LoadMap(Gs232->MapFileName(), MapName);
+  SetPresetDisplay();
+  DrawRelays();
+
+  const bool Enabled = Gs232->Enable();
+  if (!Enabled && Gs232->Active())
+    Gs232->Close();
+  if (!Gs232)
+    return;
+  const bool Active = Gs232->Active();
+  btnOpenClose->setEnabled(Enabled);
+  btnOpenClose->setText(Enabled && Active ? QStringLiteral("Close") : QStringLiteral("Open"));
+  const bool Moving = Enabled && Active;
+  for (QPushButton *Button : {btnPreset, btnCCW, btnCW, btnStop})
+    Button->setEnabled(Moving);
+  if (Enabled)
+    edtPresetD->setEnabled(Active);
+  UpdateStatusBar();
+}
+
+void TMain::UpdateStatusBar() {
+  for (int I = 0; I < 4; ++I)
+    StatusPanels[I]->setText(I < FStation.RotatorCount()
+                                 ? QStringLiteral("AZ=%1°").arg(FStation.Driver(I).AzimuthD())
+                                 : QString());
+}
+
+void TMain::DrawDirection() {
+  if (TGs232 *Gs232 = Current())
+    Display->DrawDirection(*Gs232);
+}
+
+void TMain::DrawRelays() {
+  if (TGs232 *Gs232 = Current())
+    Display->DrawRelays(*Gs232->RelayArray());
+}
+
+void TMain::btnOpenCloseClick() {
+  TGs232 *Gs232 = Current();
+  if (!Gs232)
+    return;
+  if (Gs232->Active()) {
+    Gs232->Close();
+  } else {
+    const QString Port = Gs232->Port();
+    for (int I = 0; I < FStation.RotatorCount(); ++I) {
+      const TGs232 &Driver = FStation.Driver(I);
+      if (Driver.Active() && Driver.Port() == Port) {
+        Ui().ShowError(QStringLiteral("The port is already open"));
+        return;
+      }
+    }
+    Gs232->Open();
+  }
+  RefreshRotatorPage();
+}
+
+void TMain::LoadButtonPicture(QPushButton *Button, const QString &FileName) {
+  QImageReader Reader(FileName);
+  const QImage Picture = Reader.read();
+  if (Picture.isNull())
+    throw std::runtime_error(QStringLiteral("Cannot load the picture %1: %2")
+                                 .arg(QDir::toNativeSeparators(FileName), Reader.errorString())
+                                 .toStdString());
+  Button->setIcon(QIcon(QPixmap::fromImage(Picture)));
+}
+
+void TMain::ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn,
+                       const QString &FileOff, void (TGs232::*Go)()) {
+  TGs232 *Gs232 = Current();
+  if (!Gs232)
+    return;
+  Tag = ~Tag;
+  const bool On = (Tag & 0xFF) != 0;
+  LoadButtonPicture(Button, On ? FileOn : FileOff);
+  if (On)
+    (Gs232->*Go)();
+  else
+    Gs232->Stop();
+}
+
+void TMain::btnCWClick() { ToggleTurn(FCWTag, btnCW, FileCW_On, FileCW_Off, &TGs232::GoCW); }
+
+void TMain::btnCCWClick() {
+  ToggleTurn(FCCWTag, btnCCW, FileCCW_On, FileCCW_Off, &TGs232::GoCCW);
+}
+
+void TMain::btnStopClick() {
+  FCCWTag = 0;
+  FCWTag = 0;
+  LoadButtonPicture(btnCCW, FileCCW_Off);
+  LoadButtonPicture(btnCW, FileCW_Off);
+  if (TGs232 *Gs232 = Current())
+    Gs232->Stop();
+}
+
+void TMain::btnPresetClick() {
+  if (TGs232 *Gs232 = Current())
+    Gs232->GoPreset();
+}
+
+bool TMain::eventFilter(QObject *Watched, QEvent *Event) {
+  if (Watched == edtPresetD && !FClosed &&
+      (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
+    // Only a move of the focus inside the window enters or leaves the field;
+    // switching to another window or opening a menu does not.
+    const Qt::FocusReason Reason = static_cast<QFocusEvent *>(Event)->reason();
+    if (Reason != Qt::ActiveWindowFocusReason && Reason != Qt::PopupFocusReason) {
+      if (Event->type() == QEvent::FocusIn)
+        Guarded([this] { edtPresetDEnter(); });
+      else
+        Guarded([this] { edtPresetDExit(); });
+    }
+  }
+  return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TMain::edtPresetDEnter() {
+  if (!FPresetRefused)
+    BeforeValue = edtPresetD->text();
+  FPresetRefused = false;
+}
+
+void TMain::edtPresetDExit() {
+  TGs232 *Gs232 = Current();
+  if (!Gs232)
+    return;
+  const QString Text = edtPresetD->text();
+  if (Text == BeforeValue)
+    return;
+  if (Text.isEmpty()) {
+    FPresetRefused = false;
+    Gs232->ResetPreset();
+    Display->ClearImage(*Display->imgPreset);
+    return;
+  }
+  bool Ok = false;
+  const int Value = Text.toInt(&Ok);
+  const int Limit = Gs232->AzimuthAngle() == az450 ? 450 : 360;
+  if (!Ok || Value < 0 || Value > Limit) {
+    // The field keeps the refused text and gets the focus back; leaving it
+    // again checks it again.
+    FPresetRefused = true;
+    Ui().ShowError(QStringLiteral("Value exceeds the range"));
+    edtPresetD->setFocus();
+    return;
+  }
+  FPresetRefused = false;
+  Gs232->SetPreset(Value);
+  edtPresetD->setText(QString::number(Gs232->AzPresetD()));
+  Display->ShowPreset(Gs232->AzPresetR());
+}
+
+// --- Driver events ------------------------------------------------------------------------
+
+void TMain::Gs232ChangeAzEl() {
+  if (!btnCW->isEnabled())
+    btnCW->setEnabled(true);
+  if (!btnCCW->isEnabled())
+    btnCCW->setEnabled(true);
+  DrawDirection();
+  UpdateStatusBar();
+}
+
+void TMain::Gs232ReachBound(TBoundPosition Bound) {
+  if (Bound == bpCWBound && btnCW->isEnabled())
+    btnCW->setEnabled(false);
+  else if (Bound == bpCCWBound && btnCCW->isEnabled())
+    btnCCW->setEnabled(false);
+  DrawDirection();
+  btnStopClick();
+}
+
+void TMain::Gs232ReachPreset() {
+  DrawDirection();
+  edtPresetD->clear();
+  Display->ClearImage(*Display->imgPreset);
+  if (TGs232 *Gs232 = Current())
+    Gs232->DoCmd(QStringLiteral("S"));
+}
+
+void TMain::RelayArrayChangeRelays() {
+  TGs232 *Gs232 = Current();
+  if (Gs232 && Gs232->RelayArray()->Enable())
+    DrawRelays();
+}
+
+void TMain::ShowTablePreset(int Index, int Az) {
+  // The preset is shown only on the visible rotator page; the driver's own
+  // preset is not changed by this display.
+  if (!IsConnected(Index) || PageControl1->currentIndex() != Index)
+    return;
+  edtPresetD->setText(QString::number(Az));
+  Display->ShowPreset(static_cast<float>(Az * M_PI / 180.0));
+}

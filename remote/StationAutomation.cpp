@@ -1,0 +1,16 @@
+#include "remote/StationAutomation.h"
+
+#include "station/Station.h"
+
+TStationAutomation::TStationAutomation(TStation &Station, const QDBusConnection &Connection)
+    : FOrbalt(Station), FServer(FOrbalt, Connection) {}
+
+TStationAutomation::~TStationAutomation() { FServer.Stop(); }
+
+bool TStationAutomation::Start(QString *Error) { return FServer.Start(Error); }
+
+void TStationAutomation::EndWhenClientsLeave(std::function<void()> End) {
+  // Queued: the end never runs inside the handling of a bus message.
+  QObject::connect(&FServer, &TOrbaltDBusServer::LastClientLeft, &FServer, std::move(End),
+                   Qt::QueuedConnection);
+}

@@ -1,0 +1,284 @@
+#include "station/Station.h"
+
+#include "base/UiServices.h"
+#include "settings/SettingsDocument.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+const QString RotatorPrefix = QStringLiteral("Rotator");
+
+} // namespace
+
+TStation::TStation(const QString &SettingsFile, QObject *Parent)
+    : QObject(Parent), FSettingsFile(SettingsFile),
+      FCtrlTableFile(QFileInfo(SettingsFile).absoluteDir().filePath(
+          QStringLiteral("CtrlTable.xml"))),
+      FFreqOperation([this] {
+        TFreqOperation::TLinks Links;
+        Links.CtrlTableEnable = &FCtrlTableEnable;
+        Links.CtrlTable = &FCtrlTable;
+        Links.RotatorCount = [this] { return RotatorCount(); };
+        Links.Driver = [this](int Index) { return &Driver(Index); };
+        Links.RotatorEnabled = [this](int Index) { return RotatorEnabled(Index); };
+        Links.ShowPreset = [this](int Index, int Az) { emit TablePresetShown(Index, Az); };
+        return Links;
+      }()) {}
+
+TStation::~TStation() { FDrivers.clear(); }
+
+// --- Rotators --------------------------------------------------------------------------
+
+TGs232 &TStation::Driver(int Index) {
+  return const_cast<TGs232 &>(std::as_const(*this).Driver(Index));
+}
+
+const TGs232 &TStation::Driver(int Index) const {
+  if (Index < 0 || Index >= RotatorCount())
+    throw std::out_of_range("No rotator at this index");
+  return *FDrivers[static_cast<size_t>(Index)];
+}
+
+TRotatorSettings TStation::RotatorSettings(int Index) const { return Driver(Index).Settings(); }
+
+bool TStation::RotatorEnabled(int Index) const {
+  return Index >= 0 && Index < RotatorCount() && FDrivers[static_cast<size_t>(Index)]->Enable();
+}
+
+int TStation::IndexOf(const QObject *Driver) const {
+  for (size_t I = 0; I < FDrivers.size(); ++I)
+    if (FDrivers[I].get() == Driver)
+      return static_cast<int>(I);
+  return -1;
+}
+
+QString TStation::NextRotatorName() const {
+  QStringList Used;
+  for (const auto &Driver : FDrivers) {
+    const QString Title = Driver->Title();
+    if (!Title.startsWith(RotatorPrefix, Qt::CaseSensitive))
+      continue;
+    try {
+      const int Number = TextToInteger(Title.mid(RotatorPrefix.size(), 7));
+      // Right-aligned in five places, so that sorting the texts sorts the
+      // numbers of up to five digits.
+      Used.append(QStringLiteral("%1").arg(Number, 5));
+    } catch (const TConvertError &) {
+    }
+  }
+  Used.sort();
+  int Result = 1;
+  for (int K = 1; K <= Used.size(); ++K) {
+    if (Used[K - 1].trimmed().toInt() != K) {
+      Result = K;
+      break;
+    }
+  }
+  return RotatorPrefix + QString::number(Result);
+}
+
+std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
+  auto Driver = std::make_unique<TGs232>();
+  Driver->ApplySettings(Settings);
+  TGs232 *D = Driver.get();
+  // Each report names the rotator by its place at the time it is raised.
+  D->SetChangeAzEl([this](QObject *Sender) {
+    if (const int I = IndexOf(Sender); I >= 0)
+      emit AzimuthChanged(I);
+  });
+  D->SetReachPreset([this](QObject *Sender) {
+    if (const int I = IndexOf(Sender); I >= 0)
+      emit PresetReached(I);
+  });
+  D->SetReachBound([this](QObject *Sender, TBoundPosition Bound) {
+    if (const int I = IndexOf(Sender); I >= 0)
+      emit BoundReached(I, Bound);
+  });
+  D->RelayArray()->SetChangeRelays([this, D](QObject *) {
+    if (const int I = IndexOf(D); I >= 0)
+      emit RelaysChanged(I);
+  });
+  D->SetMessage([this](QObject *, const QString &Text, TMessageKind Kind) {
+    emit Message(Text, Kind);
+  });
+  connect(D, &TGs232::ActiveChanged, this, [this, D](bool Active) {
+    const int I = IndexOf(D);
+    if (I < 0)
+      return;
+    if (Active)
+      emit RotatorOpened(I);
+    else
+      emit RotatorClosed(I);
+  });
+  return Driver;
+}
+
+void TStation::Dispose(std::unique_ptr<TGs232> Driver) {
+  if (!Driver)
+    return;
+  // Inert at once: no more polls, events or port reports while it waits to
+  // be freed.
+  Driver->Release();
+  Driver.release()->deleteLater();
+}
+
+void TStation::InsertRotator(int Index) {
+  Index = std::clamp(Index, 0, RotatorCount());
+  FDrivers.insert(FDrivers.begin() + Index,
+                  MakeDriver(TRotatorSettings::Defaults(NextRotatorName())));
+  emit RotatorAdded(Index);
+  SaveRotators();
+}
+
+bool TStation::DeleteRotator(int Index) {
+  if (RotatorCount() < 2 || Index < 0 || Index >= RotatorCount())
+    return false;
+  std::unique_ptr<TGs232> Removed = std::move(FDrivers[static_cast<size_t>(Index)]);
+  FDrivers.erase(FDrivers.begin() + Index);
+  Dispose(std::move(Removed));
+  if (FCurrentRotator >= RotatorCount())
+    FCurrentRotator = RotatorCount() - 1;
+  emit RotatorRemoved(Index);
+  SaveRotators();
+  return true;
+}
+
+void TStation::MoveRotator(int From, int To) {
+  const int N = RotatorCount();
+  if (From < 0 || From >= N || To < 0 || To >= N || From == To)
+    return;
+  auto Begin = FDrivers.begin();
+  if (From < To)
+    std::rotate(Begin + From, Begin + From + 1, Begin + To + 1);
+  else
+    std::rotate(Begin + To, Begin + From, Begin + From + 1);
+  emit RotatorMoved(From, To);
+  SaveRotators();
+}
+
+void TStation::ApplyRotatorSettings(int Index, const TRotatorSettings &Settings) {
+  const QPointer<TGs232> D = &Driver(Index);
+  // The controller and line settings change only while the port is closed.
+  if (D->Active())
+    D->Close();
+  if (!D)
+    return;
+  D->ApplySettings(Settings);
+  // The settings in memory have changed already; a document that can't be
+  // written is reported, and the port still follows them.
+  Guarded([this] { SaveRotators(); });
+  if (D && Settings.AutoActive)
+    D->Open();
+}
+
+void TStation::SaveRotators() {
+  if (!FLoaded)
+    return;
+  QList<TRotatorSettings> List;
+  for (const auto &Driver : FDrivers)
+    List.append(Driver->Settings());
+  ::SaveRotators(FSettingsFile, FCtrlTableEnable, List);
+}
+
+// --- Control table ------------------------------------------------------------------
+
+void TStation::ReloadCtrlTable() {
+  if (QFileInfo::exists(FCtrlTableFile))
+    FCtrlTable.Load(FCtrlTableFile);
+}
+
+void TStation::AutoOperation(int Az, double Freq) { FFreqOperation.AutoOperation(Az, Freq); }
+
+// --- Start and close ---------------------------------------------------------------
+
+void TStation::RaiseProblems(const QString &Text) {
+  if (!Text.isEmpty())
+    emit Message(Text, mkInformation);
+}
+
+void TStation::Load() {
+  for (auto &Driver : FDrivers)
+    Dispose(std::move(Driver));
+  FDrivers.clear();
+  FLoaded = false;
+  FCurrentRotator = 0;
+
+  TXMLIniFile Ini(FSettingsFile);
+  TLoadProblems Problems;
+  FCtrlTableEnable = ReadCtrlTableEnable(Ini, Problems);
+  // A control table file that can't be read leaves the table empty; the
+  // rotators are still loaded, so that a later save of the rotators can't
+  // replace the stored ones by an empty list.
+  Guarded([this] { ReloadCtrlTable(); });
+
+  const std::optional<QStringList> Names = RotatorEntryNames(Ini);
+  const int Count = Names ? static_cast<int>(Names->size()) : 0;
+  for (int I = 0; I < Count; ++I) {
+    // An entry without a title takes the name a new rotator would get.
+    const QString DefaultTitle = NextRotatorName();
+    const std::optional<TRotatorSettings> Settings =
+        ReadRotatorEntry(Ini, I, DefaultTitle, Problems);
+    FDrivers.push_back(MakeDriver(Settings ? *Settings : TRotatorSettings::Defaults(DefaultTitle)));
+  }
+  // No rotators stored (or a rotator section without entries): one default
+  // rotator, so that there always is a current rotator.
+  if (FDrivers.empty())
+    FDrivers.push_back(MakeDriver(TRotatorSettings::Defaults(NextRotatorName())));
+  FLoaded = true;
+  for (int I = 0; I < RotatorCount(); ++I)
+    emit RotatorAdded(I);
+  RaiseProblems(LoadProblemsMessage(Problems));
+}
+
+void TStation::Start() {
+  // Opening may show a message and so run a nested event loop: the drivers
+  // as they are now, skipping any freed meanwhile.
+  QList<QPointer<TGs232>> Drivers;
+  for (const auto &Driver : FDrivers)
+    Drivers.append(Driver.get());
+  for (const QPointer<TGs232> &D : Drivers)
+    if (D && IndexOf(D) >= 0 && D->AutoActive())
+      D->Open();
+  if (!FClosed)
+    FFreqOperation.RunDefaultCommands(true);
+}
+
+void TStation::Close() {
+  if (FClosed)
+    return;
+  FClosed = true;
+  Guarded([this] { FFreqOperation.RunDefaultCommands(false); });
+  // The drivers as they are now; a driver freed while an earlier one waits
+  // is skipped.
+  QList<QPointer<TGs232>> Drivers;
+  for (const auto &Driver : FDrivers)
+    Drivers.append(Driver.get());
+  for (const QPointer<TGs232> &Driver : Drivers) {
+    Guarded([&Driver] {
+      if (!Driver || Driver->Port().isEmpty())
+        return;
+      if (Driver->ReturnHome()) {
+        if (!Driver->Active())
+          Driver->Open();
+        if (Driver)
+          Driver->GoHome();
+      }
+      if (Driver && Driver->Active())
+        Driver->Close();
+    });
+  }
+  Guarded([this] { SaveRotators(); });
+  FLoaded = false;
+  // Last first, so that every report names a place that still exists.
+  while (!FDrivers.empty()) {
+    Dispose(std::move(FDrivers.back()));
+    FDrivers.pop_back();
+    emit RotatorRemoved(RotatorCount());
+  }
+}

@@ -1,0 +1,148 @@
+#pragma once
+// The station: every rotator of the program with its settings and driver,
+// the current rotator, the frequency control table with its switch and the
+// frequency-driven operation, the settings document they are kept in, and
+// the start-up and closing sequences. It needs no window: the main window is
+// one view of it, the automation and rotctld servers act on it through
+// TAutomationWorkspace, and `orbalt --headless` runs it on its own.
+//
+// Invariants:
+// - Rotator i is Driver(i); its settings are Driver(i).Settings(). The
+//   order is the order of the tabs and of the document's entries.
+// - New rotators are named "Rotator" + the first free number, counted from
+//   the titles of the rotators present.
+// - Every change of the rotator list (insert, delete, move, new settings) is
+//   written to the settings document at once; the document is written only
+//   after it was read successfully, so a document that could not be read is
+//   never replaced.
+//
+// Nothing here shows anything: messages for the operator (load problems,
+// the drivers' messages) are raised as the Message signal, and the owner
+// shows them. Guarded steps report their exceptions through the
+// user-interface services' exception dialog.
+//
+// Everything runs on the main thread. Drivers run command lists whose WAIT
+// items, and the owner's message boxes, run nested event loops: the list of
+// rotators may change meanwhile. A removed driver is made inert at once and
+// freed through the event loop, so code further up the stack that still
+// holds it finds it closed, never freed under its feet.
+
+#include "ctrltable/CtrlTable.h"
+#include "ctrltable/FreqOperation.h"
+#include "rotator/Gs232.h"
+#include "station/AutomationWorkspace.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class TStation : public QObject, public TAutomationWorkspace {
+  Q_OBJECT
+public:
+  // A station kept in SettingsFile; the control table "CtrlTable.xml" lies
+  // beside it. Nothing is read until Load.
+  explicit TStation(const QString &SettingsFile, QObject *Parent = nullptr);
+  // Frees the drivers without sending anything.
+  ~TStation() override;
+
+  QString SettingsFile() const { return FSettingsFile; }
+  QString CtrlTableFile() const { return FCtrlTableFile; }
+
+  // --- Start and close -------------------------------------------------------
+  // Reads the control-table switch, the control table (a table file that
+  // can't be read is reported and leaves the table empty) and the rotators;
+  // a document without rotators gives one default rotator. Keys that did not
+  // convert are raised as one message. Throws TSettingsError when the
+  // document can't be read; the station then has no rotators.
+  void Load();
+  // Opens the rotators that open at start ("AutoActive"), then runs the
+  // start lists of the control table's default row.
+  void Start();
+  // The closing sequence, each step on its own so that one failure does not
+  // keep the others from running: the default row's stop lists; every
+  // rotator with "ReturnHome" opened if need be and sent home; every rotator
+  // closed; the rotators written to the document. Then the drivers are
+  // released, last first, each raising RotatorRemoved, and the station has
+  // no rotators. Runs once; later calls do nothing.
+  void Close();
+  bool Closed() const { return FClosed; }
+
+  // --- Rotators ----------------------------------------------------------------
+  int RotatorCount() const override { return static_cast<int>(FDrivers.size()); }
+  TGs232 &Driver(int Index) override;
+  const TGs232 &Driver(int Index) const;
+  TRotatorSettings RotatorSettings(int Index) const override;
+  bool RotatorEnabled(int Index) const override;
+  // The index of Driver, or -1 when it is none of the station's.
+  int IndexOf(const QObject *Driver) const;
+  // The rotator whose tab was selected last; the view sets it.
+  int CurrentRotator() const override { return FCurrentRotator; }
+  void SetCurrentRotator(int Index) { FCurrentRotator = Index; }
+  // "Rotator" and the first gap in the numbers of the titles of the form
+  // "Rotator<number>", or 1 when there is no gap.
+  QString NextRotatorName() const;
+
+  // A new rotator with default settings and the next free name at Index
+  // (0 to RotatorCount()); raises RotatorAdded, then writes the document.
+  void InsertRotator(int Index);
+  // Removes rotator Index, unless it is the last one left (false); raises
+  // RotatorRemoved, then writes the document.
+  bool DeleteRotator(int Index);
+  // Moves rotator From to To, the others shifting by one place; raises
+  // RotatorMoved, then writes the document.
+  void MoveRotator(int From, int To);
+  // New settings for rotator Index, as the options dialog confirms them: the
+  // port is closed, the settings applied, the document written (a failure is
+  // reported and the remaining steps run), and the port opened again when
+  // the rotator opens automatically.
+  void ApplyRotatorSettings(int Index, const TRotatorSettings &Settings);
+  // Writes the control-table switch and every rotator to the document.
+  void SaveRotators();
+
+  // --- Control table -----------------------------------------------------------
+  bool CtrlTableEnable() const override { return FCtrlTableEnable; }
+  void SetCtrlTableEnable(bool Value) { FCtrlTableEnable = Value; }
+  const TCtrlTable &CtrlTable() const { return FCtrlTable; }
+  // Reads the table file again when it exists; throws when it can't be read.
+  void ReloadCtrlTable();
+  void AutoOperation(int Az, double Freq) override;
+  TFreqOperation &FreqOperation() { return FFreqOperation; }
+
+signals:
+  // Rotator Index was inserted, removed, or moved from From to To.
+  void RotatorAdded(int Index);
+  void RotatorRemoved(int Index);
+  void RotatorMoved(int From, int To);
+  // Rotator Index's port was opened or closed, for any reason.
+  void RotatorOpened(int Index);
+  void RotatorClosed(int Index);
+  // Rotator Index's events: position changed, preset reached, a travel
+  // bound reached, the relay states changed.
+  void AzimuthChanged(int Index);
+  void PresetReached(int Index);
+  void BoundReached(int Index, TBoundPosition Bound);
+  void RelaysChanged(int Index);
+  // The frequency-driven operation turned rotator Index to Az.
+  void TablePresetShown(int Index, int Az);
+  // A message for the operator.
+  void Message(const QString &Text, TMessageKind Kind);
+
+private:
+  std::unique_ptr<TGs232> MakeDriver(const TRotatorSettings &Settings);
+  // Makes a removed driver inert at once and frees it through the event loop.
+  static void Dispose(std::unique_ptr<TGs232> Driver);
+  void RaiseProblems(const QString &Text);
+
+  QString FSettingsFile;
+  QString FCtrlTableFile;
+  std::vector<std::unique_ptr<TGs232>> FDrivers;
+  int FCurrentRotator = 0;
+  bool FCtrlTableEnable = false;
+  TCtrlTable FCtrlTable;
+  TFreqOperation FFreqOperation;
+  // The document was read: saving may replace it.
+  bool FLoaded = false;
+  bool FClosed = false;
+};

@@ -1,0 +1,514 @@
+// The program run without a window ("orbalt --headless"): the built program
+// started as a child process with no display of any kind, a rotator on an
+// emulated controller, Hamlib's rotctl steering it over the network, and the
+// closing sequence run by SIGTERM or SIGINT; the automation interface on a
+// private session bus; one instance among window and headless starts; and the
+// messages that would be boxes written to standard error.
+
+#include "tools/Gs232Emulator.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Generous: the machine may be slow and loaded.
+constexpr int WaitMs = 20000;
+
+bool WaitFor(const std::function<bool()> &Condition, int TimeoutMs = WaitMs) {
+  return QTest::qWaitFor(Condition, TimeoutMs);
+}
+
+using TKeys = std::vector<std::pair<QString, QString>>;
+
+// The "Type" attribute the program writes for a rotator key.
+int KeyType(const QString &Key) {
+  static const QStringList Booleans = {QStringLiteral("Enable"), QStringLiteral("AutoActive"),
+                                       QStringLiteral("ReturnHome")};
+  static const QStringList Integers = {QStringLiteral("CenterPosition"),
+                                       QStringLiteral("AzimuthAngle"), QStringLiteral("Home"),
+                                       QStringLiteral("Offset"), QStringLiteral("RelaysCount")};
+  return Booleans.contains(Key) ? 2 : Integers.contains(Key) ? 9 : 10;
+}
+
+// The keys of one section of a settings document, such as {"Rotators",
+// "Rotator_0"}: each child element's name and text. Empty when the document
+// or the section is missing.
+std::map<QString, QString> SectionKeys(const QString &Path, const QStringList &Section) {
+  std::map<QString, QString> Keys;
+  QFile File(Path);
+  if (!File.open(QIODevice::ReadOnly))
+    return Keys;
+  QXmlStreamReader Xml(&File);
+  QStringList Open; // the elements open below the root element
+  int Depth = 0;
+  while (!Xml.atEnd()) {
+    Xml.readNext();
+    if (Xml.isStartElement()) {
+      if (Depth > 0 && Open == Section) {
+        Keys[Xml.name().toString()] = Xml.readElementText();
+        continue;
+      }
+      if (Depth++ > 0)
+        Open << Xml.name().toString();
+    } else if (Xml.isEndElement()) {
+      if (--Depth > 0)
+        Open.removeLast();
+    }
+  }
+  return Keys;
+}
+
+// What a controller received, without the position queries of the poll.
+QStringList Received(const Gs232Emulator &Emulator) {
+  QStringList Out;
+  for (const auto &C : Emulator.commands())
+    if (C.command != "C" && C.command != "C2")
+      Out << QString::fromLatin1(C.command);
+  return Out;
+}
+
+// A port on 127.0.0.1 that nothing listened on a moment ago.
+quint16 FreePort() {
+  QTcpServer Probe;
+  if (!Probe.listen(QHostAddress(QHostAddress::LocalHost), 0))
+    return 0;
+  const quint16 Port = Probe.serverPort();
+  Probe.close();
+  return Port;
+}
+
+bool Accepting(quint16 Port) {
+  QTcpSocket Socket;
+  Socket.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
+  const bool Connected = Socket.waitForConnected(1000);
+  Socket.abort();
+  return Connected;
+}
+
+struct TRun {
+  int Code = -1; // -2: crashed or killed
+  QString Out;
+  QString Err;
+};
+
+// Runs a client program to its end; killed when it takes too long. The
+// program under test runs in a process of its own, so blocking here is fine.
+TRun RunClient(const QString &Program, const QStringList &Arguments,
+               const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment()) {
+  TRun Run;
+  QProcess Process;
+  Process.setProcessEnvironment(Env);
+  Process.start(Program, Arguments);
+  if (!Process.waitForFinished(WaitMs)) {
+    Process.kill();
+    Process.waitForFinished();
+    Run.Err = QStringLiteral("did not finish");
+    return Run;
+  }
+  Run.Code = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -2;
+  Run.Out = QString::fromUtf8(Process.readAllStandardOutput()).trimmed();
+  Run.Err = QString::fromUtf8(Process.readAllStandardError()).trimmed();
+  return Run;
+}
+
+QString RotctlPath() { return QStandardPaths::findExecutable(QStringLiteral("rotctl")); }
+
+// Hamlib's client for the network rotator (model 2) against 127.0.0.1:Port.
+// Its own reply timeout is raised from 2 s: a command list of the rotator may
+// wait before the server answers, and the machine may be loaded.
+TRun Rotctl(quint16 Port, const QStringList &Commands) {
+  return RunClient(RotctlPath(),
+                   QStringList{QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
+                               QStringLiteral("127.0.0.1:%1").arg(Port), QStringLiteral("-C"),
+                               QStringLiteral("timeout=10000")} +
+                       Commands);
+}
+
+// A dbus-daemon of the session type that only this test uses.
+class TPrivateBus {
+public:
+  ~TPrivateBus() {
+    if (FDaemon.state() == QProcess::NotRunning)
+      return;
+    FDaemon.terminate();
+    if (!FDaemon.waitForFinished(WaitMs)) {
+      FDaemon.kill();
+      FDaemon.waitForFinished();
+    }
+  }
+
+  bool Start() {
+    if (!FDir.isValid())
+      return false;
+    const QString Config = FDir.filePath(QStringLiteral("bus.conf"));
+    QFile File(Config);
+    if (!File.open(QIODevice::WriteOnly))
+      return false;
+    File.write(QStringLiteral(
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n"
+                   "  <type>session</type>\n"
+                   "  <listen>unix:dir=%1</listen>\n"
+                   "  <policy context=\"default\">\n"
+                   "    <allow send_destination=\"*\"/>\n"
+                   "    <allow own=\"*\"/>\n"
+                   "  </policy>\n"
+                   "</busconfig>\n")
+                   .arg(FDir.path().toHtmlEscaped())
+                   .toUtf8());
+    File.close();
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    FDaemon.setProcessEnvironment(Env);
+    FDaemon.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=") + Config, QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address")});
+    if (!FDaemon.waitForStarted(WaitMs))
+      return false;
+    while (!FDaemon.canReadLine())
+      if (!FDaemon.waitForReadyRead(WaitMs))
+        return false;
+    Address = QString::fromUtf8(FDaemon.readLine()).trimmed();
+    return !Address.isEmpty();
+  }
+
+  QString Address;
+
+private:
+  QTemporaryDir FDir;
+  QProcess FDaemon;
+};
+
+// The built program as a child process; whatever still runs at the end of a
+// test is killed.
+class TProgram {
+public:
+  ~TProgram() {
+    if (Process.state() != QProcess::NotRunning) {
+      Process.kill();
+      Process.waitForFinished();
+    }
+  }
+
+  void Start(const QStringList &Arguments, const QProcessEnvironment &Env) {
+    Process.setProcessEnvironment(Env);
+    // Started as a service manager starts its programs: default signal
+    // dispositions and nothing blocked. A shell that ran the tests in the
+    // background may have left SIGINT ignored, which the program inherits.
+    Process.setChildProcessModifier([] {
+      ::signal(SIGINT, SIG_DFL);
+      ::signal(SIGTERM, SIG_DFL);
+      sigset_t None;
+      ::sigemptyset(&None);
+      ::sigprocmask(SIG_SETMASK, &None, nullptr);
+    });
+    Process.start(QStringLiteral(ORBALT_TEST_PROGRAM), Arguments);
+    Process.waitForStarted(WaitMs);
+  }
+
+  bool Running() const { return Process.state() == QProcess::Running; }
+
+  // Waits until Port accepts connections, or the program has ended.
+  bool WaitServing(quint16 Port) {
+    return WaitFor([&] { return !Running() || Accepting(Port); }) && Running();
+  }
+
+  void Signal(int Number) { ::kill(static_cast<pid_t>(Process.processId()), Number); }
+
+  // Waits for the end; true when it ended by itself (no crash, no signal
+  // left unhandled) with exit code 0.
+  bool EndsWithZero() {
+    if (Process.state() != QProcess::NotRunning && !Process.waitForFinished(WaitMs))
+      return false;
+    return Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
+  }
+
+  // Everything written to standard error so far.
+  QString Errors() {
+    FErrors += QString::fromUtf8(Process.readAllStandardError());
+    return FErrors;
+  }
+
+  QProcess Process;
+
+private:
+  QString FErrors;
+};
+
+class HeadlessTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    // A runtime folder of its own keeps the single-instance lock away from an
+    // instance the developer runs; Qt takes it only when private to the user.
+    ASSERT_TRUE(QDir(Dir.path()).mkpath(QStringLiteral("run")));
+    ASSERT_TRUE(QFile::setPermissions(RunFolder(), QFileDevice::ReadOwner |
+                                                       QFileDevice::WriteOwner |
+                                                       QFileDevice::ExeOwner));
+  }
+
+  QString SettingsPath() const { return Dir.filePath(QStringLiteral("orbalt.xml")); }
+  QString RunFolder() const { return Dir.filePath(QStringLiteral("run")); }
+  QString LockPath() const { return QDir(RunFolder()).filePath(QStringLiteral("MutexOrbalt")); }
+
+  // A settings document with one rotator, "Rotator_0", with the keys given.
+  void WriteSettings(const TKeys &Keys) {
+    QString Text = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n"
+                                  "<Rotators>\n<Rotator_0>");
+    for (const auto &[Key, Value] : Keys)
+      Text += QStringLiteral("<%1 Type=\"%2\">%3</%1>")
+                  .arg(Key, QString::number(KeyType(Key)), Value.toHtmlEscaped());
+    Text += QStringLiteral("</Rotator_0>\n</Rotators>\n</root>\n");
+    QFile File(SettingsPath());
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    File.write(Text.toUtf8());
+  }
+
+  std::map<QString, QString> SavedRotator() const {
+    return SectionKeys(SettingsPath(), {QStringLiteral("Rotators"), QStringLiteral("Rotator_0")});
+  }
+
+  // No display of any kind: the platform named does not exist, so a program
+  // that wanted one would end at once with an error. No session bus either
+  // (the address leads nowhere), and the lock in the test's own folders.
+  QProcessEnvironment Environment() const {
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.remove(QStringLiteral("DISPLAY"));
+    Env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+    Env.remove(QStringLiteral("ORBALT_SETTINGS"));
+    Env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RunFolder());
+    Env.insert(QStringLiteral("TMPDIR"), Dir.path());
+    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + Dir.filePath(QStringLiteral("no-bus")));
+    return Env;
+  }
+
+  QStringList Headless(quint16 Port) const {
+    return {QStringLiteral("--headless"), QStringLiteral("--settings"), SettingsPath(),
+            QStringLiteral("--rotctld"), QString::number(Port)};
+  }
+
+  QTemporaryDir Dir;
+};
+
+// --- Serving and closing ---------------------------------------------------------
+
+struct TSignalCase {
+  int Number;
+  const char *Name;
+};
+
+class HeadlessCloseTest : public HeadlessTest,
+                          public ::testing::WithParamInterface<TSignalCase> {};
+
+// The operator's client turns the rotator over the network; the signal then
+// sends it home, closes it and writes the settings document, and the program
+// ends with 0. The homing is seen through the rotator's before-movement list:
+// the relay item "Y11" goes out ahead of every movement and the list waits a
+// second after it. The close purges the port right after the home command,
+// and on a pseudo-terminal that drops what the emulator has not read yet, so
+// "M090" and the close's bare CR may be lost; the relay item of the homing,
+// sent a second earlier, is not.
+TEST_P(HeadlessCloseTest, RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves) {
+  ASSERT_FALSE(RotctlPath().isEmpty())
+      << "rotctl not found: install libhamlib-utils (scripts/deps.sh)";
+  Gs232Emulator::Options Options;
+  Options.timeScale = 10;
+  Gs232Emulator Emulator(Options);
+  ASSERT_TRUE(Emulator.start());
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("-1")},
+                 {QStringLiteral("AutoActive"), QStringLiteral("-1")},
+                 {QStringLiteral("ReturnHome"), QStringLiteral("-1")},
+                 {QStringLiteral("Home"), QStringLiteral("90")},
+                 {QStringLiteral("CommandB"), QStringLiteral("Y11 WAIT1000")},
+                 {QStringLiteral("Port"), Emulator.devicePath()}});
+  const quint16 Port = FreePort();
+  ASSERT_NE(Port, 0);
+
+  TProgram Program;
+  Program.Start(Headless(Port), Environment());
+  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+
+  const TRun Move = Rotctl(Port, {QStringLiteral("P"), QStringLiteral("135"), QStringLiteral("0")});
+  EXPECT_EQ(Move.Code, 0) << Move.Err.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return Received(Emulator).contains(QStringLiteral("M135")); }))
+      << Received(Emulator).join('|').toStdString();
+  EXPECT_TRUE(WaitFor([&] { return std::abs(Emulator.azimuth() - 135) < 1; }))
+      << Emulator.azimuth();
+  // The station polls the controller: the position comes back to the client.
+  QString Position;
+  EXPECT_TRUE(WaitFor([&] {
+    Position = Rotctl(Port, {QStringLiteral("p")}).Out;
+    return std::abs(Position.section(u'\n', 0, 0).toDouble() - 135) <= 1;
+  })) << Position.toStdString();
+
+  // The keys the test did not write come from the closing's save.
+  ASSERT_EQ(SavedRotator().count(QStringLiteral("RelaysCount")), 0u)
+      << "the start wrote the whole rotator entry";
+
+  Program.Signal(GetParam().Number);
+  EXPECT_TRUE(Program.EndsWithZero())
+      << Program.Process.exitStatus() << " " << Program.Process.exitCode() << " "
+      << Program.Errors().toStdString();
+
+  const QStringList Log = Received(Emulator);
+  const QStringList AfterMove = Log.mid(Log.lastIndexOf(QStringLiteral("M135")) + 1);
+  const qsizetype Homing = AfterMove.indexOf(QStringLiteral("Y11"));
+  ASSERT_GE(Homing, 0) << "no movement when the program ended: " << Log.join('|').toStdString();
+  const QStringList Closing = AfterMove.mid(Homing);
+  const QStringList Expected{QStringLiteral("Y11"), QStringLiteral("M090"), QString()};
+  EXPECT_EQ(Closing, Expected.mid(0, Closing.size())) << Log.join('|').toStdString();
+
+  // The whole entry written back, the values read at start kept, and the
+  // network section that the switch remembered left in place.
+  const std::map<QString, QString> Saved = SavedRotator();
+  EXPECT_EQ(Saved.count(QStringLiteral("RelaysCount")), 1u);
+  const std::pair<const char *, QString> Kept[] = {
+      {"Title", QStringLiteral("Tower")},    {"Enable", QStringLiteral("-1")},
+      {"AutoActive", QStringLiteral("-1")},  {"ReturnHome", QStringLiteral("-1")},
+      {"Home", QStringLiteral("90")},        {"Port", Emulator.devicePath()}};
+  for (const auto &[Key, Value] : Kept) {
+    const auto Found = Saved.find(QLatin1String(Key));
+    ASSERT_NE(Found, Saved.end()) << Key;
+    EXPECT_EQ(Found->second, Value) << Key;
+  }
+  const std::map<QString, QString> Network = SectionKeys(SettingsPath(), {QStringLiteral("Network")});
+  const auto SavedPort = Network.find(QStringLiteral("RotctldPort"));
+  ASSERT_NE(SavedPort, Network.end());
+  EXPECT_EQ(SavedPort->second, QString::number(Port));
+  Emulator.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessCloseTest,
+                         ::testing::Values(TSignalCase{SIGTERM, "Term"},
+                                           TSignalCase{SIGINT, "Int"}),
+                         [](const ::testing::TestParamInfo<TSignalCase> &Info) {
+                           return std::string(Info.param.Name);
+                         });
+
+// --- Automation, lock and messages ---------------------------------------------------
+
+TEST_F(HeadlessTest, ServesTheAutomationInterfaceWithTheDocumentNamedByTheEnvironment) {
+  TPrivateBus Bus;
+  ASSERT_TRUE(Bus.Start()) << "dbus-daemon could not be started";
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("0")},
+                 {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
+  QProcessEnvironment Env = Environment();
+  Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+  Env.insert(QStringLiteral("ORBALT_SETTINGS"), SettingsPath());
+  TProgram Program;
+  Program.Start({QStringLiteral("--headless")}, Env);
+
+  QProcessEnvironment ClientEnv = QProcessEnvironment::systemEnvironment();
+  ClientEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+  TRun Title;
+  EXPECT_TRUE(WaitFor([&] {
+    Title = RunClient(QStringLiteral("gdbus"),
+                      {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt",
+                       "--method", "Orbalt.IOrbalt.GetRotatorTitle", "0"},
+                      ClientEnv);
+    return Title.Code == 0 || !Program.Running();
+  }));
+  EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)"))
+      << Title.Err.toStdString() << " | " << Program.Errors().toStdString();
+
+  Program.Signal(SIGTERM);
+  EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+}
+
+// Window and headless starts share one lock: whichever runs first, a second
+// start of either kind ends at once with 0 and the first runs on.
+TEST_F(HeadlessTest, OneInstanceWhateverTheKindOfStart) {
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("0")},
+                 {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
+  const QStringList Headless{QStringLiteral("--headless"), QStringLiteral("--settings"),
+                             SettingsPath()};
+  const QStringList Window{QStringLiteral("--settings"), SettingsPath()};
+  QProcessEnvironment WindowEnv = Environment();
+  WindowEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  const struct {
+    const char *Name;
+    QStringList First;
+    QProcessEnvironment FirstEnv;
+    QStringList Second;
+    QProcessEnvironment SecondEnv;
+  } Cases[] = {
+      {"headless, then window", Headless, Environment(), Window, WindowEnv},
+      {"headless, then headless", Headless, Environment(), Headless, Environment()},
+      {"window, then headless", Window, WindowEnv, Headless, Environment()},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TProgram First;
+    First.Start(C.First, C.FirstEnv);
+    ASSERT_TRUE(WaitFor([&] {
+      QFile Lock(LockPath());
+      return !First.Running() ||
+             (Lock.open(QIODevice::ReadOnly) &&
+              Lock.readLine().trimmed().toLongLong() == First.Process.processId());
+    }) && First.Running())
+        << First.Errors().toStdString();
+
+    TProgram Second;
+    Second.Start(C.Second, C.SecondEnv);
+    EXPECT_TRUE(Second.EndsWithZero()) << Second.Errors().toStdString();
+    EXPECT_TRUE(First.Running());
+  }
+}
+
+// A message that would be a box is one line on standard error, and the
+// program goes on without waiting for anybody: a key that does not convert
+// is reported once, and the station still comes up and closes normally.
+TEST_F(HeadlessTest, AMessageThatWouldBeABoxIsALineOnStandardError) {
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("maybe")},
+                 {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
+  const quint16 Port = FreePort();
+  ASSERT_NE(Port, 0);
+  TProgram Program;
+  Program.Start(Headless(Port), Environment());
+  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  Program.Signal(SIGTERM);
+  EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+
+  const QString Errors = Program.Errors();
+  const QString Start = QStringLiteral("Some settings in \"%1\" could not be read")
+                            .arg(QDir::toNativeSeparators(SettingsPath()));
+  QStringList Reports;
+  for (const QString &Line : Errors.split(u'\n'))
+    if (Line.startsWith(QStringLiteral("Some settings in")))
+      Reports << Line;
+  ASSERT_EQ(Reports.size(), 1) << Errors.toStdString();
+  EXPECT_TRUE(Reports.first().startsWith(Start)) << Errors.toStdString();
+  EXPECT_TRUE(Errors.mid(Errors.indexOf(Start)).contains(QStringLiteral("\"Enable\"")))
+      << Errors.toStdString();
+}
+
+} // namespace
