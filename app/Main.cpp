@@ -89,8 +89,8 @@ TMain::TMain(TStation &Station, const TMainOptions &Options, QWidget *Parent)
 
 TMain::~TMain() {
   edtPresetD->removeEventFilter(this);
-  if (FCurrent)
-    FCurrent->SetCurrent(false);
+  if (FConnected)
+    FConnected->SetCurrent(false);
   FStation.disconnect(this);
 }
 
@@ -194,6 +194,7 @@ void TMain::BuildWindow() {
   // The console page.
   pnlConsole = MakePanel(Client, "pnlConsole");
   pnlConsole->setGeometry(pnlRotator->geometry());
+  // The console talks to the rotator selected before it.
   Console = std::make_unique<TConsolePanel>(pnlConsole, [this] { return Current(); });
 }
 
@@ -434,16 +435,21 @@ void TMain::SelectTabSilently(int Index) {
   PageControl1->setCurrentIndex(Index);
 }
 
+TGs232 *TMain::Current() const {
+  const int I = FStation.CurrentRotator();
+  return I >= 0 && I < FStation.RotatorCount() ? &FStation.Driver(I) : nullptr;
+}
+
 bool TMain::IsConnected(int Index) const {
-  return FCurrent && Index >= 0 && Index < FStation.RotatorCount() &&
-         &FStation.Driver(Index) == FCurrent;
+  return FConnected && Index >= 0 && Index < FStation.RotatorCount() &&
+         &FStation.Driver(Index) == FConnected;
 }
 
 void TMain::LeaveCurrentRotator() {
-  if (!FCurrent)
+  if (!FConnected)
     return;
-  FCurrent->SetCurrent(false);
-  FCurrent = nullptr;
+  FConnected->SetCurrent(false);
+  FConnected = nullptr;
 }
 
 void TMain::PageControl1Changing() {
@@ -451,7 +457,7 @@ void TMain::PageControl1Changing() {
   // would never run for the rotator being left: run it here, while that
   // rotator is still the current one.
   // A failure there must not keep the tab change from completing.
-  if (FCurrent && edtPresetD->hasFocus())
+  if (FConnected && edtPresetD->hasFocus())
     Guarded([this] { edtPresetDExit(); });
   LeaveCurrentRotator();
 }
@@ -473,8 +479,8 @@ void TMain::EnterTab(int Index) {
   }
   pnlRotator->raise();
   FStation.SetCurrentRotator(Index);
-  FCurrent = &FStation.Driver(Index);
-  FCurrent->SetCurrent(true);
+  FConnected = &FStation.Driver(Index);
+  FConnected->SetCurrent(true);
   RefreshRotatorPage();
   DrawDirection();
 }

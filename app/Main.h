@@ -121,9 +121,12 @@ private:
   void EnterTab(int Index);
 
   // --- Rotator page (MainPage.cpp) --------------------------------------------
-  // The driver of the current rotator; null on no rotator.
-  TGs232 *Current() const { return FCurrent; }
-  // The events of rotator Index reach the page only while it is current.
+  // The driver of the current rotator (the one whose tab was selected last,
+  // also while the console tab is shown) that the controls, the console and
+  // the menu commands address; null when there is no rotator.
+  TGs232 *Current() const;
+  // The events of rotator Index reach the page only from the entering of its
+  // tab to the leaving.
   bool IsConnected(int Index) const;
   void RefreshRotatorPage();
   void UpdateStatusBar();
@@ -200,7 +203,7 @@ private:
 
   // The driver whose events move the page: the current rotator's, from the
   // entering of its tab to the leaving.
-  QPointer<TGs232> FCurrent;
+  QPointer<TGs232> FConnected;
   // Text of the preset field when it received the focus.
   QString BeforeValue;
   int FCWTag = 0;

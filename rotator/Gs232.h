@@ -229,8 +229,8 @@ public:
   void SetMessage(TMessageEvent Handler) { FMessage = std::move(Handler); }
 
 signals:
-  // The port was opened (Active true) or closed, for any reason: by Close,
-  // by a failure, or by Release.
+  // The port was opened (Active true) or closed, by Close or by a failure.
+  // Release reports nothing: the driver is inert from then on.
   void ActiveChanged(bool Active);
 
 private:

@@ -5,8 +5,10 @@
 // from one and hands one back.
 //
 // Defaults are those of a rotator entry whose keys are all missing, and of a
-// new rotator. Values are held as they are given; Clamped() holds them to
-// what the driver can use.
+// new rotator. Values are held as they are given; the driver holds them to
+// what it can use when it applies them (the home azimuth to the rotation
+// range, the relay count to its array), and the stored ordinals of the two
+// enumerations are read with CenterPositionOf and AzimuthAngleOf.
 
 #include <QString>
 #include <QStringList>

@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <set>
 #include <stdexcept>
 
 namespace {
@@ -59,27 +60,25 @@ int TStation::IndexOf(const QObject *Driver) const {
 }
 
 QString TStation::NextRotatorName() const {
-  QStringList Used;
-  for (const auto &Driver : FDrivers) {
-    const QString Title = Driver->Title();
+  QStringList Titles;
+  for (const auto &Driver : FDrivers)
+    Titles << Driver->Title();
+  return NextRotatorName(Titles);
+}
+
+QString TStation::NextRotatorName(const QStringList &Titles) {
+  std::set<int> Used;
+  for (const QString &Title : Titles) {
     if (!Title.startsWith(RotatorPrefix, Qt::CaseSensitive))
       continue;
     try {
-      const int Number = TextToInteger(Title.mid(RotatorPrefix.size(), 7));
-      // Right-aligned in five places, so that sorting the texts sorts the
-      // numbers of up to five digits.
-      Used.append(QStringLiteral("%1").arg(Number, 5));
+      Used.insert(TextToInteger(Title.mid(RotatorPrefix.size(), 7)));
     } catch (const TConvertError &) {
     }
   }
-  Used.sort();
   int Result = 1;
-  for (int K = 1; K <= Used.size(); ++K) {
-    if (Used[K - 1].trimmed().toInt() != K) {
-      Result = K;
-      break;
-    }
-  }
+  while (Used.count(Result))
+    ++Result;
   return RotatorPrefix + QString::number(Result);
 }
 
@@ -167,19 +166,19 @@ void TStation::ApplyRotatorSettings(int Index, const TRotatorSettings &Settings)
   // The controller and line settings change only while the port is closed.
   if (D->Active())
     D->Close();
-  if (!D)
+  // A receiver of the closing report may have removed the rotator: a removed
+  // driver is inert for good, even while it waits to be freed.
+  if (!D || IndexOf(D) < 0)
     return;
   D->ApplySettings(Settings);
   // The settings in memory have changed already; a document that can't be
   // written is reported, and the port still follows them.
   Guarded([this] { SaveRotators(); });
-  if (D && Settings.AutoActive)
+  if (D && IndexOf(D) >= 0 && Settings.AutoActive)
     D->Open();
 }
 
 void TStation::SaveRotators() {
-  if (!FLoaded)
-    return;
   QList<TRotatorSettings> List;
   for (const auto &Driver : FDrivers)
     List.append(Driver->Settings());
@@ -254,14 +253,14 @@ void TStation::Close() {
     return;
   FClosed = true;
   Guarded([this] { FFreqOperation.RunDefaultCommands(false); });
-  // The drivers as they are now; a driver freed while an earlier one waits
-  // is skipped.
+  // The drivers as they are now; a driver removed or freed while an earlier
+  // one was handled is skipped, as a removed driver is inert for good.
   QList<QPointer<TGs232>> Drivers;
   for (const auto &Driver : FDrivers)
     Drivers.append(Driver.get());
   for (const QPointer<TGs232> &Driver : Drivers) {
-    Guarded([&Driver] {
-      if (!Driver || Driver->Port().isEmpty())
+    Guarded([this, &Driver] {
+      if (!Driver || IndexOf(Driver) < 0 || Driver->Port().isEmpty())
         return;
       if (Driver->ReturnHome()) {
         if (!Driver->Active())
@@ -273,7 +272,9 @@ void TStation::Close() {
         Driver->Close();
     });
   }
-  Guarded([this] { SaveRotators(); });
+  // A document that could not be read is left as it is.
+  if (FLoaded)
+    Guarded([this] { SaveRotators(); });
   FLoaded = false;
   // Last first, so that every report names a place that still exists.
   while (!FDrivers.empty()) {

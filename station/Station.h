@@ -9,12 +9,13 @@
 // Invariants:
 // - Rotator i is Driver(i); its settings are Driver(i).Settings(). The
 //   order is the order of the tabs and of the document's entries.
-// - New rotators are named "Rotator" + the first free number, counted from
-//   the titles of the rotators present.
+// - New rotators are named "Rotator" + the smallest free number, counted
+//   from the titles of the rotators present, so no two new rotators share a
+//   name.
 // - Every change of the rotator list (insert, delete, move, new settings) is
-//   written to the settings document at once; the document is written only
-//   after it was read successfully, so a document that could not be read is
-//   never replaced.
+//   written to the settings document at once. A document that is not
+//   well-formed is never replaced: writing it fails and the failure is
+//   reported; the closing sequence writes only a document it has read.
 //
 // Nothing here shows anything: messages for the operator (load problems,
 // the drivers' messages) are raised as the Message signal, and the owner
@@ -63,7 +64,8 @@ public:
   // The closing sequence, each step on its own so that one failure does not
   // keep the others from running: the default row's stop lists; every
   // rotator with "ReturnHome" opened if need be and sent home; every rotator
-  // closed; the rotators written to the document. Then the drivers are
+  // closed; the rotators written to the document (when Load read it). Then
+  // the drivers are
   // released, last first, each raising RotatorRemoved, and the station has
   // no rotators. Runs once; later calls do nothing.
   void Close();
@@ -80,9 +82,10 @@ public:
   // The rotator whose tab was selected last; the view sets it.
   int CurrentRotator() const override { return FCurrentRotator; }
   void SetCurrentRotator(int Index) { FCurrentRotator = Index; }
-  // "Rotator" and the first gap in the numbers of the titles of the form
-  // "Rotator<number>", or 1 when there is no gap.
+  // "Rotator" and the smallest whole number from 1 up that no title of the
+  // form "Rotator<number>" uses: the first gap, or one past the last number.
   QString NextRotatorName() const;
+  static QString NextRotatorName(const QStringList &Titles);
 
   // A new rotator with default settings and the next free name at Index
   // (0 to RotatorCount()); raises RotatorAdded, then writes the document.

@@ -27,6 +27,8 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <ostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -173,7 +175,8 @@ public:
                    "  <type>session</type>\n"
                    "  <listen>unix:dir=%1</listen>\n"
                    "  <policy context=\"default\">\n"
-                   "    <allow send_destination=\"*\"/>\n"
+                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                   "    <allow eavesdrop=\"true\"/>\n"
                    "    <allow own=\"*\"/>\n"
                    "  </policy>\n"
                    "</busconfig>\n")
@@ -322,6 +325,8 @@ struct TSignalCase {
   const char *Name;
 };
 
+void PrintTo(const TSignalCase &Case, std::ostream *Out) { *Out << Case.Name; }
+
 class HeadlessCloseTest : public HeadlessTest,
                           public ::testing::WithParamInterface<TSignalCase> {};
 
@@ -369,7 +374,7 @@ TEST_P(HeadlessCloseTest, RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves) {
 
   // The keys the test did not write come from the closing's save.
   ASSERT_EQ(SavedRotator().count(QStringLiteral("RelaysCount")), 0u)
-      << "the start wrote the whole rotator entry";
+      << "the start already wrote the whole rotator entry: the closing's save cannot be told";
 
   Program.Signal(GetParam().Number);
   EXPECT_TRUE(Program.EndsWithZero())
@@ -397,7 +402,8 @@ TEST_P(HeadlessCloseTest, RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves) {
     ASSERT_NE(Found, Saved.end()) << Key;
     EXPECT_EQ(Found->second, Value) << Key;
   }
-  const std::map<QString, QString> Network = SectionKeys(SettingsPath(), {QStringLiteral("Network")});
+  const std::map<QString, QString> Network =
+      SectionKeys(SettingsPath(), {QStringLiteral("Network")});
   const auto SavedPort = Network.find(QStringLiteral("RotctldPort"));
   ASSERT_NE(SavedPort, Network.end());
   EXPECT_EQ(SavedPort->second, QString::number(Port));
@@ -405,8 +411,8 @@ TEST_P(HeadlessCloseTest, RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, HeadlessCloseTest,
-                         ::testing::Values(TSignalCase{SIGTERM, "Term"},
-                                           TSignalCase{SIGINT, "Int"}),
+                         ::testing::Values(TSignalCase{SIGTERM, "SIGTERM"},
+                                           TSignalCase{SIGINT, "SIGINT"}),
                          [](const ::testing::TestParamInfo<TSignalCase> &Info) {
                            return std::string(Info.param.Name);
                          });

@@ -15,10 +15,10 @@ void Focus(QWidget *Widget, QEvent::Type Type) {
 }
 
 // The operator enters the preset field, leaves it with Text in it.
-void EnterAndLeave(TMain &M, const QString &Text) {
-  Focus(M.edtPresetD, QEvent::FocusIn);
-  M.edtPresetD->setText(Text);
-  Focus(M.edtPresetD, QEvent::FocusOut);
+void EnterAndLeave(const TControls &C, const QString &Text) {
+  Focus(C.edtPresetD, QEvent::FocusIn);
+  C.edtPresetD->setText(Text);
+  Focus(C.edtPresetD, QEvent::FocusOut);
 }
 
 struct TPresetCase {
@@ -40,97 +40,104 @@ TEST_F(MainTest, PresetFieldAcceptsZeroToTheRangeInclusive) {
   for (const TPresetCase &Case : Cases) {
     SCOPED_TRACE(Case.Text);
     auto M = Start();
-    M->Gs232->SetAzimuthAngle(Case.Range);
+    const TControls C(*M);
+    TGs232 &D = *CurrentDriver(*M);
+    D.SetAzimuthAngle(Case.Range);
     Ui->clear();
-    EnterAndLeave(*M, Case.Text);
-    EXPECT_EQ(M->edtPresetD->text(), Case.Shown);
+    EnterAndLeave(C, Case.Text);
+    EXPECT_EQ(C.edtPresetD->text(), Case.Shown);
     if (Case.Accepted) {
       EXPECT_TRUE(Ui->shown().isEmpty());
-      EXPECT_TRUE(M->Gs232->Presetting());
-      EXPECT_EQ(M->Gs232->AzPresetD(), QString(Case.Shown).toInt());
-      EXPECT_FALSE(LayerIsClear(M->Display->imgPreset));
+      EXPECT_TRUE(D.Presetting());
+      EXPECT_EQ(D.AzPresetD(), QString(Case.Shown).toInt());
+      EXPECT_FALSE(LayerIsClear(C.imgPreset));
     } else {
       EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Error),
                 QStringList{"Value exceeds the range"});
-      EXPECT_FALSE(M->Gs232->Presetting());
-      EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+      EXPECT_FALSE(D.Presetting());
+      EXPECT_TRUE(LayerIsClear(C.imgPreset));
       // Leaving the field again with the refused value refuses it again.
-      Focus(M->edtPresetD, QEvent::FocusIn);
-      Focus(M->edtPresetD, QEvent::FocusOut);
+      Focus(C.edtPresetD, QEvent::FocusIn);
+      Focus(C.edtPresetD, QEvent::FocusOut);
       EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Error).size(), 2);
-      EXPECT_FALSE(M->Gs232->Presetting());
+      EXPECT_FALSE(D.Presetting());
     }
   }
 }
 
 TEST_F(MainTest, PresetFieldTakesDigitsOnly) {
   auto M = Start();
-  M->edtPresetD->setEnabled(true);
+  const TControls C(*M);
+  C.edtPresetD->setEnabled(true);
   M->show();
-  M->edtPresetD->setFocus();
-  QTest::keyClicks(M->edtPresetD, "1a2-3 ");
-  EXPECT_EQ(M->edtPresetD->text(), "123");
+  C.edtPresetD->setFocus();
+  QTest::keyClicks(C.edtPresetD, "1a2-3 ");
+  EXPECT_EQ(C.edtPresetD->text(), "123");
 }
 
 TEST_F(MainTest, EmptiedPresetFieldResetsThePresetAndAnUnchangedOneDoesNothing) {
   auto M = Start();
-  EnterAndLeave(*M, "90");
-  ASSERT_TRUE(M->Gs232->Presetting());
+  const TControls C(*M);
+  TGs232 &D = *CurrentDriver(*M);
+  EnterAndLeave(C, "90");
+  ASSERT_TRUE(D.Presetting());
   // The preset needle points east.
-  EXPECT_TRUE(PixelIs(M->Display->imgPreset, 200, 125, clBlue));
+  EXPECT_TRUE(PixelIs(C.imgPreset, 200, 125, clBlue));
 
   // Left unchanged: nothing happens, even after the preset was reset behind
   // the field's back.
-  M->Gs232->ResetPreset();
-  Focus(M->edtPresetD, QEvent::FocusIn);
-  Focus(M->edtPresetD, QEvent::FocusOut);
-  EXPECT_FALSE(M->Gs232->Presetting());
-  EXPECT_FALSE(LayerIsClear(M->Display->imgPreset));
+  D.ResetPreset();
+  Focus(C.edtPresetD, QEvent::FocusIn);
+  Focus(C.edtPresetD, QEvent::FocusOut);
+  EXPECT_FALSE(D.Presetting());
+  EXPECT_FALSE(LayerIsClear(C.imgPreset));
 
-  EnterAndLeave(*M, "45");
-  EXPECT_TRUE(M->Gs232->Presetting());
-  EnterAndLeave(*M, "");
-  EXPECT_FALSE(M->Gs232->Presetting());
-  EXPECT_EQ(M->Gs232->AzPresetD(), 0);
-  EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+  EnterAndLeave(C, "45");
+  EXPECT_TRUE(D.Presetting());
+  EnterAndLeave(C, "");
+  EXPECT_FALSE(D.Presetting());
+  EXPECT_EQ(D.AzPresetD(), 0);
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
   EXPECT_TRUE(Ui->shown().isEmpty());
 }
 
 TEST_F(MainTest, TurnButtonsToggleAndShowTheirPictures) {
   auto M = Start();
-  for (QPushButton *Button : {M->btnCW, M->btnCCW, M->btnStop})
+  const TControls C(*M);
+  for (QPushButton *Button : {C.btnCW, C.btnCCW, C.btnStop})
     Button->setEnabled(true);
-  const QColor BuiltInCCW = PictureColor(M->btnCCW);
+  const QColor BuiltInCCW = PictureColor(C.btnCCW);
 
-  M->btnCW->click();
+  C.btnCW->click();
   EXPECT_NE(M->CWTag() & 0xFF, 0);
-  EXPECT_EQ(PictureColor(M->btnCW), ColorCW_On);
+  EXPECT_EQ(PictureColor(C.btnCW), ColorCW_On);
   // The other button keeps its state and picture.
   EXPECT_EQ(M->CCWTag(), 0);
-  EXPECT_EQ(PictureColor(M->btnCCW), BuiltInCCW);
+  EXPECT_EQ(PictureColor(C.btnCCW), BuiltInCCW);
 
-  M->btnCCW->click();
-  EXPECT_EQ(PictureColor(M->btnCCW), ColorCCW_On);
-  EXPECT_EQ(PictureColor(M->btnCW), ColorCW_On);
+  C.btnCCW->click();
+  EXPECT_EQ(PictureColor(C.btnCCW), ColorCCW_On);
+  EXPECT_EQ(PictureColor(C.btnCW), ColorCW_On);
 
-  M->btnCW->click();
+  C.btnCW->click();
   EXPECT_EQ(M->CWTag(), 0);
-  EXPECT_EQ(PictureColor(M->btnCW), ColorCW_Off);
+  EXPECT_EQ(PictureColor(C.btnCW), ColorCW_Off);
 
-  M->btnCW->click();
-  M->btnStop->click();
+  C.btnCW->click();
+  C.btnStop->click();
   EXPECT_EQ(M->CWTag(), 0);
   EXPECT_EQ(M->CCWTag(), 0);
-  EXPECT_EQ(PictureColor(M->btnCW), ColorCW_Off);
-  EXPECT_EQ(PictureColor(M->btnCCW), ColorCCW_Off);
+  EXPECT_EQ(PictureColor(C.btnCW), ColorCW_Off);
+  EXPECT_EQ(PictureColor(C.btnCCW), ColorCCW_Off);
   EXPECT_TRUE(Ui->shown().isEmpty());
 }
 
 TEST_F(MainTest, MissingButtonPictureEndsThePressWithTheFileError) {
   ASSERT_TRUE(QFile::remove(Dir.filePath("CW_On.bmp")));
   auto M = Start();
-  M->btnCW->setEnabled(true);
-  M->btnCW->click();
+  const TControls C(*M);
+  C.btnCW->setEnabled(true);
+  C.btnCW->click();
   const QStringList Shown = Ui->texts(TRecordingUiServices::Entry::Exception);
   ASSERT_EQ(Shown.size(), 1);
   EXPECT_TRUE(Shown[0].contains("CW_On.bmp")) << Shown[0].toStdString();
@@ -153,22 +160,26 @@ TEST_F(MainTest, PressOnTheMapSetsThePreset) {
   for (const TCase &Case : Cases) {
     SCOPED_TRACE(Case.Shown);
     auto M = Start();
+    const TControls C(*M);
+    TGs232 &D = *CurrentDriver(*M);
     M->show();
-    QTest::mouseClick(M->Display->imgDirection, Case.Button, Case.Modifiers, Case.At);
-    EXPECT_EQ(M->edtPresetD->text(), Case.Shown);
-    EXPECT_TRUE(M->Gs232->Presetting());
-    EXPECT_EQ(M->Gs232->AzPresetD(), QString(Case.Shown).toInt());
-    EXPECT_TRUE(PixelIs(M->Display->imgPreset, Case.BlueAt.x(), Case.BlueAt.y(), clBlue));
+    QTest::mouseClick(C.imgDirection, Case.Button, Case.Modifiers, Case.At);
+    EXPECT_EQ(C.edtPresetD->text(), Case.Shown);
+    EXPECT_TRUE(D.Presetting());
+    EXPECT_EQ(D.AzPresetD(), QString(Case.Shown).toInt());
+    EXPECT_TRUE(PixelIs(C.imgPreset, Case.BlueAt.x(), Case.BlueAt.y(), clBlue));
   }
 
   // The middle button and the exact centre change nothing.
   auto M = Start();
+  const TControls C(*M);
+  TGs232 &D = *CurrentDriver(*M);
   M->show();
-  QTest::mouseClick(M->Display->imgDirection, Qt::MiddleButton, {}, QPoint(225, 125));
-  QTest::mouseClick(M->Display->imgDirection, Qt::LeftButton, {}, QPoint(125, 125));
-  EXPECT_FALSE(M->Gs232->Presetting());
-  EXPECT_TRUE(M->edtPresetD->text().isEmpty());
-  EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+  QTest::mouseClick(C.imgDirection, Qt::MiddleButton, {}, QPoint(225, 125));
+  QTest::mouseClick(C.imgDirection, Qt::LeftButton, {}, QPoint(125, 125));
+  EXPECT_FALSE(D.Presetting());
+  EXPECT_TRUE(C.edtPresetD->text().isEmpty());
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
 }
 
 TEST_F(MainTest, ReachedBoundBlocksThatDirectionUntilTheNextReading) {
@@ -181,55 +192,61 @@ TEST_F(MainTest, ReachedBoundBlocksThatDirectionUntilTheNextReading) {
   for (const TCase &Case : Cases) {
     SCOPED_TRACE(int(Case.Bound));
     auto M = Start();
-    for (QPushButton *Button : {M->btnCW, M->btnCCW, M->btnStop})
+    const TControls C(*M);
+    TGs232 &D = *CurrentDriver(*M);
+    for (QPushButton *Button : {C.btnCW, C.btnCCW, C.btnStop})
       Button->setEnabled(true);
-    M->btnCW->click();
+    C.btnCW->click();
     ASSERT_NE(M->CWTag(), 0);
 
-    // The driver reports through the handler the window connected.
-    ASSERT_TRUE(M->Gs232->ReachBound());
-    M->Gs232->ReachBound()(M->Gs232, Case.Bound);
-    EXPECT_EQ(M->btnCW->isEnabled(), Case.CWAfter);
-    EXPECT_EQ(M->btnCCW->isEnabled(), Case.CCWAfter);
+    // The driver reports through the handler the station gave it.
+    ASSERT_TRUE(D.ReachBound());
+    D.ReachBound()(&D, Case.Bound);
+    EXPECT_EQ(C.btnCW->isEnabled(), Case.CWAfter);
+    EXPECT_EQ(C.btnCCW->isEnabled(), Case.CCWAfter);
     EXPECT_EQ(M->CWTag(), 0);
     EXPECT_EQ(M->CCWTag(), 0);
-    EXPECT_EQ(PictureColor(M->btnCW), ColorCW_Off);
-    EXPECT_EQ(PictureColor(M->btnCCW), ColorCCW_Off);
+    EXPECT_EQ(PictureColor(C.btnCW), ColorCW_Off);
+    EXPECT_EQ(PictureColor(C.btnCCW), ColorCCW_Off);
 
-    M->Gs232->ChangeAzEl()(M->Gs232);
-    EXPECT_TRUE(M->btnCW->isEnabled());
-    EXPECT_TRUE(M->btnCCW->isEnabled());
+    D.ChangeAzEl()(&D);
+    EXPECT_TRUE(C.btnCW->isEnabled());
+    EXPECT_TRUE(C.btnCCW->isEnabled());
   }
 }
 
 TEST_F(MainTest, ReachedPresetClearsThePresetDisplay) {
   auto M = Start();
-  EnterAndLeave(*M, "120");
-  ASSERT_FALSE(LayerIsClear(M->Display->imgPreset));
-  ASSERT_TRUE(M->Gs232->ReachPreset());
-  M->Gs232->ReachPreset()(M->Gs232);
-  EXPECT_TRUE(M->edtPresetD->text().isEmpty());
-  EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+  const TControls C(*M);
+  TGs232 &D = *CurrentDriver(*M);
+  EnterAndLeave(C, "120");
+  ASSERT_FALSE(LayerIsClear(C.imgPreset));
+  ASSERT_TRUE(D.ReachPreset());
+  D.ReachPreset()(&D);
+  EXPECT_TRUE(C.edtPresetD->text().isEmpty());
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
   EXPECT_TRUE(Ui->shown().isEmpty());
 }
 
 TEST_F(MainTest, AcceptedPresetAfterARefusedOneIsTheTextLaterEditsCompareWith) {
   auto M = Start();
-  // Refused while the field keeps the focus (no new entry into the field),
-  // then corrected and accepted.
-  Focus(M->edtPresetD, QEvent::FocusIn);
-  M->edtPresetD->setText("999");
-  M->edtPresetDExit();
+  const TControls C(*M);
+  TGs232 &D = *CurrentDriver(*M);
+  // Refused on leaving the field, which takes the focus back without a new
+  // entry into it (the window is not shown), then corrected and accepted.
+  Focus(C.edtPresetD, QEvent::FocusIn);
+  C.edtPresetD->setText("999");
+  Focus(C.edtPresetD, QEvent::FocusOut);
   EXPECT_EQ(Ui->shown(), QStringList{"Value exceeds the range"});
-  EXPECT_FALSE(M->Gs232->Presetting());
-  M->edtPresetD->setText("30");
-  Focus(M->edtPresetD, QEvent::FocusOut);
-  ASSERT_TRUE(M->Gs232->Presetting());
+  EXPECT_FALSE(D.Presetting());
+  C.edtPresetD->setText("30");
+  Focus(C.edtPresetD, QEvent::FocusOut);
+  ASSERT_TRUE(D.Presetting());
 
   // The next entry starts from the accepted text, so emptying the field
   // resets the preset.
-  EnterAndLeave(*M, "");
-  EXPECT_FALSE(M->Gs232->Presetting());
-  EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+  EnterAndLeave(C, "");
+  EXPECT_FALSE(D.Presetting());
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
   EXPECT_EQ(Ui->shown().size(), 1);
 }

@@ -2,7 +2,6 @@
 // the needle and status bar following the rotator, turning, presets, start
 // and close of rotators, and the console's target.
 
-#include "app/CommandConsole.h"
 #include "tools/Gs232Emulator.h"
 #include "MainTestFixture.h"
 
@@ -62,57 +61,59 @@ protected:
 TEST_F(MainEmulatorTest, NeedleAndStatusBarFollowTheRotator) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();
+  const TControls C(*M);
   M->show();
-  EXPECT_EQ(M->btnOpenClose->text(), "Open");
-  EXPECT_FALSE(M->btnCW->isEnabled());
-  EXPECT_FALSE(M->edtPresetD->isEnabled());
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
+  EXPECT_FALSE(C.btnCW->isEnabled());
+  EXPECT_FALSE(C.edtPresetD->isEnabled());
 
-  M->btnOpenClose->click();
-  ASSERT_TRUE(M->Gs232->Active()) << Ui->shown().join('|').toStdString();
-  EXPECT_EQ(M->btnOpenClose->text(), "Close");
-  for (QWidget *Control : {static_cast<QWidget *>(M->btnPreset), static_cast<QWidget *>(M->btnCW),
-                           static_cast<QWidget *>(M->btnCCW), static_cast<QWidget *>(M->btnStop),
-                           static_cast<QWidget *>(M->edtPresetD)})
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active()) << Ui->shown().join('|').toStdString();
+  EXPECT_EQ(C.btnOpenClose->text(), "Close");
+  for (QWidget *Control : {static_cast<QWidget *>(C.btnPreset), static_cast<QWidget *>(C.btnCW),
+                           static_cast<QWidget *>(C.btnCCW), static_cast<QWidget *>(C.btnStop),
+                           static_cast<QWidget *>(C.edtPresetD)})
     EXPECT_TRUE(Control->isEnabled()) << Control->objectName().toStdString();
   ASSERT_TRUE(Emulator->waitForCommands(3, 5s));
   EXPECT_EQ(Commands(*Emulator).mid(0, 3), (QStringList{"K0", "S", "I0"}));
 
   Emulator->setAzimuth(90);
   EXPECT_TRUE(WaitFor([&] { return Status(*M)[0] == "AZ=90°"; })) << Status(*M)[0].toStdString();
-  EXPECT_TRUE(WaitFor([&] { return PixelIs(M->Display->imgDirection, 200, 125, clBlack); }));
-  EXPECT_TRUE(PixelIs(M->Display->imgDirection, 125, 50, clWhite));
+  EXPECT_TRUE(WaitFor([&] { return PixelIs(C.imgDirection, 200, 125, clBlack); }));
+  EXPECT_TRUE(PixelIs(C.imgDirection, 125, 50, clWhite));
 
   Emulator->setAzimuth(180);
   EXPECT_TRUE(WaitFor([&] { return Status(*M)[0] == "AZ=180°"; })) << Status(*M)[0].toStdString();
-  EXPECT_TRUE(WaitFor([&] { return PixelIs(M->Display->imgDirection, 125, 200, clBlack); }));
-  EXPECT_TRUE(PixelIs(M->Display->imgDirection, 200, 125, clWhite));
+  EXPECT_TRUE(WaitFor([&] { return PixelIs(C.imgDirection, 125, 200, clBlack); }));
+  EXPECT_TRUE(PixelIs(C.imgDirection, 200, 125, clWhite));
 
-  M->btnOpenClose->click();
-  EXPECT_FALSE(M->Gs232->Active());
-  EXPECT_EQ(M->btnOpenClose->text(), "Open");
-  EXPECT_FALSE(M->btnCW->isEnabled());
-  EXPECT_FALSE(M->edtPresetD->isEnabled());
+  C.btnOpenClose->click();
+  EXPECT_FALSE(CurrentDriver(*M)->Active());
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
+  EXPECT_FALSE(C.btnCW->isEnabled());
+  EXPECT_FALSE(C.edtPresetD->isEnabled());
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
 TEST_F(MainEmulatorTest, TurnButtonsSendTurnAndStopCommands) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();
-  M->btnOpenClose->click();
-  ASSERT_TRUE(M->Gs232->Active());
+  const TControls C(*M);
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active());
 
-  M->btnCW->click();  // on: clockwise
-  M->btnCW->click();  // off: stop
-  M->btnCCW->click(); // on: counter-clockwise
-  M->btnStop->click();
+  C.btnCW->click();  // on: clockwise
+  C.btnCW->click();  // off: stop
+  C.btnCCW->click(); // on: counter-clockwise
+  C.btnStop->click();
   EXPECT_TRUE(WaitFor([&] { return Sent(*Emulator).size() >= 7; }));
   EXPECT_EQ(Sent(*Emulator), (QStringList{"K0", "S", "I0", "R", "S", "L", "S"}));
 
   // A picture that can't be read ends the press before the command.
   ASSERT_TRUE(QFile::remove(Dir.filePath("CW_On.bmp")));
   Emulator->clearLog();
-  M->btnCW->click();
-  M->btnStop->click();
+  C.btnCW->click();
+  C.btnStop->click();
   EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, "S"); }));
   EXPECT_EQ(Sent(*Emulator), QStringList{"S"});
   EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception).size(), 1);
@@ -121,35 +122,37 @@ TEST_F(MainEmulatorTest, TurnButtonsSendTurnAndStopCommands) {
 TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();
-  M->btnOpenClose->click();
-  ASSERT_TRUE(M->Gs232->Active());
+  const TControls C(*M);
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active());
 
-  Focus(M->edtPresetD, QEvent::FocusIn);
-  M->edtPresetD->setText("30");
-  Focus(M->edtPresetD, QEvent::FocusOut);
-  ASSERT_FALSE(LayerIsClear(M->Display->imgPreset));
-  M->btnPreset->click();
+  Focus(C.edtPresetD, QEvent::FocusIn);
+  C.edtPresetD->setText("30");
+  Focus(C.edtPresetD, QEvent::FocusOut);
+  ASSERT_FALSE(LayerIsClear(C.imgPreset));
+  C.btnPreset->click();
 
-  EXPECT_TRUE(WaitFor([&] { return !M->Gs232->Presetting(); }));
-  EXPECT_TRUE(M->edtPresetD->text().isEmpty());
-  EXPECT_TRUE(LayerIsClear(M->Display->imgPreset));
+  EXPECT_TRUE(WaitFor([&] { return !CurrentDriver(*M)->Presetting(); }));
+  EXPECT_TRUE(C.edtPresetD->text().isEmpty());
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
   // The move, then the stop sent when the preset was reached.
   EXPECT_TRUE(WaitFor([&] {
     const QStringList List = Sent(*Emulator);
     const qsizetype Move = List.indexOf("M030");
     return Move >= 0 && List.mid(Move + 1).contains("S");
   })) << Sent(*Emulator).join(',').toStdString();
-  EXPECT_NEAR(M->Gs232->AzimuthD(), 30, 2);
+  EXPECT_NEAR(CurrentDriver(*M)->AzimuthD(), 30, 2);
 }
 
 TEST_F(MainEmulatorTest, ShiftPressOnTheMapStartsTheMove) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();
+  const TControls C(*M);
   M->show();
-  M->btnOpenClose->click();
-  ASSERT_TRUE(M->Gs232->Active());
-  QTest::mouseClick(M->Display->imgDirection, Qt::LeftButton, Qt::ShiftModifier, QPoint(225, 125));
-  EXPECT_EQ(M->edtPresetD->text(), "90");
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active());
+  QTest::mouseClick(C.imgDirection, Qt::LeftButton, Qt::ShiftModifier, QPoint(225, 125));
+  EXPECT_EQ(C.edtPresetD->text(), "90");
   EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, "M090"); }));
 }
 
@@ -159,27 +162,28 @@ TEST_F(MainEmulatorTest, OpenRefusesAPortThatAnotherOpenRotatorUses) {
                  {"Rotator_1", EntryKeys("B", Device())},
                  {"Rotator_2", EntryKeys("C", OtherCase)}});
   auto M = Start();
-  M->btnOpenClose->click();
-  ASSERT_TRUE(M->Gs232s[0]->Active());
+  const TControls C(*M);
+  C.btnOpenClose->click();
+  ASSERT_TRUE(Driver(*M, 0).Active());
 
-  M->PageControl1->setCurrentIndex(1);
-  M->btnOpenClose->click();
+  C.PageControl1->setCurrentIndex(1);
+  C.btnOpenClose->click();
   EXPECT_EQ(Ui->shown(), QStringList{"The port is already open"});
-  EXPECT_FALSE(M->Gs232s[1]->Active());
-  EXPECT_EQ(M->btnOpenClose->text(), "Open");
+  EXPECT_FALSE(Driver(*M, 1).Active());
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
 
   // The same port in other letter case is another text: the opening itself
   // decides, here with the driver's own message.
   Ui->clear();
-  M->PageControl1->setCurrentIndex(2);
-  M->btnOpenClose->click();
+  C.PageControl1->setCurrentIndex(2);
+  C.btnOpenClose->click();
   EXPECT_FALSE(Ui->shown().contains("The port is already open"));
   EXPECT_EQ(Ui->shown().size(), 1) << Ui->shown().join('|').toStdString();
-  EXPECT_FALSE(M->Gs232s[2]->Active());
-  EXPECT_EQ(M->btnOpenClose->text(), "Open");
-  EXPECT_TRUE(M->btnOpenClose->isEnabled());
-  EXPECT_FALSE(M->btnCW->isEnabled());
-  EXPECT_FALSE(M->btnPreset->isEnabled());
+  EXPECT_FALSE(Driver(*M, 2).Active());
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
+  EXPECT_TRUE(C.btnOpenClose->isEnabled());
+  EXPECT_FALSE(C.btnCW->isEnabled());
+  EXPECT_FALSE(C.btnPreset->isEnabled());
 }
 
 TEST_F(MainEmulatorTest, OnlyRotatorsMarkedToOpenAtStartAreOpened) {
@@ -187,22 +191,24 @@ TEST_F(MainEmulatorTest, OnlyRotatorsMarkedToOpenAtStartAreOpened) {
                  {"Rotator_1", EntryKeys("B", Device(), true, true)},
                  {"Rotator_2", EntryKeys("C", "COM8")}});
   auto M = Start();
-  EXPECT_FALSE(M->Gs232s[0]->Active());
-  EXPECT_TRUE(M->Gs232s[1]->Active());
-  EXPECT_FALSE(M->Gs232s[2]->Active());
-  EXPECT_EQ(M->CurrentRotator, 0);
+  const TControls C(*M);
+  EXPECT_FALSE(Driver(*M, 0).Active());
+  EXPECT_TRUE(Driver(*M, 1).Active());
+  EXPECT_FALSE(Driver(*M, 2).Active());
+  EXPECT_EQ(M->Station().CurrentRotator(), 0);
   // Once its tab is selected, its readings reach the window.
   Emulator->setAzimuth(45);
-  M->PageControl1->setCurrentIndex(1);
+  C.PageControl1->setCurrentIndex(1);
   EXPECT_TRUE(WaitFor([&] { return Status(*M)[1] == "AZ=45°"; })) << Status(*M)[1].toStdString();
 }
 
 TEST_F(MainEmulatorTest, DisabledRotatorOpenedAtStartIsClosedWhenItsPageIsShown) {
   WriteSettings({{"Rotator_0", EntryKeys("A", Device(), false, true)}});
   auto M = Start();
-  EXPECT_FALSE(M->Gs232->Active());
-  EXPECT_FALSE(M->btnOpenClose->isEnabled());
-  EXPECT_EQ(M->btnOpenClose->text(), "Open");
+  const TControls C(*M);
+  EXPECT_FALSE(CurrentDriver(*M)->Active());
+  EXPECT_FALSE(C.btnOpenClose->isEnabled());
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
@@ -218,19 +224,19 @@ TEST_F(MainEmulatorTest, ClosingSendsHomeTheRotatorsMarkedForItAndClosesThem) {
   Keys.push_back({"CommandB", "Y11"});
   WriteSettings({{"Rotator_0", Keys}});
   auto M = Start();
-  QPointer<TGs232> Driver = M->Gs232;
-  ASSERT_TRUE(Driver);
-  ASSERT_FALSE(Driver->Active());
+  QPointer<TGs232> Rotator = CurrentDriver(*M);
+  ASSERT_TRUE(Rotator);
+  ASSERT_FALSE(Rotator->Active());
   int Changes = 0;
   bool OpenWhenHoming = false;
-  Driver->RelayArray()->SetChangeRelay([&](QObject *, int Index, bool State) {
+  Rotator->RelayArray()->SetChangeRelay([&](QObject *, int Index, bool State) {
     ++Changes;
-    OpenWhenHoming = Driver && Driver->Active() && Index == 0 && State;
+    OpenWhenHoming = Rotator && Rotator->Active() && Index == 0 && State;
   });
   M->close();
   EXPECT_EQ(Changes, 1);
   EXPECT_TRUE(OpenWhenHoming);
-  EXPECT_TRUE(M->Gs232s.empty());
+  EXPECT_EQ(RotatorCount(*M), 0);
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
@@ -240,14 +246,15 @@ TEST_F(MainEmulatorTest, ConsoleTalksToTheRotatorSelectedBeforeIt) {
   WriteSettings({{"Rotator_0", EntryKeys("A", Device(), true, true)},
                  {"Rotator_1", EntryKeys("B", Second.devicePath(), true, true)}});
   auto M = Start();
-  ASSERT_TRUE(M->Gs232s[0]->Active());
-  ASSERT_TRUE(M->Gs232s[1]->Active());
+  const TControls C(*M);
+  ASSERT_TRUE(Driver(*M, 0).Active());
+  ASSERT_TRUE(Driver(*M, 1).Active());
 
-  M->PageControl1->setCurrentIndex(1);
-  M->PageControl1->setCurrentIndex(2);
-  M->Console->edtCommand->setText("x1");
-  M->Console->btnExecute->click();
-  EXPECT_EQ(M->Console->Memo1->toPlainText(), "S--> X1");
+  C.PageControl1->setCurrentIndex(1);
+  C.PageControl1->setCurrentIndex(2);
+  C.edtCommand->setText("x1");
+  C.btnExecute->click();
+  EXPECT_EQ(C.Memo1->toPlainText(), "S--> X1");
   EXPECT_TRUE(WaitFor([&] { return Has(Second, "X1"); }));
   EXPECT_FALSE(Has(*Emulator, "X1"));
   M->close();
@@ -256,40 +263,42 @@ TEST_F(MainEmulatorTest, ConsoleTalksToTheRotatorSelectedBeforeIt) {
 TEST_F(MainEmulatorTest, ActionsDuringAWaitOfTheClosingDoNothing) {
   WriteSettings({{"Rotator_0", EntryKeys("A", Device())}, {"Rotator_1", EntryKeys("B", "COM9")}});
   auto M = Start();
+  const TControls C(*M);
   // Sending the first rotator home runs its before-movement list, whose wait
   // lets the operator act while the closing works through the rotators.
-  M->Gs232s[0]->SetReturnHome(true);
-  M->Gs232s[0]->SetCommandB("WAIT300");
+  Driver(*M, 0).SetReturnHome(true);
+  Driver(*M, 0).SetCommandB("WAIT300");
   bool Fired = false;
   QStringList TabsDuring;
-  size_t DriversDuring = 0;
+  int DriversDuring = 0;
   bool ControlsEnabled = true;
   QTimer::singleShot(0, M.get(), [&] {
     Fired = true;
-    M->actDelRotator->trigger();
-    M->actInsRotator->trigger();
-    M->actForwadRoatator->trigger();
-    M->btnOpenClose->click();
+    C.actDelRotator->trigger();
+    C.actInsRotator->trigger();
+    C.actForwadRoatator->trigger();
+    C.btnOpenClose->click();
     TabsDuring = Tabs(*M);
-    DriversDuring = M->Gs232s.size();
+    DriversDuring = RotatorCount(*M);
     ControlsEnabled = M->centralWidget()->isEnabled();
   });
   M->close();
   ASSERT_TRUE(Fired);
   EXPECT_EQ(TabsDuring, (QStringList{"A", "B", "Console"}));
-  EXPECT_EQ(DriversDuring, 2u);
+  EXPECT_EQ(DriversDuring, 2);
   EXPECT_FALSE(ControlsEnabled);
-  EXPECT_TRUE(M->Gs232s.empty());
+  EXPECT_EQ(RotatorCount(*M), 0);
 }
 
 TEST_F(MainEmulatorTest, DeletedRotatorStopsAtOnceWithoutSendingAnything) {
   WriteSettings({{"Rotator_0", EntryKeys("A", Device(), true, true)},
                  {"Rotator_1", EntryKeys("B", "COM9")}});
   auto M = Start();
-  ASSERT_TRUE(M->Gs232s[0]->Active());
-  QPointer<TGs232> Removed = M->Gs232s[0].get();
+  const TControls C(*M);
+  ASSERT_TRUE(Driver(*M, 0).Active());
+  QPointer<TGs232> Removed = &Driver(*M, 0);
   Emulator->clearLog();
-  M->actDelRotator->trigger();
+  C.actDelRotator->trigger();
   // Freed only later, but inert already: closed, no handlers, nothing sent
   // (a close would send a line end).
   ASSERT_TRUE(Removed);
@@ -309,38 +318,47 @@ TEST_F(MainEmulatorTest, PresetTypedBeforeSwitchingTabsGoesToTheRotatorLeft) {
   WriteSettings({{"Rotator_0", EntryKeys("A", Device(), true, true)},
                  {"Rotator_1", EntryKeys("B", Second.devicePath(), true, true)}});
   auto M = Start();
-  ASSERT_TRUE(M->Gs232s[0]->Active());
-  ASSERT_TRUE(M->Gs232s[1]->Active());
+  const TControls C(*M);
+  ASSERT_TRUE(Driver(*M, 0).Active());
+  ASSERT_TRUE(Driver(*M, 1).Active());
   M->show();
   M->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(M.get()));
-  M->edtPresetD->setFocus(Qt::MouseFocusReason);
-  ASSERT_TRUE(WaitFor([&] { return M->edtPresetD->hasFocus(); }));
+  C.edtPresetD->setFocus(Qt::MouseFocusReason);
+  ASSERT_TRUE(WaitFor([&] { return C.edtPresetD->hasFocus(); }));
 
   // A click on a tab leaves the focus in the field.
-  M->edtPresetD->setText("30");
-  M->PageControl1->setCurrentIndex(1);
-  ASSERT_TRUE(M->edtPresetD->hasFocus());
-  EXPECT_TRUE(M->Gs232s[0]->Presetting());
-  EXPECT_EQ(M->Gs232s[0]->AzPresetD(), 30);
-  EXPECT_FALSE(M->Gs232s[1]->Presetting());
-  EXPECT_EQ(M->edtPresetD->text(), "");
+  C.edtPresetD->setText("30");
+  C.PageControl1->setCurrentIndex(1);
+  ASSERT_TRUE(C.edtPresetD->hasFocus());
+  EXPECT_TRUE(Driver(*M, 0).Presetting());
+  EXPECT_EQ(Driver(*M, 0).AzPresetD(), 30);
+  EXPECT_FALSE(Driver(*M, 1).Presetting());
+  EXPECT_EQ(C.edtPresetD->text(), "");
 
-  M->edtPresetD->setText("45");
-  M->PageControl1->setCurrentIndex(0);
-  EXPECT_EQ(M->Gs232s[1]->AzPresetD(), 45);
-  EXPECT_EQ(M->edtPresetD->text(), "30");
-  EXPECT_EQ(M->BeforeValue, "30");
+  C.edtPresetD->setText("45");
+  C.PageControl1->setCurrentIndex(0);
+  EXPECT_EQ(Driver(*M, 1).AzPresetD(), 45);
+  EXPECT_EQ(C.edtPresetD->text(), "30");
+  // That text is what later edits compare with: leaving the field without a
+  // change leaves the preset alone, even one reset behind the field's back.
+  Driver(*M, 0).ResetPreset();
+  C.btnPreset->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(C.btnPreset->hasFocus());
+  EXPECT_FALSE(Driver(*M, 0).Presetting());
+  Driver(*M, 0).SetPreset(30);
+  C.edtPresetD->setFocus(Qt::MouseFocusReason);
+  ASSERT_TRUE(C.edtPresetD->hasFocus());
 
   // Unchanged: leaving again changes nothing; emptied: the preset is reset.
-  M->PageControl1->setCurrentIndex(1);
-  EXPECT_EQ(M->Gs232s[0]->AzPresetD(), 30);
-  EXPECT_TRUE(M->Gs232s[0]->Presetting());
-  EXPECT_EQ(M->edtPresetD->text(), "45");
-  M->edtPresetD->clear();
-  M->PageControl1->setCurrentIndex(0);
-  EXPECT_FALSE(M->Gs232s[1]->Presetting());
-  EXPECT_TRUE(M->Gs232s[0]->Presetting());
+  C.PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(Driver(*M, 0).AzPresetD(), 30);
+  EXPECT_TRUE(Driver(*M, 0).Presetting());
+  EXPECT_EQ(C.edtPresetD->text(), "45");
+  C.edtPresetD->clear();
+  C.PageControl1->setCurrentIndex(0);
+  EXPECT_FALSE(Driver(*M, 1).Presetting());
+  EXPECT_TRUE(Driver(*M, 0).Presetting());
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   M->close();
 }

@@ -23,25 +23,26 @@ QStringList ActionTexts(const QList<QAction *> &Actions) {
 
 } // namespace
 
-TEST_F(MainTest, FirstStartWithoutSettingsShowsOneDisabledRotatorAndSavesOnlyThePosition) {
+TEST_F(MainTest, FirstStartWithoutSettingsShowsOneDisabledRotatorThatClosingSaves) {
   auto M = Start();
+  const TControls C(*M);
 
   EXPECT_EQ(Tabs(*M), (QStringList{"Rotator1", "Console"}));
   EXPECT_EQ(Status(*M), (QStringList{"AZ=0°", "", "", ""}));
-  ASSERT_EQ(M->Gs232s.size(), 1u);
-  EXPECT_EQ(M->Gs232, M->Gs232s[0].get());
-  EXPECT_EQ(M->CurrentRotator, 0);
-  EXPECT_EQ(M->Gs232->Port(), "COM3");
-  EXPECT_EQ(BlockValue(M->Rotator, "Enable"), "0");
-  EXPECT_FALSE(M->btnOpenClose->isEnabled());
-  EXPECT_EQ(M->btnOpenClose->text(), "Open");
-  for (QPushButton *Button : {M->btnPreset, M->btnCW, M->btnCCW, M->btnStop})
+  ASSERT_EQ(RotatorCount(*M), 1);
+  EXPECT_EQ(CurrentDriver(*M), &Driver(*M, 0));
+  EXPECT_EQ(M->Station().CurrentRotator(), 0);
+  EXPECT_EQ(Driver(*M, 0).Port(), "COM3");
+  EXPECT_EQ(BlockValue(CurrentBlock(*M), "Enable"), "0");
+  EXPECT_FALSE(C.btnOpenClose->isEnabled());
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
+  for (QPushButton *Button : {C.btnPreset, C.btnCW, C.btnCCW, C.btnStop})
     EXPECT_FALSE(Button->isEnabled()) << Button->objectName().toStdString();
-  EXPECT_FALSE(M->CtrlTableEnable);
+  EXPECT_FALSE(M->Station().CtrlTableEnable());
   // The needle points north: the black line from (125, 135) to (125, 35).
-  EXPECT_TRUE(PixelIs(M->Display->imgDirection, 125, 40, clBlack));
-  EXPECT_TRUE(PixelIs(M->Display->imgDirection, 125, 130, clBlack));
-  EXPECT_TRUE(PixelIs(M->Display->imgDirection, 125, 210, clWhite));
+  EXPECT_TRUE(PixelIs(C.imgDirection, 125, 40, clBlack));
+  EXPECT_TRUE(PixelIs(C.imgDirection, 125, 130, clBlack));
+  EXPECT_TRUE(PixelIs(C.imgDirection, 125, 210, clWhite));
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 
   // Centred on the screen.
@@ -60,10 +61,12 @@ TEST_F(MainTest, FirstStartWithoutSettingsShowsOneDisabledRotatorAndSavesOnlyThe
   const QPoint Pos = M->pos();
   M->close();
 
+  // Closing writes the window position, then the control-table switch and
+  // the rotator.
   TXMLIniFile Ini(SettingsPath());
   QStringList Sections;
   Ini.GetNodeNames(Sections, Ini.RootNode());
-  EXPECT_EQ(Sections, QStringList{"Main"});
+  EXPECT_EQ(Sections, (QStringList{"Main", "CtrlTable", "Rotators"}));
   ASSERT_TRUE(Ini.OpenNode("/Main", false));
   QStringList Keys;
   Ini.GetNodeNames(Keys);
@@ -72,14 +75,26 @@ TEST_F(MainTest, FirstStartWithoutSettingsShowsOneDisabledRotatorAndSavesOnlyThe
             GetVersionInfo(QCoreApplication::applicationFilePath(), vkFileVersion));
   EXPECT_EQ(Ini.ReadInteger("Left", -1), Pos.x());
   EXPECT_EQ(Ini.ReadInteger("Top", -1), Pos.y());
-  // Closing leaves the workspace empty.
-  EXPECT_TRUE(M->Gs232s.empty());
-  EXPECT_EQ(M->Gs232, nullptr);
-  EXPECT_EQ(Tabs(*M), QStringList{"Rotator1"});
+  ASSERT_TRUE(Ini.OpenNode("/CtrlTable", false));
+  EXPECT_EQ(Ini.ReadString("Enable", "?"), "0");
+  const auto Saved = SavedRotators();
+  ASSERT_TRUE(Saved);
+  ASSERT_EQ(Saved->size(), 1u);
+  EXPECT_EQ(Saved->at(0).first, "Rotator_0");
+  EXPECT_EQ(Saved->at(0).second.size(), 20u);
+  EXPECT_EQ(Saved->at(0).second.at("Title"), "Rotator1");
+  EXPECT_EQ(Saved->at(0).second.at("Enable"), "0");
+  EXPECT_EQ(Saved->at(0).second.at("Port"), "COM3");
+  // Closing leaves the station without rotators and the window with the
+  // console tab only.
+  EXPECT_EQ(RotatorCount(*M), 0);
+  EXPECT_EQ(CurrentDriver(*M), nullptr);
+  EXPECT_EQ(Tabs(*M), QStringList{"Console"});
 }
 
 TEST_F(MainTest, WindowHasItsCaptionMenusAndFixedLayout) {
   auto M = Start();
+  const TControls C(*M);
   M->show();
 
   EXPECT_EQ(M->windowTitle(), "Orbalt");
@@ -92,54 +107,62 @@ TEST_F(MainTest, WindowHasItsCaptionMenusAndFixedLayout) {
     QRect Bounds;
   };
   const TPlace Places[] = {
-      {M->PageControl1, {0, 0, 269, 394}},
-      {M->StatusBar1, {0, 394, 269, 27}},
-      {M->pnlRotator, {3, 22, 265, 370}},
-      {M->pnlConsole, {3, 22, 265, 370}},
-      {M->edtPresetD, {8, 13, 57, 24}},
-      {M->btnPreset, {70, 9, 68, 33}},
-      {M->btnOpenClose, {189, 9, 68, 33}},
-      {M->Display->imgMap, {7, 48, 250, 250}},
-      {M->Display->imgPreset, {7, 48, 250, 250}},
-      {M->Display->imgRelay, {7, 48, 250, 250}},
-      {M->Display->imgDirection, {7, 48, 250, 250}},
-      {M->GroupBox2, {7, 301, 250, 57}},
-      {M->btnCCW, {7, 19, 68, 33}},
-      {M->btnStop, {87, 20, 68, 33}},
-      {M->btnCW, {171, 19, 68, 33}},
+      {C.PageControl1, {0, 0, 269, 394}},
+      {C.StatusBar1, {0, 394, 269, 27}},
+      {C.pnlRotator, {3, 22, 265, 370}},
+      {C.pnlConsole, {3, 22, 265, 370}},
+      {C.edtPresetD, {8, 13, 57, 24}},
+      {C.btnPreset, {70, 9, 68, 33}},
+      {C.btnOpenClose, {189, 9, 68, 33}},
+      {C.imgMap, {7, 48, 250, 250}},
+      {C.imgPreset, {7, 48, 250, 250}},
+      {C.imgRelay, {7, 48, 250, 250}},
+      {C.imgDirection, {7, 48, 250, 250}},
+      {C.GroupBox2, {7, 301, 250, 57}},
+      {C.btnCCW, {7, 19, 68, 33}},
+      {C.btnStop, {87, 20, 68, 33}},
+      {C.btnCW, {171, 19, 68, 33}},
   };
   for (const TPlace &Place : Places)
     EXPECT_EQ(Place.Control->geometry(), Place.Bounds) << Place.Control->objectName().toStdString();
-  for (QLabel *Panel : M->StatusPanels)
+  for (QLabel *Panel : C.StatusPanels)
     EXPECT_EQ(Panel->width(), 65);
-  EXPECT_EQ(M->Display->NeedleCenterX, 125);
-  EXPECT_EQ(M->Display->NeedleCenterY, 125);
-  EXPECT_EQ(M->Display->NeedleLength, 100);
+  // The needle centre is (125, 125) and the needle 100 long: the window's
+  // needle at north is the one a display of that geometry draws.
+  {
+    QWidget Panel;
+    TAzimuthDisplay Reference(&Panel);
+    Reference.NeedleCenterX = 125;
+    Reference.NeedleCenterY = 125;
+    Reference.NeedleLength = 100;
+    Reference.DrawDirection(0.0, false, 0, 0.0);
+    EXPECT_EQ(C.imgDirection->Picture(), Reference.imgDirection->Picture());
+  }
   // The map's layers are stacked over it, the direction layer on top.
-  const QObjectList Stack = M->pnlRotator->children();
-  EXPECT_LT(Stack.indexOf(M->Display->imgMap), Stack.indexOf(M->Display->imgPreset));
-  EXPECT_LT(Stack.indexOf(M->Display->imgPreset), Stack.indexOf(M->Display->imgRelay));
-  EXPECT_LT(Stack.indexOf(M->Display->imgRelay), Stack.indexOf(M->Display->imgDirection));
+  const QObjectList Stack = C.pnlRotator->children();
+  EXPECT_LT(Stack.indexOf(C.imgMap), Stack.indexOf(C.imgPreset));
+  EXPECT_LT(Stack.indexOf(C.imgPreset), Stack.indexOf(C.imgRelay));
+  EXPECT_LT(Stack.indexOf(C.imgRelay), Stack.indexOf(C.imgDirection));
 
   const QList<QAction *> Bar = M->menuBar()->actions();
   EXPECT_EQ(ActionTexts(Bar), (QStringList{"Exit", "Rotator", "Help"}));
   EXPECT_EQ(ActionTexts(Bar[1]->menu()->actions()),
             (QStringList{"Goto Home position", "Insert Rotator", "Delete Rotator", "Options"}));
   EXPECT_EQ(ActionTexts(Bar[2]->menu()->actions()), QStringList{"About"});
-  EXPECT_EQ(ActionTexts(M->PopupMenu1->actions()),
+  EXPECT_EQ(ActionTexts(C.PopupMenu1->actions()),
             (QStringList{"Insert", "Delete", "Forwad", "Backward"}));
 
   // The console tab brings the console page to the front, a rotator tab the
   // rotator page.
   auto OnTop = [&](QWidget *Panel) {
-    return M->centralWidget()->childAt(M->pnlRotator->geometry().center()) == Panel ||
-           Panel->isAncestorOf(M->centralWidget()->childAt(M->pnlRotator->geometry().center()));
+    return M->centralWidget()->childAt(C.pnlRotator->geometry().center()) == Panel ||
+           Panel->isAncestorOf(M->centralWidget()->childAt(C.pnlRotator->geometry().center()));
   };
-  EXPECT_TRUE(OnTop(M->pnlRotator));
-  M->PageControl1->setCurrentIndex(1);
-  EXPECT_TRUE(OnTop(M->pnlConsole));
-  M->PageControl1->setCurrentIndex(0);
-  EXPECT_TRUE(OnTop(M->pnlRotator));
+  EXPECT_TRUE(OnTop(C.pnlRotator));
+  C.PageControl1->setCurrentIndex(1);
+  EXPECT_TRUE(OnTop(C.pnlConsole));
+  C.PageControl1->setCurrentIndex(0);
+  EXPECT_TRUE(OnTop(C.pnlRotator));
   M->close();
 }
 
@@ -191,45 +214,64 @@ TEST_F(MainTest, MovingTheWindowSavesItsPositionOnceTheMoveHasEnded) {
   M->close();
 }
 
-TEST_F(MainTest, RotatorsLoadInDocumentOrderAndClosingLeavesThemUnchanged) {
-  // Entry names carry no meaning; empty titles take the caption of the tab.
+TEST_F(MainTest, RotatorsLoadInDocumentOrderAndClosingWritesThemBackAsLoaded) {
+  // Entry names carry no meaning; empty titles take the name a new rotator
+  // would get.
   WriteSettings({{"Rotator_2", EntryKeys("", "COM10")},
                  {"Rotator_0", EntryKeys("Zero", "COM11")},
                  {"Rotator_1", EntryKeys("", "COM12")},
                  {"B", EntryKeys("Three", "COM13")},
                  {"A", EntryKeys("Four", "COM14")}});
   const auto Before = SavedRotators();
+  ASSERT_TRUE(Before);
   auto M = Start();
+  const TControls C(*M);
+  const QStringList Titles{"Rotator1", "Zero", "Rotator2", "Three", "Four"};
 
-  EXPECT_EQ(Tabs(*M), (QStringList{"Rotator1", "Zero", "Rotator1", "Three", "Four", "Console"}));
-  EXPECT_EQ(BlockTitles(*M), (QStringList{"Rotator1", "Zero", "Rotator1", "Three", "Four"}));
-  ASSERT_EQ(M->Gs232s.size(), 5u);
+  EXPECT_EQ(Tabs(*M), Titles + QStringList{"Console"});
+  EXPECT_EQ(BlockTitles(*M), Titles);
+  ASSERT_EQ(RotatorCount(*M), 5);
   for (int I = 0; I < 5; ++I)
-    EXPECT_EQ(M->Gs232s[I]->Port(), QStringLiteral("COM1%1").arg(I));
-  // The first rotator is current and the only one whose events reach the
-  // window.
-  EXPECT_EQ(M->CurrentRotator, 0);
-  EXPECT_EQ(M->Gs232, M->Gs232s[0].get());
-  for (int I = 0; I < 5; ++I) {
-    EXPECT_EQ(bool(M->Gs232s[I]->ChangeAzEl()), I == 0) << I;
-    EXPECT_EQ(M->Gs232s[I]->Current(), I == 0) << I;
-  }
+    EXPECT_EQ(Driver(*M, I).Port(), QStringLiteral("COM1%1").arg(I));
   // The first four rotators in the status bar.
   EXPECT_EQ(Status(*M), (QStringList{"AZ=0°", "AZ=0°", "AZ=0°", "AZ=0°"}));
-  EXPECT_TRUE(M->btnOpenClose->isEnabled());
+  EXPECT_TRUE(C.btnOpenClose->isEnabled());
+  // The first rotator is current and the only one whose events reach the
+  // window.
+  EXPECT_EQ(M->Station().CurrentRotator(), 0);
+  EXPECT_EQ(CurrentDriver(*M), &Driver(*M, 0));
+  for (int I = 0; I < 5; ++I) {
+    EXPECT_EQ(EventsReachingPage(*M, I), I == 0 ? AllEvents() : QStringList()) << I;
+    EXPECT_EQ(Driver(*M, I).Current(), I == 0) << I;
+  }
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 
+  // Closing writes every rotator once more, in the order loaded, under the
+  // names the program gives: every key it read keeps its text, and an empty
+  // title is stored as the name it was given.
   M->close();
-  EXPECT_EQ(SavedRotators(), Before);
+  const auto After = SavedRotators();
+  ASSERT_TRUE(After);
+  ASSERT_EQ(After->size(), Before->size());
+  for (size_t I = 0; I < After->size(); ++I) {
+    SCOPED_TRACE(I);
+    const auto &[Name, Values] = (*After)[I];
+    EXPECT_EQ(Name, QStringLiteral("Rotator_%1").arg(I));
+    EXPECT_EQ(Values.size(), 20u);
+    for (const auto &[Key, Text] : (*Before)[I].second) {
+      const QString Expected = Key == "Title" && Text.isEmpty() ? Titles[int(I)] : Text;
+      EXPECT_EQ(Values.at(Key), Expected) << Key.toStdString();
+    }
+  }
 }
 
 TEST_F(MainTest, RotatorSectionWithoutEntriesStartsWithOneDefaultRotator) {
   WriteSettings({});
   auto M = Start();
   EXPECT_EQ(Tabs(*M), (QStringList{"Rotator1", "Console"}));
-  ASSERT_EQ(M->Gs232s.size(), 1u);
-  EXPECT_EQ(M->Gs232, M->Gs232s[0].get());
-  EXPECT_EQ(M->Gs232->Port(), "COM3");
+  ASSERT_EQ(RotatorCount(*M), 1);
+  EXPECT_EQ(CurrentDriver(*M), &Driver(*M, 0));
+  EXPECT_EQ(Driver(*M, 0).Port(), "COM3");
   EXPECT_TRUE(Ui->shown().isEmpty());
 }
 
@@ -237,30 +279,33 @@ TEST_F(MainTest, MalformedSettingsAreReportedAndLeaveAnEmptyWorkspaceThatIgnores
   WriteFile("<root><Main>");
   const QByteArray Original = ReadFile();
   auto M = Start();
+  const TControls C(*M);
   EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception).size(), 1);
-  EXPECT_TRUE(M->Gs232s.empty());
-  EXPECT_EQ(M->Gs232, nullptr);
+  EXPECT_EQ(RotatorCount(*M), 0);
+  EXPECT_EQ(CurrentDriver(*M), nullptr);
 
   Ui->clear();
-  for (QAction *Action : {M->actDelRotator, M->actForwadRoatator, M->actBackwardRptator,
-                          M->actGotoHome})
+  for (QAction *Action : {C.actDelRotator, C.actForwadRoatator, C.actBackwardRptator,
+                          C.actGotoHome})
     Action->trigger();
-  M->btnOpenCloseClick();
-  M->btnCWClick();
-  M->btnPresetClick();
+  for (QPushButton *Button : {C.btnOpenClose, C.btnCW, C.btnPreset}) {
+    Button->setEnabled(true);
+    Button->click();
+  }
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   // Only the console tab is left, so that an inserted rotator gets tab 0.
   EXPECT_EQ(Tabs(*M), QStringList{"Console"});
 
   // Insert pairs the new rotator with the first tab; saving it fails on the
   // unreadable document, which is reported.
-  M->actInsRotator->trigger();
+  C.actInsRotator->trigger();
   EXPECT_EQ(Tabs(*M), (QStringList{"Rotator1", "Console"}));
-  ASSERT_EQ(M->Gs232s.size(), 1u);
-  EXPECT_EQ(M->Gs232, M->Gs232s[0].get());
-  EXPECT_EQ(M->CurrentRotator, 0);
+  ASSERT_EQ(RotatorCount(*M), 1);
+  EXPECT_EQ(CurrentDriver(*M), &Driver(*M, 0));
+  EXPECT_EQ(M->Station().CurrentRotator(), 0);
   EXPECT_EQ(BlockTitles(*M), QStringList{"Rotator1"});
-  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception).size(), 1);
+  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception).size(), 1)
+      << Ui->shown().join('|').toStdString();
   M->close();
   // The document is never overwritten.
   EXPECT_EQ(ReadFile(), Original);
@@ -286,10 +331,10 @@ TEST_F(MainTest, UnreadableControlTableIsReportedAndTheRotatorsStillLoad) {
   const QStringList Shown = Ui->texts(TRecordingUiServices::Entry::Exception);
   ASSERT_EQ(Shown.size(), 1);
   EXPECT_TRUE(Shown[0].contains("CtrlTable.xml")) << Shown[0].toStdString();
-  EXPECT_EQ(M->CtrlTable.RowCount(), 0);
+  EXPECT_EQ(M->Station().CtrlTable().RowCount(), 0);
   EXPECT_EQ(Tabs(*M), (QStringList{"A", "B", "Console"}));
 
   // Inserting a rotator keeps the stored ones.
-  M->actInsRotator->trigger();
+  TControls(*M).actInsRotator->trigger();
   EXPECT_EQ(SavedTitles(), (QStringList{"Rotator1", "A", "B"}));
 }

@@ -1,6 +1,6 @@
 // The rotator workspace: inserting, deleting and moving rotators keeps the
-// tabs, the two lists, the current rotator, the event connection and the
-// saved document in step.
+// tabs, the station's rotators, the current rotator, the event connection and
+// the saved document in step.
 
 #include "MainTestFixture.h"
 
@@ -28,12 +28,12 @@ struct TWorkspaceCase {
 void PrintTo(const TWorkspaceCase &Case, std::ostream *Out) { *Out << Case.Name; }
 
 const TWorkspaceCase WorkspaceCases[] = {
-    // A new rotator takes the first gap in the numbers of the captions, and
-    // with no gap "Rotator1" is taken first: its title then comes out as 2.
+    // A new rotator takes the smallest number no title uses: the first gap
+    // in the numbers of the titles present, or one past the last.
     {"InsertBeforeTheOnlyRotator", {"Rotator1"}, 0, TAction::Insert,
      {"Rotator2", "Rotator1"}, {New, 0}, 0, 0, true},
-    {"InsertRepeatsAnExistingTitle", {"Rotator2", "Rotator1"}, 0, TAction::Insert,
-     {"Rotator2", "Rotator2", "Rotator1"}, {New, 0, 1}, 0, 0, true},
+    {"InsertTakesOnePastTheLastNumber", {"Rotator2", "Rotator1"}, 0, TAction::Insert,
+     {"Rotator3", "Rotator2", "Rotator1"}, {New, 0, 1}, 0, 0, true},
     {"InsertWithTheConsoleSelectedAppends", {"A", "B"}, ConsoleTab, TAction::Insert,
      {"A", "B", "Rotator1"}, {0, 1, New}, 2, 2, true},
     {"InsertInTheMiddle", {"A", "B", "C"}, 1, TAction::Insert,
@@ -57,7 +57,8 @@ const TWorkspaceCase WorkspaceCases[] = {
      {"C", "A", "B"}, {2, 0, 1}, 0, 0, true},
     {"BackwardOnTheFirst", {"A", "B", "C"}, 0, TAction::Backward,
      {"B", "A", "C"}, {1, 0, 2}, 1, 1, true},
-    {"ForwardWithOneRotatorOnlySaves", {"A"}, 0, TAction::Forward, {"A"}, {0}, 0, 0, true},
+    // A lone rotator has nowhere to go: nothing changes, nothing is written.
+    {"ForwardWithOneRotatorDoesNothing", {"A"}, 0, TAction::Forward, {"A"}, {0}, 0, 0, false},
     {"BackwardWithTheConsoleSelectedDoesNothing", {"A", "B"}, ConsoleTab, TAction::Backward,
      {"A", "B"}, {0, 1}, 0, ConsoleTab, false},
 };
@@ -75,54 +76,45 @@ TEST_P(MainWorkspaceTest, ActionKeepsTabsListsAndDocumentInStep) {
                        EntryKeys(Case.Initial[I], QStringLiteral("COM%1").arg(10 + I))});
   WriteSettings(Entries);
   auto M = Start();
+  const TControls C(*M);
   std::vector<TGs232 *> Original;
-  for (const auto &Driver : M->Gs232s)
-    Original.push_back(Driver.get());
+  for (int I = 0; I < RotatorCount(*M); ++I)
+    Original.push_back(&Driver(*M, I));
   const int ConsoleIndex = int(Case.Initial.size());
-  M->PageControl1->setCurrentIndex(Case.Selected == ConsoleTab ? ConsoleIndex : Case.Selected);
+  C.PageControl1->setCurrentIndex(Case.Selected == ConsoleTab ? ConsoleIndex : Case.Selected);
   const QByteArray FileBefore = ReadFile();
 
   switch (Case.Action) {
-  case TAction::Insert: M->actInsRotator->trigger(); break;
-  case TAction::Delete: M->actDelRotator->trigger(); break;
-  case TAction::Forward: M->actForwadRoatator->trigger(); break;
-  case TAction::Backward: M->actBackwardRptator->trigger(); break;
+  case TAction::Insert: C.actInsRotator->trigger(); break;
+  case TAction::Delete: C.actDelRotator->trigger(); break;
+  case TAction::Forward: C.actForwadRoatator->trigger(); break;
+  case TAction::Backward: C.actBackwardRptator->trigger(); break;
   }
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 
   const int N = int(Case.Expected.size());
   EXPECT_EQ(Tabs(*M), Case.Expected + QStringList{"Console"});
   EXPECT_EQ(BlockTitles(*M), Case.Expected);
-  ASSERT_EQ(int(M->Gs232s.size()), N);
+  ASSERT_EQ(RotatorCount(*M), N);
   for (int I = 0; I < N; ++I) {
     SCOPED_TRACE(I);
-    TGs232 *Driver = M->Gs232s[I].get();
+    TGs232 *D = &Driver(*M, I);
     if (Case.From[I] == New) {
-      EXPECT_EQ(std::count(Original.begin(), Original.end(), Driver), 0);
-      EXPECT_EQ(Driver->Port(), "COM3");
-      EXPECT_EQ(BlockValue(BlockLines(M->Rotators[I]), "Enable"), "0");
+      EXPECT_EQ(std::count(Original.begin(), Original.end(), D), 0);
+      EXPECT_EQ(D->Port(), "COM3");
+      EXPECT_EQ(BlockValue(RotatorBlock(D->Settings()), "Enable"), "0");
     } else {
-      EXPECT_EQ(Driver, Original[Case.From[I]]);
+      EXPECT_EQ(D, Original[Case.From[I]]);
     }
   }
 
-  EXPECT_EQ(M->CurrentRotator, Case.Current);
-  EXPECT_EQ(M->Gs232, M->Gs232s[Case.Current].get());
-  EXPECT_EQ(BlockValue(M->Rotator, "Title"), Case.Expected[Case.Current]);
+  EXPECT_EQ(M->Station().CurrentRotator(), Case.Current);
+  EXPECT_EQ(CurrentDriver(*M), &Driver(*M, Case.Current));
+  EXPECT_EQ(BlockValue(CurrentBlock(*M), "Title"), Case.Expected[Case.Current]);
   const bool OnConsole = Case.SelectedAfter == ConsoleTab;
-  EXPECT_EQ(M->PageControl1->currentIndex(), OnConsole ? N : Case.SelectedAfter);
-  // Only the current rotator's driver reports to the window, and none while
-  // the console is selected.
-  for (int I = 0; I < N; ++I) {
-    const bool Connected = !OnConsole && I == Case.Current;
-    EXPECT_EQ(bool(M->Gs232s[I]->ChangeAzEl()), Connected) << I;
-    EXPECT_EQ(bool(M->Gs232s[I]->ReachPreset()), Connected) << I;
-    EXPECT_EQ(bool(M->Gs232s[I]->ReachBound()), Connected) << I;
-    EXPECT_EQ(bool(M->Gs232s[I]->RelayArray()->ChangeRelays()), Connected) << I;
-    EXPECT_EQ(M->Gs232s[I]->Current(), Connected) << I;
-  }
+  EXPECT_EQ(C.PageControl1->currentIndex(), OnConsole ? N : Case.SelectedAfter);
   if (!OnConsole) {
-    EXPECT_EQ(M->btnOpenClose->isEnabled(), BlockValue(M->Rotator, "Enable") == "-1");
+    EXPECT_EQ(C.btnOpenClose->isEnabled(), BlockValue(CurrentBlock(*M), "Enable") == "-1");
   }
   QStringList ExpectedStatus;
   for (int I = 0; I < 4; ++I)
@@ -137,7 +129,7 @@ TEST_P(MainWorkspaceTest, ActionKeepsTabsListsAndDocumentInStep) {
       const auto &[Name, Values] = (*Saved)[I];
       EXPECT_EQ(Name, QStringLiteral("Rotator_%1").arg(I));
       EXPECT_EQ(Values.at("Title"), Case.Expected[I]);
-      EXPECT_EQ(Values.at("Port"), M->Gs232s[I]->Port());
+      EXPECT_EQ(Values.at("Port"), Driver(*M, I).Port());
       EXPECT_EQ(Values.size(), 20u);
     }
     TXMLIniFile Ini(SettingsPath());
@@ -145,6 +137,14 @@ TEST_P(MainWorkspaceTest, ActionKeepsTabsListsAndDocumentInStep) {
     EXPECT_EQ(Ini.ReadString("Enable", "?"), "0");
   } else {
     EXPECT_EQ(ReadFile(), FileBefore);
+  }
+
+  // Only the current rotator's events reach the window, and none while the
+  // console is selected.
+  for (int I = 0; I < N; ++I) {
+    const bool Connected = !OnConsole && I == Case.Current;
+    EXPECT_EQ(EventsReachingPage(*M, I), Connected ? AllEvents() : QStringList()) << I;
+    EXPECT_EQ(Driver(*M, I).Current(), Connected) << I;
   }
 }
 
@@ -154,36 +154,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, MainWorkspaceTest, ::testing::ValuesIn(Workspace
 TEST_F(MainTest, RotatorsInsertedAfterAFirstStartAreKeptForTheNextStart) {
   {
     auto M = Start();
-    M->actInsRotator->trigger();
-    M->PageControl1->setCurrentIndex(2);
-    M->actInsRotator->trigger();
+    const TControls C(*M);
+    C.actInsRotator->trigger();
+    C.PageControl1->setCurrentIndex(2);
+    C.actInsRotator->trigger();
     M->close();
   }
   auto M = Start();
-  EXPECT_EQ(Tabs(*M), (QStringList{"Rotator2", "Rotator1", "Rotator2", "Console"}));
-  EXPECT_EQ(M->CurrentRotator, 0);
+  EXPECT_EQ(Tabs(*M), (QStringList{"Rotator2", "Rotator1", "Rotator3", "Console"}));
+  EXPECT_EQ(M->Station().CurrentRotator(), 0);
 }
 
 TEST_F(MainTest, SelectingATabMovesTheEventConnection) {
   WriteSettings({{"Rotator_0", EntryKeys("A", "COM10")}, {"Rotator_1", EntryKeys("B", "COM11")}});
   auto M = Start();
-  TGs232 *First = M->Gs232s[0].get();
-  TGs232 *Second = M->Gs232s[1].get();
+  const TControls C(*M);
+  TGs232 *First = &Driver(*M, 0);
+  TGs232 *Second = &Driver(*M, 1);
 
-  M->PageControl1->setCurrentIndex(1);
-  EXPECT_EQ(M->Gs232, Second);
-  EXPECT_EQ(M->CurrentRotator, 1);
-  EXPECT_FALSE(First->ChangeAzEl());
-  EXPECT_TRUE(Second->ChangeAzEl());
+  C.PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(CurrentDriver(*M), Second);
+  EXPECT_EQ(M->Station().CurrentRotator(), 1);
+  EXPECT_EQ(EventsReachingPage(*M, 0), QStringList());
+  EXPECT_EQ(EventsReachingPage(*M, 1), AllEvents());
 
   // The console keeps the rotator selected before it current.
-  M->PageControl1->setCurrentIndex(2);
-  EXPECT_EQ(M->Gs232, Second);
-  EXPECT_EQ(M->CurrentRotator, 1);
-  EXPECT_FALSE(Second->ChangeAzEl());
+  C.PageControl1->setCurrentIndex(2);
+  EXPECT_EQ(CurrentDriver(*M), Second);
+  EXPECT_EQ(M->Station().CurrentRotator(), 1);
+  EXPECT_EQ(EventsReachingPage(*M, 1), QStringList());
 
-  M->PageControl1->setCurrentIndex(0);
-  EXPECT_EQ(M->Gs232, First);
-  EXPECT_TRUE(First->ChangeAzEl());
-  EXPECT_FALSE(Second->ChangeAzEl());
+  C.PageControl1->setCurrentIndex(0);
+  EXPECT_EQ(CurrentDriver(*M), First);
+  EXPECT_EQ(EventsReachingPage(*M, 0), AllEvents());
+  EXPECT_EQ(EventsReachingPage(*M, 1), QStringList());
 }

@@ -1,12 +1,12 @@
 // The "Options" command of the main window: filling the dialog from the
-// current rotator, applying what the operator confirmed to the block, the
-// driver, the settings document, the port and the page, reloading the
-// window's control table, and leaving everything alone on Cancel.
+// current rotator, applying what the operator confirmed to the rotator's
+// settings, its driver, the settings document, the port and the page,
+// reloading the station's control table, and leaving everything alone on
+// Cancel.
 
 #include "tools/Gs232Emulator.h"
 #include "MainTestFixture.h"
 #include "app/Options.h"
-#include "app/OptionsAction.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -83,8 +83,11 @@ protected:
   }
 
   TSnapshot Snapshot(const TMain &M) const {
-    return {M.Rotators, M.Rotator,          M.CtrlTableEnable, DriverValues(*M.Gs232),
-            M.Gs232->Active(), ReadFile()};
+    QStringList Rotators;
+    for (int I = 0; I < RotatorCount(M); ++I)
+      Rotators << RotatorBlock(Driver(M, I).Settings()).join('\n');
+    return {Rotators,        CurrentBlock(M),          M.Station().CtrlTableEnable(),
+            DriverValues(*CurrentDriver(M)), CurrentDriver(M)->Active(), ReadFile()};
   }
 
   std::unique_ptr<Gs232Emulator> StartEmulator() {
@@ -120,8 +123,9 @@ TEST_F(OptionsActionTest, DialogIsFilledFromTheCurrentRotatorAndItsMessagesComeF
   WriteSettings({{"Rotator_0", EntryKeys("Other", "/dev/ttyUSB8")}, {"Rotator_1", Keys}},
                 "<CtrlTable><Enable Type=\"2\">-1</Enable></CtrlTable>\n");
   auto M = Start();
-  M->PageControl1->setCurrentIndex(1);
-  ASSERT_EQ(M->CurrentRotator, 1);
+  const TControls C(*M);
+  C.PageControl1->setCurrentIndex(1);
+  ASSERT_EQ(M->Station().CurrentRotator(), 1);
   Ui->clear();
 
   QStringList ShownBefore;
@@ -159,7 +163,7 @@ TEST_F(OptionsActionTest, DialogIsFilledFromTheCurrentRotatorAndItsMessagesComeF
 
   // Values that matched no entry reach the driver empty, and the port takes
   // its defaults for them; the port that is not in the list is kept.
-  TGs232 &D = *M->Gs232s[1];
+  TGs232 &D = Driver(*M, 1);
   EXPECT_EQ(DriverValues(D),
             (QStringList{"GS-232B", "1", "0", "", "45", "1", "-10", "Y11", "Y10", "0",
                          "/dev/ttyUSB9", "9600", "7", "None", "2", "Hardware"}));
@@ -169,7 +173,7 @@ TEST_F(OptionsActionTest, DialogIsFilledFromTheCurrentRotatorAndItsMessagesComeF
   EXPECT_EQ(Saved->at(1).second.at("Port"), "/dev/ttyUSB9");
   EXPECT_EQ(Saved->at(1).second.at("Title"), "Mast");
   EXPECT_EQ(Saved->at(0).second.at("Title"), "Other");
-  EXPECT_EQ(DriverValues(*M->Gs232s[0])[10], "/dev/ttyUSB8");
+  EXPECT_EQ(DriverValues(Driver(*M, 0))[10], "/dev/ttyUSB8");
 }
 
 TEST_F(OptionsActionTest, ApplyingClosesThePortAndReopensItByEnableAndAutoActive) {
@@ -189,37 +193,39 @@ TEST_F(OptionsActionTest, ApplyingClosesThePortAndReopensItByEnableAndAutoActive
       {false, true, false, 0, false},
       {false, false, false, 1, false},
   };
-  for (const TCase &C : Cases) {
-    SCOPED_TRACE(testing::Message() << "Enable " << C.Enable << " AutoActive " << C.AutoActive);
+  for (const TCase &Case : Cases) {
+    SCOPED_TRACE(testing::Message() << "Enable " << Case.Enable << " AutoActive "
+                                    << Case.AutoActive);
     auto Emulator = StartEmulator();
     WriteSettings({{"Rotator_0", EntryKeys("Mast", Emulator->devicePath())}});
     auto M = Start();
-    M->btnOpenClose->click();
-    ASSERT_TRUE(M->Gs232->Active()) << Ui->shown().join('|').toStdString();
+    const TControls C(*M);
+    C.btnOpenClose->click();
+    ASSERT_TRUE(CurrentDriver(*M)->Active()) << Ui->shown().join('|').toStdString();
     ASSERT_TRUE(Emulator->waitForCommands(3, 5s));
     ASSERT_EQ(Count(*Emulator, "I0"), 1);
 
     ExecuteOptions(*M, [&](TOptions &O) {
-      SetTick(O.cbxEnable, C.Enable);
-      SetTick(O.cbxAutoActive, C.AutoActive);
+      SetTick(O.cbxEnable, Case.Enable);
+      SetTick(O.cbxAutoActive, Case.AutoActive);
       O.btnApply->click();
       return O.result();
     });
 
-    EXPECT_EQ(M->Gs232->Active(), C.Active);
-    if (C.Opens > 0) {
-      EXPECT_TRUE(WaitFor([&] { return Count(*Emulator, "I0") >= C.Opens; }));
-      EXPECT_EQ(Count(*Emulator, "I0"), C.Opens);
+    EXPECT_EQ(CurrentDriver(*M)->Active(), Case.Active);
+    if (Case.Opens > 0) {
+      EXPECT_TRUE(WaitFor([&] { return Count(*Emulator, "I0") >= Case.Opens; }));
+      EXPECT_EQ(Count(*Emulator, "I0"), Case.Opens);
     }
-    EXPECT_EQ(M->btnOpenClose->isEnabled(), C.OpenButton);
-    EXPECT_EQ(M->btnOpenClose->text(), C.Active ? "Close" : "Open");
-    EXPECT_EQ(M->btnCW->isEnabled(), C.Active);
-    EXPECT_EQ(BlockValue(M->Rotator, "Enable"), C.Enable ? "-1" : "0");
-    EXPECT_EQ(BlockValue(M->Rotator, "AutoActive"), C.AutoActive ? "-1" : "0");
+    EXPECT_EQ(C.btnOpenClose->isEnabled(), Case.OpenButton);
+    EXPECT_EQ(C.btnOpenClose->text(), Case.Active ? "Close" : "Open");
+    EXPECT_EQ(C.btnCW->isEnabled(), Case.Active);
+    EXPECT_EQ(BlockValue(CurrentBlock(*M), "Enable"), Case.Enable ? "-1" : "0");
+    EXPECT_EQ(BlockValue(CurrentBlock(*M), "AutoActive"), Case.AutoActive ? "-1" : "0");
     const auto Saved = SavedRotators();
     ASSERT_TRUE(Saved);
-    EXPECT_EQ(Saved->at(0).second.at("Enable"), C.Enable ? "-1" : "0");
-    EXPECT_EQ(Saved->at(0).second.at("AutoActive"), C.AutoActive ? "-1" : "0");
+    EXPECT_EQ(Saved->at(0).second.at("Enable"), Case.Enable ? "-1" : "0");
+    EXPECT_EQ(Saved->at(0).second.at("AutoActive"), Case.AutoActive ? "-1" : "0");
     EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
     M.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -233,7 +239,7 @@ TEST_F(OptionsActionTest, ConfirmedValuesReachTheBlockDriverDocumentPageAndTable
   Table.Rows = {TCtrlRow{7.0, 7.3, 1, 5, "40m"}};
   Table.Save(TablePath());
   auto M = Start();
-  ASSERT_EQ(M->CurrentRotator, 0);
+  ASSERT_EQ(M->Station().CurrentRotator(), 0);
 
   ExecuteOptions(*M, [&](TOptions &O) {
     Retype(O.edtTitle, "Yagi");
@@ -257,13 +263,13 @@ TEST_F(OptionsActionTest, ConfirmedValuesReachTheBlockDriverDocumentPageAndTable
 
   EXPECT_EQ(Tabs(*M), (QStringList{"Yagi", "Tower", "Console"}));
   EXPECT_EQ(BlockTitles(*M), (QStringList{"Yagi", "Tower"}));
-  EXPECT_EQ(BlockValue(M->Rotator, "Title"), "Yagi");
-  EXPECT_TRUE(M->CtrlTableEnable);
-  TGs232 &D = *M->Gs232s[0];
+  EXPECT_EQ(BlockValue(CurrentBlock(*M), "Title"), "Yagi");
+  EXPECT_TRUE(M->Station().CtrlTableEnable());
+  TGs232 &D = Driver(*M, 0);
   EXPECT_EQ(DriverValues(D),
             (QStringList{"KELVANE", "0", "1", "1", "90", "0", "-20", "Y21", "", "8",
                          "/dev/ttyUSB0", "38400", "8", "None", "1", "None"}));
-  EXPECT_EQ(DriverValues(*M->Gs232s[1])[0], "GS-232A");
+  EXPECT_EQ(DriverValues(Driver(*M, 1))[0], "GS-232A");
 
   const auto Saved = SavedRotators();
   ASSERT_TRUE(Saved);
@@ -285,7 +291,7 @@ TEST_F(OptionsActionTest, ConfirmedValuesReachTheBlockDriverDocumentPageAndTable
   TCtrlTable File;
   File.Load(TablePath());
   EXPECT_EQ(File, Expected);
-  EXPECT_EQ(M->CtrlTable, Expected);
+  EXPECT_EQ(M->Station().CtrlTable(), Expected);
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
@@ -302,13 +308,14 @@ TEST_F(OptionsActionTest, CancelLeavesBlockDriverDocumentAndTableFileAlone) {
       Table.Save(TablePath());
     }
     auto M = Start();
-    M->btnOpenClose->click();
-    ASSERT_TRUE(M->Gs232->Active());
+    const TControls C(*M);
+    C.btnOpenClose->click();
+    ASSERT_TRUE(CurrentDriver(*M)->Active());
     // Make sure the document exists as it is before the dialog.
-    M->SaveRotators();
+    M->Station().SaveRotators();
     const TSnapshot Before = Snapshot(*M);
     const QByteArray TableBefore = ReadTable();
-    const TCtrlTable WindowTable = M->CtrlTable;
+    const TCtrlTable WindowTable = M->Station().CtrlTable();
 
     for (const bool ByCloseButton : {false, true}) {
       ExecuteOptions(*M, [&](TOptions &O) {
@@ -323,7 +330,7 @@ TEST_F(OptionsActionTest, CancelLeavesBlockDriverDocumentAndTableFileAlone) {
       });
       EXPECT_EQ(Snapshot(*M), Before);
       EXPECT_EQ(ReadTable(), TableBefore);
-      EXPECT_EQ(M->CtrlTable, WindowTable);
+      EXPECT_EQ(M->Station().CtrlTable(), WindowTable);
       EXPECT_EQ(Tabs(*M), (QStringList{"Mast", "Console"}));
     }
     // Closed by other means than a button.
@@ -344,6 +351,7 @@ TEST_F(OptionsActionTest, UnwritableSettingsAreReportedAndThePageStillFollows) {
   auto Emulator = StartEmulator();
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Emulator->devicePath())}});
   auto M = Start();
+  const TControls C(*M);
   // A folder in the settings document's place can't be written, not even by
   // the administrator.
   ASSERT_TRUE(QFile::remove(SettingsPath()));
@@ -358,8 +366,8 @@ TEST_F(OptionsActionTest, UnwritableSettingsAreReportedAndThePageStillFollows) {
   EXPECT_EQ(Ui->texts(Kind::Exception).size(), 1) << Ui->shown().join('|').toStdString();
   EXPECT_EQ(BlockTitles(*M), QStringList{"Yagi"});
   EXPECT_EQ(Tabs(*M), (QStringList{"Yagi", "Console"}));
-  EXPECT_TRUE(M->Gs232->Active());
-  EXPECT_EQ(M->btnOpenClose->text(), "Close");
+  EXPECT_TRUE(CurrentDriver(*M)->Active());
+  EXPECT_EQ(C.btnOpenClose->text(), "Close");
   // Opening the dialog again shows what was applied.
   ExecuteOptions(*M, [&](TOptions &O) {
     EXPECT_EQ(O.Title(), "Yagi");
@@ -373,7 +381,7 @@ TEST_F(OptionsActionTest, UnwritableSettingsAreReportedAndThePageStillFollows) {
 TEST_F(OptionsActionTest, MapThatCanNotBeShownIsReportedAndTheTableIsStillReloaded) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", "/dev/ttyUSB0")}});
   auto M = Start();
-  ASSERT_EQ(M->CtrlTable.RowCount(), 0);
+  ASSERT_EQ(M->Station().CtrlTable().RowCount(), 0);
   const QString Missing = Dir.filePath("missing.bmp");
   Ui->openAnswers = {Missing};
 
@@ -386,8 +394,8 @@ TEST_F(OptionsActionTest, MapThatCanNotBeShownIsReportedAndTheTableIsStillReload
   });
   ASSERT_EQ(Ui->texts(Kind::Exception).size(), 1);
   EXPECT_TRUE(Ui->texts(Kind::Exception)[0].contains("missing.bmp"));
-  EXPECT_EQ(BlockValue(M->Rotator, "MapFileName"), Missing);
+  EXPECT_EQ(BlockValue(CurrentBlock(*M), "MapFileName"), Missing);
   EXPECT_EQ(SavedRotators()->at(0).second.at("MapFileName"), Missing);
-  ASSERT_EQ(M->CtrlTable.RowCount(), 1);
-  EXPECT_EQ(M->CtrlTable.Rows[0].LowerFreq, 7.0);
+  ASSERT_EQ(M->Station().CtrlTable().RowCount(), 1);
+  EXPECT_EQ(M->Station().CtrlTable().Rows[0].LowerFreq, 7.0);
 }

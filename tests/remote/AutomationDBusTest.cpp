@@ -1,31 +1,32 @@
 // The automation interface on a private session bus: the operations answered
-// for real clients (gdbus and Qt D-Bus connections) on a main window with
+// for real clients (gdbus and Qt D-Bus connections) on a station with
 // rotators on emulated controllers, the bytes they make the controllers
-// receive, the introspection data, error answers, the clients' hold on the
-// object and the close warning; then the real program started by bus
-// activation and by the operator.
+// receive, the introspection data, error answers and the clients' hold on the
+// object; then the real program started by bus activation and by the
+// operator. What the window does with the clients' hold (the close warning)
+// is tested with the window.
 
-#include "rotator/Gs232.h"
-#include "tools/Gs232Emulator.h"
-#include "app/Main.h"
-#include "app/MainAutomation.h"
+#include "AutomationBusSupport.h"
+#include "common/RecordingUiServices.h"
+#include "ctrltable/CtrlTable.h"
 #include "remote/OrbaltDBus.h"
 #include "remote/OrbaltDBusRegistration.h"
-#include "common/RecordingUiServices.h"
+#include "remote/StationAutomation.h"
+#include "rotator/Gs232.h"
+#include "settings/SettingsDocument.h"
+#include "station/Station.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QDBusReply>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -37,160 +38,9 @@
 #include <stdexcept>
 #include <vector>
 
+using namespace automation_test;
+
 namespace {
-
-// Generous: the machine may be slow and loaded.
-constexpr int WaitMs = 60000;
-
-bool WaitFor(const std::function<bool()> &Condition, int TimeoutMs = WaitMs) {
-  return QTest::qWaitFor(Condition, TimeoutMs);
-}
-
-// A dbus-daemon of the session type that only this test uses. Activation
-// files are looked up in ServiceFolder; programs it starts get Env.
-class TPrivateBus {
-public:
-  ~TPrivateBus() { Stop(); }
-
-  bool Start(const QString &ServiceFolder = {},
-             const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment()) {
-    if (!FDir.isValid())
-      return false;
-    const QString Config = FDir.filePath(QStringLiteral("bus.conf"));
-    QFile File(Config);
-    if (!File.open(QIODevice::WriteOnly))
-      return false;
-    QString Text = QStringLiteral(
-        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-        "<busconfig>\n"
-        "  <type>session</type>\n"
-        "  <listen>unix:dir=%1</listen>\n")
-                       .arg(FDir.path().toHtmlEscaped());
-    if (!ServiceFolder.isEmpty())
-      Text += QStringLiteral("  <servicedir>%1</servicedir>\n").arg(ServiceFolder.toHtmlEscaped());
-    // A program started by the bus may take long on a loaded machine.
-    Text += QStringLiteral("  <limit name=\"service_start_timeout\">%1</limit>\n").arg(WaitMs);
-    Text += QStringLiteral("  <policy context=\"default\">\n"
-                           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                           "    <allow eavesdrop=\"true\"/>\n"
-                           "    <allow own=\"*\"/>\n"
-                           "  </policy>\n"
-                           "</busconfig>\n");
-    File.write(Text.toUtf8());
-    File.close();
-
-    QProcessEnvironment DaemonEnv = Env;
-    DaemonEnv.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    FDaemon.setProcessEnvironment(DaemonEnv);
-    FDaemon.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=") + Config, QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address")});
-    if (!FDaemon.waitForStarted(WaitMs))
-      return false;
-    while (!FDaemon.canReadLine())
-      if (!FDaemon.waitForReadyRead(WaitMs))
-        return false;
-    Address = QString::fromUtf8(FDaemon.readLine()).trimmed();
-    return !Address.isEmpty();
-  }
-
-  void Stop() {
-    if (FDaemon.state() == QProcess::NotRunning)
-      return;
-    FDaemon.terminate();
-    if (!FDaemon.waitForFinished(WaitMs)) {
-      FDaemon.kill();
-      FDaemon.waitForFinished();
-    }
-  }
-
-  // The environment of a client of this bus.
-  QProcessEnvironment ClientEnvironment() const {
-    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Address);
-    return Env;
-  }
-
-  QString Address;
-
-private:
-  QTemporaryDir FDir;
-  QProcess FDaemon;
-};
-
-// A connection of this process to the bus; it leaves the bus when destroyed
-// or by Leave().
-class TConnection {
-public:
-  TConnection(const QString &Address) : FName(NextName()) {
-    Connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(Address, FName));
-  }
-  ~TConnection() { Leave(); }
-  void Leave() {
-    if (!Connection)
-      return;
-    Connection.reset();
-    QDBusConnection::disconnectFromBus(FName);
-  }
-  QDBusConnection &operator*() { return *Connection; }
-  QDBusConnection *operator->() { return Connection.get(); }
-
-  std::unique_ptr<QDBusConnection> Connection;
-
-private:
-  static QString NextName() {
-    static int Count = 0;
-    return QStringLiteral("automation-test-%1").arg(++Count);
-  }
-  QString FName;
-};
-
-// Calls an operation of the automation object and waits for the answer while
-// the event loop runs, so that a server in this process can answer.
-QDBusMessage Call(QDBusConnection &Client, const QString &Method, const QVariantList &Args = {}) {
-  QDBusMessage Message = QDBusMessage::createMethodCall(OrbaltServiceName, OrbaltObjectPath,
-                                                        OrbaltInterfaceName, Method);
-  Message.setArguments(Args);
-  QDBusPendingCall Pending = Client.asyncCall(Message, WaitMs);
-  WaitFor([&] { return Pending.isFinished(); });
-  return Pending.reply();
-}
-
-// The single value an operation answered; an invalid QVariant for an error.
-QVariant Value(const QDBusMessage &Reply) {
-  if (Reply.type() != QDBusMessage::ReplyMessage || Reply.arguments().size() != 1)
-    return {};
-  return Reply.arguments().first();
-}
-
-struct TRun {
-  int Code = -1;
-  QString Out;
-  QString Err;
-};
-
-// Runs a program to its end while the event loop runs; killed when it takes
-// too long.
-TRun RunClient(const QString &Program, const QStringList &Arguments,
-               const QProcessEnvironment &Env) {
-  QProcess Process;
-  Process.setProcessEnvironment(Env);
-  Process.start(Program, Arguments);
-  TRun Run;
-  if (!Process.waitForStarted(WaitMs))
-    return Run;
-  if (!WaitFor([&] { return Process.state() == QProcess::NotRunning; })) {
-    Process.kill();
-    Process.waitForFinished();
-    Run.Err = QStringLiteral("timed out");
-    return Run;
-  }
-  Run.Code = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -2;
-  Run.Out = QString::fromUtf8(Process.readAllStandardOutput()).trimmed();
-  Run.Err = QString::fromUtf8(Process.readAllStandardError()).trimmed();
-  return Run;
-}
 
 // The commands a controller received, without the position queries of the poll.
 QStringList Sent(const Gs232Emulator &Emulator) {
@@ -232,9 +82,9 @@ protected:
   static inline TPrivateBus *Bus = nullptr;
 };
 
-// --- A main window served on the bus ---------------------------------------------
+// --- A station served on the bus ----------------------------------------------------
 
-class AutomationMainTest : public AutomationBusTest {
+class AutomationStationTest : public AutomationBusTest {
 protected:
   void SetUp() override {
     AutomationBusTest::SetUp();
@@ -249,16 +99,17 @@ protected:
     WriteSettings({{"Alpha", Emulators[0]->devicePath(), true},
                    {"Bravo", Emulators[1]->devicePath(), true},
                    {"Charlie", Emulators[2]->devicePath(), false}});
-    TMainOptions Options;
-    Options.SettingsFile = Dir.filePath("orbalt.xml");
-    Options.PictureFolder = QStringLiteral(ORBALT_TEST_ASSET_DIR);
-    Window = std::make_unique<TMain>(Options);
-    ASSERT_EQ(Window->Gs232s.size(), 3u);
-    ASSERT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('\n').toStdString();
+    Station = std::make_unique<TStation>(Dir.filePath("orbalt.xml"));
+    QObject::connect(Station.get(), &TStation::Message, Station.get(),
+                     [this](const QString &Text, TMessageKind) { Messages << Text; });
+    Station->Load();
+    Station->Start();
+    ASSERT_EQ(Station->RotatorCount(), 3);
+    ASSERT_TRUE(Reported().isEmpty()) << Reported().join('\n').toStdString();
 
     ServerConnection = std::make_unique<TConnection>(Bus->Address);
     ASSERT_TRUE((*ServerConnection)->isConnected());
-    Automation = std::make_unique<TMainAutomationServer>(*Window, **ServerConnection);
+    Automation = std::make_unique<TStationAutomation>(*Station, **ServerConnection);
     QString Error;
     ASSERT_TRUE(Automation->Start(&Error)) << Error.toStdString();
   }
@@ -266,7 +117,7 @@ protected:
   void TearDown() override {
     Automation.reset();
     ServerConnection.reset();
-    Window.reset();
+    Station.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (auto &Emulator : Emulators)
       if (Emulator)
@@ -279,37 +130,38 @@ protected:
     bool Enable;
   };
 
+  // The rotators, none of which opens at start.
   void WriteSettings(const std::vector<TRotator> &Rotators) {
-    QString Text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n<Rotators>\n";
-    int Index = 0;
+    QList<TRotatorSettings> List;
     for (const TRotator &R : Rotators) {
-      Text += QStringLiteral("<Rotator_%1><Title Type=\"10\">%2</Title>"
-                             "<Enable Type=\"2\">%3</Enable><AutoActive Type=\"2\">0</AutoActive>"
-                             "<Port Type=\"10\">%4</Port></Rotator_%1>\n")
-                  .arg(QString::number(Index++), R.Title, R.Enable ? "-1" : "0",
-                       R.Port.toHtmlEscaped());
+      TRotatorSettings Settings = TRotatorSettings::Defaults(R.Title);
+      Settings.Enable = R.Enable;
+      Settings.AutoActive = false;
+      Settings.Port = R.Port;
+      List << Settings;
     }
-    Text += "</Rotators>\n</root>\n";
-    QFile File(Dir.filePath("orbalt.xml"));
-    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-    File.write(Text.toUtf8());
+    SaveRotators(Dir.filePath("orbalt.xml"), false, List);
   }
 
-  TGs232 &Driver(int Index) { return *Window->Gs232s[static_cast<size_t>(Index)]; }
+  // Everything the station raised for the operator and every box shown.
+  QStringList Reported() const { return Messages + Ui.services.shown(); }
+
+  TGs232 &Driver(int Index) { return Station->Driver(Index); }
 
   TScopedRecordingUi Ui;
+  QStringList Messages;
   QTemporaryDir Dir;
   std::unique_ptr<Gs232Emulator> Emulators[3];
-  std::unique_ptr<TMain> Window;
+  std::unique_ptr<TStation> Station;
   std::unique_ptr<TConnection> ServerConnection;
-  std::unique_ptr<TMainAutomationServer> Automation;
+  std::unique_ptr<TStationAutomation> Automation;
 };
 
-TEST_F(AutomationMainTest, OperationsAnswerGdbusClients) {
-  // The second rotator's tab is selected; the control table switch is off.
-  Window->PageControl1->setCurrentIndex(1);
-  ASSERT_EQ(Window->CurrentRotator, 1);
-  ASSERT_FALSE(Window->CtrlTableEnable);
+TEST_F(AutomationStationTest, OperationsAnswerGdbusClients) {
+  // The second rotator is the current one; the control table switch is off.
+  Station->SetCurrentRotator(1);
+  ASSERT_EQ(Station->CurrentRotator(), 1);
+  ASSERT_FALSE(Station->CtrlTableEnable());
   Driver(0).SetPreset(123);
 
   const struct {
@@ -352,7 +204,7 @@ TEST_F(AutomationMainTest, OperationsAnswerGdbusClients) {
 
   // The switch on: all rotators counted; Rotate answers true although no row
   // matches, and nothing is sent.
-  Window->CtrlTableEnable = true;
+  Station->SetCtrlTableEnable(true);
   EXPECT_EQ(Gdbus("Enable"), "(int16 -1,)");
   EXPECT_EQ(Gdbus("RotatorCount"), "(3,)");
   Emulators[0]->clearLog();
@@ -361,14 +213,19 @@ TEST_F(AutomationMainTest, OperationsAnswerGdbusClients) {
   EXPECT_EQ(Driver(0).AzPresetD(), 123);
 }
 
-TEST_F(AutomationMainTest, MoveAndRotateTurnTheRotators) {
+TEST_F(AutomationStationTest, MoveAndRotateTurnTheRotators) {
+  QSignalSpy Opened(Station.get(), &TStation::RotatorOpened);
+  QSignalSpy Closed(Station.get(), &TStation::RotatorClosed);
   TConnection Client(Bus->Address);
   for (int I : {0, 1})
     ASSERT_EQ(Value(Call(*Client, "Open", {I})), QVariant::fromValue<qint16>(-1));
   ASSERT_TRUE(Driver(0).Active() && Driver(1).Active());
-  // The window's page shows the port opened from outside.
-  EXPECT_EQ(Window->CurrentRotator, 0);
-  EXPECT_EQ(Window->btnOpenClose->text(), "Close");
+  // The station tells its views about the ports opened from outside; the
+  // current rotator stays.
+  EXPECT_EQ(Station->CurrentRotator(), 0);
+  ASSERT_EQ(Opened.count(), 2);
+  EXPECT_EQ(Opened[0].value(0).toInt(), 0);
+  EXPECT_EQ(Opened[1].value(0).toInt(), 1);
 
   auto Waits = [](Gs232Emulator &Emulator, const QString &Command) {
     return WaitFor([&] { return Sent(Emulator).contains(Command); });
@@ -390,8 +247,12 @@ TEST_F(AutomationMainTest, MoveAndRotateTurnTheRotators) {
   Twenty.UpperFreq = 14.35;
   Twenty.Rotator = 2;
   Twenty.Offset = 0;
-  Window->CtrlTable.Rows = {Forty, Twenty};
-  Window->CtrlTableEnable = true;
+  TCtrlTable Table;
+  Table.Rows = {Forty, Twenty};
+  Table.Save(Station->CtrlTableFile());
+  Station->ReloadCtrlTable();
+  ASSERT_EQ(Station->CtrlTable(), Table);
+  Station->SetCtrlTableEnable(true);
 
   EXPECT_EQ(Value(Call(*Client, "Rotate", {90, 7.3})), QVariant::fromValue<qint16>(-1));
   EXPECT_TRUE(Waits(*Emulators[0], "M080")) << Sent(*Emulators[0]).join(' ').toStdString();
@@ -404,7 +265,7 @@ TEST_F(AutomationMainTest, MoveAndRotateTurnTheRotators) {
   EXPECT_EQ(Driver(0).AzPresetD(), 100);
 
   // The switch off: Rotate sends nothing.
-  Window->CtrlTableEnable = false;
+  Station->SetCtrlTableEnable(false);
   Emulators[0]->clearLog();
   EXPECT_EQ(Value(Call(*Client, "Rotate", {180, 7.1})), QVariant::fromValue<qint16>(0));
   // A Move afterwards is the first command the controller gets.
@@ -413,10 +274,12 @@ TEST_F(AutomationMainTest, MoveAndRotateTurnTheRotators) {
   EXPECT_EQ(Sent(*Emulators[0]).first(), "M010");
 
   EXPECT_EQ(Value(Call(*Client, "Close", {0})), QVariant::fromValue<qint16>(-1));
-  EXPECT_EQ(Window->btnOpenClose->text(), "Open");
+  ASSERT_EQ(Closed.count(), 1);
+  EXPECT_EQ(Closed[0].value(0).toInt(), 0);
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('\n').toStdString();
 }
 
-TEST_F(AutomationMainTest, IntrospectionListsTheOperationsInOrderWithDispatchIds) {
+TEST_F(AutomationStationTest, IntrospectionListsTheOperationsInOrderWithDispatchIds) {
   const TRun Run = RunClient("gdbus",
                              {"introspect", "--session", "--xml", "--dest", OrbaltServiceName,
                               "--object-path", OrbaltObjectPath},
@@ -467,7 +330,7 @@ TEST_F(AutomationMainTest, IntrospectionListsTheOperationsInOrderWithDispatchIds
       << Methods.join('\n').toStdString();
 }
 
-TEST_F(AutomationMainTest, ClientsHoldTheObjectUntilTheyLeaveTheBus) {
+TEST_F(AutomationStationTest, ClientsHoldTheObjectUntilTheyLeaveTheBus) {
   TOrbaltDBusServer &Server = Automation->Server();
   int Ends = 0;
   Automation->EndWhenClientsLeave([&Ends] { ++Ends; });
@@ -481,11 +344,13 @@ TEST_F(AutomationMainTest, ClientsHoldTheObjectUntilTheyLeaveTheBus) {
                 .Code,
             0);
   EXPECT_EQ(Server.ClientCount(), 0);
+  EXPECT_FALSE(Automation->HasClients());
 
   TConnection First(Bus->Address), Second(Bus->Address);
   ASSERT_EQ(Value(Call(*First, "RotatorIndex")), QVariant(0));
   ASSERT_EQ(Value(Call(*First, "Enable")), QVariant::fromValue<qint16>(0));
   EXPECT_EQ(Server.Clients(), QSet<QString>{First->baseService()});
+  EXPECT_TRUE(Automation->HasClients());
 
   // A gdbus client holds the object for its one call.
   EXPECT_EQ(Gdbus("RotatorCount"), "(0,)");
@@ -503,41 +368,7 @@ TEST_F(AutomationMainTest, ClientsHoldTheObjectUntilTheyLeaveTheBus) {
   Second.Leave();
   EXPECT_TRUE(WaitFor([&] { return Ends == 1; }));
   EXPECT_EQ(Server.ClientCount(), 0);
-}
-
-TEST_F(AutomationMainTest, ClosingWhileClientsHoldTheObjectAsksFirst) {
-  TConnection Client(Bus->Address);
-  ASSERT_EQ(Value(Call(*Client, "Open", {0})), QVariant::fromValue<qint16>(-1));
-  Window->show();
-
-  // No: the program and its window stay as they are, the port stays open.
-  Ui->warningAnswers = {false};
-  EXPECT_FALSE(Window->close());
-  ASSERT_EQ(Ui->entries.size(), 1u);
-  EXPECT_EQ(Ui->entries[0].kind, TRecordingUiServices::Entry::Warning);
-  EXPECT_EQ(Ui->entries[0].caption, QStringLiteral("オートメーションサーバーから警告"));
-  EXPECT_EQ(Ui->entries[0].text,
-            QStringLiteral("作動中の COM オブジェクトがアプリケーション内に残っています。 "
-                           "このアプリケーションはこれらのクライアントアプリケーションを"
-                           "失敗させることがあります。\n\nこのアプリケーションを閉じますか？"));
-  EXPECT_TRUE(Window->isVisible());
-  EXPECT_EQ(Window->Gs232s.size(), 3u);
-  EXPECT_TRUE(Driver(0).Active());
-  EXPECT_EQ(Value(Call(*Client, "GetRotatorTitle", {0})), QVariant("Alpha"));
-
-  // Yes: the closing sequence runs and the window closes.
-  Ui->warningAnswers = {true};
-  EXPECT_TRUE(Window->close());
-  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Warning).size(), 2);
-  EXPECT_FALSE(Window->isVisible());
-  EXPECT_TRUE(Window->Gs232s.empty());
-}
-
-TEST_F(AutomationMainTest, ClosingWithoutClientsAsksNothing) {
-  Window->show();
-  EXPECT_TRUE(Window->close());
-  EXPECT_TRUE(Ui->entries.empty());
-  EXPECT_TRUE(Window->Gs232s.empty());
+  EXPECT_FALSE(Automation->HasClients());
 }
 
 // --- Errors inside the operations ------------------------------------------------
@@ -549,10 +380,11 @@ public:
   int RotatorCount() const override { return 1; }
   int CurrentRotator() const override { throw std::runtime_error("No current rotator"); }
   TGs232 &Driver(int) override { throw std::runtime_error("No driver"); }
-  QString RotatorBlock(int) const override { throw std::runtime_error("No settings block"); }
+  TRotatorSettings RotatorSettings(int) const override {
+    throw std::runtime_error("No rotator settings");
+  }
   bool RotatorEnabled(int) const override { return true; }
   void AutoOperation(int, double) override { throw std::runtime_error("No table"); }
-  void RotatorOpenedOrClosed(int) override {}
 };
 
 TEST_F(AutomationBusTest, StatusFormAnswersAnErrorAndDirectFormNever) {
@@ -572,7 +404,7 @@ TEST_F(AutomationBusTest, StatusFormAnswersAnErrorAndDirectFormNever) {
       {"Enable", {}, "The workspace is gone"},
       {"RotatorCount", {}, "The workspace is gone"},
       {"RotatorIndex", {}, "No current rotator"},
-      {"GetRotatorTitle", {0}, "No settings block"},
+      {"GetRotatorTitle", {0}, "No rotator settings"},
       {"GetRotatorActive", {0}, ""},
       {"GetRotatorAzumuth", {0}, ""},
       {"Move", {0, 10}, ""},
@@ -593,7 +425,7 @@ TEST_F(AutomationBusTest, StatusFormAnswersAnErrorAndDirectFormNever) {
   // gdbus sees the same error.
   const QString Answer = Gdbus("GetRotatorTitle", {"0"});
   EXPECT_TRUE(Answer.startsWith("error ") && Answer.contains("Orbalt.Error.Failed") &&
-              Answer.contains("No settings block"))
+              Answer.contains("No rotator settings"))
       << Answer.toStdString();
 }
 

@@ -2,11 +2,11 @@
 // protocol's own client program, raw sockets for the extended protocol and
 // for bad input, and servers that follow the rotators of the workspace.
 
-#include "rotator/Gs232.h"
+#include "RotctldTestSupport.h"
 #include "common/RecordingUiServices.h"
 #include "remote/RotctldServer.h"
-#include "RotctldTestSupport.h"
-#include "settings/SettingsDocument.h"
+#include "rotator/Gs232.h"
+#include "rotator/RotatorSettings.h"
 
 #include <QTcpServer>
 
@@ -17,12 +17,14 @@ using namespace rotctld_test;
 
 namespace {
 
-// A rotator workspace of drivers and settings blocks, as the main window
-// offers it. Drivers are owned by the test.
+// A rotator workspace of drivers and settings, as the station offers it.
+// Unlike the station's, the settings the servers read are kept apart from
+// the drivers', so that a test can disable a rotator without touching its
+// driver. Drivers are owned by the test.
 class TTestWorkspace : public TAutomationWorkspace {
 public:
   struct TRotator {
-    QStringList Block;
+    TRotatorSettings Settings;
     TGs232 *Driver;
   };
   std::vector<TRotator> Rotators;
@@ -31,15 +33,23 @@ public:
   int RotatorCount() const override { return static_cast<int>(Rotators.size()); }
   int CurrentRotator() const override { return 0; }
   TGs232 &Driver(int Index) override { return *Rotators.at(static_cast<size_t>(Index)).Driver; }
-  QString RotatorBlock(int Index) const override {
-    return BlockText(Rotators.at(static_cast<size_t>(Index)).Block);
+  TRotatorSettings RotatorSettings(int Index) const override {
+    return Rotators.at(static_cast<size_t>(Index)).Settings;
   }
   bool RotatorEnabled(int Index) const override {
-    return BlockBool(Rotators.at(static_cast<size_t>(Index)).Block, QStringLiteral("Enable"));
+    return Index >= 0 && Index < RotatorCount() &&
+           Rotators[static_cast<size_t>(Index)].Settings.Enable;
   }
   void AutoOperation(int, double) override {}
-  void RotatorOpenedOrClosed(int) override {}
 };
+
+// The settings of a rotator titled Title that does not open at start.
+TRotatorSettings SettingsOf(const QString &Title, bool Enabled) {
+  TRotatorSettings Result = TRotatorSettings::Defaults(Title);
+  Result.Enable = Enabled;
+  Result.AutoActive = false;
+  return Result;
+}
 
 // A driver on an emulated controller.
 struct TEmulatedRotator {
@@ -84,7 +94,7 @@ protected:
   TEmulatedRotator &AddRotator(const QString &Title, bool Enabled, bool Open) {
     Rigs.push_back(std::make_unique<TEmulatedRotator>());
     TEmulatedRotator &Rig = *Rigs.back();
-    Workspace.Rotators.push_back({MakeRotatorBlock(Title, {}, Enabled, false), &Rig.Driver});
+    Workspace.Rotators.push_back({SettingsOf(Title, Enabled), &Rig.Driver});
     if (Open)
       Rig.Open();
     return Rig;
@@ -94,6 +104,7 @@ protected:
   quint16 Start() {
     Servers = std::make_unique<TRotctldServers>(
         Workspace, TRotctldServers::TOptions{QHostAddress(QHostAddress::LocalHost), 0});
+    Record(*Servers);
     Servers->Sync();
     EXPECT_NE(Servers->Port(0), 0);
     return Servers->Port(0);
@@ -105,7 +116,17 @@ protected:
         << "azimuth " << Rig.Driver.AzimuthD();
   }
 
+  // Keeps the problems Servers raise for the operator.
+  void Record(TRotctldServers &Servers) {
+    QObject::connect(&Servers, &TRotctldServers::Message, &Servers,
+                     [this](const QString &Text) { Messages << Text; });
+  }
+
+  // Everything the servers raised for the operator and every box shown.
+  QStringList Reported() const { return Messages + Ui.services.shown(); }
+
   TScopedRecordingUi Ui;
+  QStringList Messages;
   std::vector<std::unique_ptr<TEmulatedRotator>> Rigs;
   TTestWorkspace Workspace;
   std::unique_ptr<TRotctldServers> Servers;
@@ -141,7 +162,7 @@ TEST_F(RotctldServerTest, ClientReadsAndTurnsTheRotatorWithItsOffsetAndLists) {
   EXPECT_EQ(Rig.Driver.AzPresetD(), 90);
   EXPECT_TRUE(Rig.Driver.Presetting());
   EXPECT_TRUE(Rig.Driver.RelayArray()->GetRelay(0));
-  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('|').toStdString();
 }
 
 TEST_F(RotctldServerTest, ClientIsRefusedByADisabledOrClosedRotator) {
@@ -251,11 +272,11 @@ TEST_F(RotctldServerTest, RefusedAndMalformedCommandsSendNothing) {
   // The same commands, well formed, on a disabled rotator and on a closed
   // one: refused; reading the position of a closed port too.
   const char *Acting[] = {"P 90 0", "S", "K", "M 16 50", "w M100"};
-  Workspace.Rotators[0].Block = MakeRotatorBlock(QStringLiteral("Tower"), {}, false, false);
+  Workspace.Rotators[0].Settings.Enable = false;
   for (const char *Line : Acting)
     EXPECT_EQ(Client.Ask(Line), "RPRT -9\n") << Line;
   EXPECT_EQ(Rig.ReceivedUntilMarker(), QStringList());
-  Workspace.Rotators[0].Block = MakeRotatorBlock(QStringLiteral("Tower"), {}, true, false);
+  Workspace.Rotators[0].Settings.Enable = true;
   Rig.Driver.Close();
   for (const char *Line : Acting)
     EXPECT_EQ(Client.Ask(Line), "RPRT -9\n") << Line;
@@ -347,7 +368,7 @@ TEST_F(RotctldServerTest, BadInputEndsTheConnectionAndReachesNothing) {
   EXPECT_EQ(Client.Ask("w " + QByteArray(RotctldMaxLineLength - 2, 'S')), "RPRT 0\n");
   EXPECT_EQ(Client.Ask("S"), "RPRT 0\n");
   EXPECT_EQ(Client.Ask("\r\n\r\nS\r"), "RPRT 0\n");
-  EXPECT_TRUE(Ui->shown().isEmpty());
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('|').toStdString();
 }
 
 TEST_F(RotctldServerTest, AtMostEightClientsPerRotator) {
@@ -408,8 +429,7 @@ TEST_F(RotctldServerTest, ServersFollowTheRotatorsOfTheWorkspace) {
   TEmulatedRotator &Third = *Rigs.emplace_back(std::make_unique<TEmulatedRotator>());
   Third.Open();
   Workspace.Rotators.insert(Workspace.Rotators.begin(),
-                            {MakeRotatorBlock(QStringLiteral("Third"), {}, true, false),
-                             &Third.Driver});
+                            {SettingsOf(QStringLiteral("Third"), true), &Third.Driver});
   // Before the servers catch up, a command finds its rotator gone.
   Client0.Send("S\n");
   EXPECT_EQ(Client0.Lines(1), "RPRT -9\n");
@@ -457,11 +477,12 @@ TEST_F(RotctldServerTest, ServersOnTheBasePortAndItsEvenSuccessors) {
       continue;
     Servers = std::make_unique<TRotctldServers>(
         Workspace, TRotctldServers::TOptions{QHostAddress(QHostAddress::LocalHost), Candidate});
+    Record(*Servers);
     Servers->Sync();
     if (Servers->Port(0) == Candidate && Servers->Port(1) == Candidate + 2)
       Base = Candidate;
     else
-      Ui->clear();
+      Messages.clear();
   }
   ASSERT_NE(Base, 0);
   EXPECT_EQ(Servers->WantedPort(5), Base + 10);
@@ -469,15 +490,18 @@ TEST_F(RotctldServerTest, ServersOnTheBasePortAndItsEvenSuccessors) {
   ASSERT_TRUE(Client.Connect(Base + 2));
   EXPECT_EQ(Client.Ask("_"), "Second (GS-232A)\n");
 
-  // A port in use is reported once and leaves the other rotators served.
+  // A port in use is reported once, as a message for the owner to show, and
+  // leaves the other rotators served.
   TRotctldServers Second(Workspace, TRotctldServers::TOptions{
                                         QHostAddress(QHostAddress::LocalHost), Base});
+  Record(Second);
   Second.Sync();
   EXPECT_EQ(Second.Port(0), 0);
-  ASSERT_EQ(Ui->shown().size(), 1);
-  EXPECT_TRUE(Ui->shown()[0].contains(QString::number(Base))) << Ui->shown()[0].toStdString();
+  ASSERT_EQ(Messages.size(), 1) << Reported().join('|').toStdString();
+  EXPECT_TRUE(Messages[0].contains(QString::number(Base))) << Messages[0].toStdString();
   Second.Sync();
-  EXPECT_EQ(Ui->shown().size(), 1);
+  EXPECT_EQ(Messages.size(), 1);
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   const TRotctldServers High(Workspace, {QHostAddress(QHostAddress::LocalHost), 65533});
   EXPECT_EQ(High.WantedPort(1), 65535);
   EXPECT_EQ(High.WantedPort(2), -1);

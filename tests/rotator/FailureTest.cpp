@@ -165,50 +165,51 @@ TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
 
 // Each report of a driver whose receiver frees it: nothing of the driver may
 // be touched afterwards, by the driver itself or by its port.
+using TFree = std::function<void(QObject *)>;
+
 struct TFreedByHandlerCase {
   const char *What;
-  // Arms the report; Free deletes the driver.
-  std::function<void(TGs232 &, const std::function<void()> &Free)> Arm;
+  // Arms the report; Free deletes the object it is given, which for the
+  // driver's own events is their sender.
+  std::function<void(TGs232 &, const TFree &Free)> Arm;
   // Provokes the report once the driver is open; nothing when Open does.
   std::function<void(TGs232 &, Gs232Emulator &)> Provoke;
 };
 
 TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
   auto OnActive = [](bool Wanted) {
-    return [Wanted](TGs232 &D, const std::function<void()> &Free) {
-      QObject::connect(&D, &TGs232::ActiveChanged, &D, [Wanted, Free](bool Active) {
+    return [Wanted](TGs232 &D, const TFree &Free) {
+      QObject::connect(&D, &TGs232::ActiveChanged, &D, [Wanted, Free, &D](bool Active) {
         if (Active == Wanted)
-          Free();
+          Free(&D);
       });
     };
   };
   auto HangUp = [](TGs232 &, Gs232Emulator &E) { E.hangUp(); };
   const TFreedByHandlerCase Cases[] = {
       {"reached preset",
-       [](TGs232 &D, const std::function<void()> &Free) {
+       [](TGs232 &D, const TFree &Free) {
          D.SetPreset(179);
-         D.SetReachPreset([Free](QObject *) { Free(); });
+         D.SetReachPreset(Free);
        },
        nullptr},
       {"reached bound",
-       [](TGs232 &D, const std::function<void()> &Free) {
-         D.SetReachBound([Free](QObject *, TBoundPosition) { Free(); });
+       [](TGs232 &D, const TFree &Free) {
+         D.SetReachBound([Free](QObject *Sender, TBoundPosition) { Free(Sender); });
        },
        nullptr},
       {"changed position",
-       [](TGs232 &D, const std::function<void()> &Free) {
-         D.SetChangeAzEl([Free](QObject *) { Free(); });
-       },
+       [](TGs232 &D, const TFree &Free) { D.SetChangeAzEl(Free); },
        nullptr},
       {"notice of the model at Open",
-       [](TGs232 &D, const std::function<void()> &Free) {
+       [](TGs232 &D, const TFree &Free) {
          D.SetModel(QStringLiteral("GS-232B"));
-         D.SetMessage([Free](QObject *, const QString &, TMessageKind) { Free(); });
+         D.SetMessage([Free](QObject *Sender, const QString &, TMessageKind) { Free(Sender); });
        },
        nullptr},
       {"message of a failure",
-       [](TGs232 &D, const std::function<void()> &Free) {
-         D.SetMessage([Free](QObject *, const QString &, TMessageKind) { Free(); });
+       [](TGs232 &D, const TFree &Free) {
+         D.SetMessage([Free](QObject *Sender, const QString &, TMessageKind) { Free(Sender); });
        },
        HangUp},
       {"opened", OnActive(true), nullptr},
@@ -224,7 +225,7 @@ TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
     ASSERT_TRUE(Emu.start());
     QPointer<TGs232> Drv = new TGs232;
     Drv->SetPort(Emu.devicePath());
-    C.Arm(*Drv, [&Drv] { delete Drv.data(); });
+    C.Arm(*Drv, [](QObject *Object) { delete Object; });
     Drv->Open();
     if (Drv && C.Provoke) {
       ASSERT_TRUE(Drv->Active());

@@ -361,6 +361,7 @@ TEST(Gs232Line, ActiveChangedReportsEveryOpeningAndClosingButRelease) {
     TRig Rig;
     C.Run(Rig);
     QTest::qWait(300); // time for any further report
+    EXPECT_FALSE(Rig.Drv->Active());
     EXPECT_EQ(Rig.Actives.Values(), C.Reports);
     // Receivers see the driver in the state reported.
     EXPECT_TRUE(Rig.Actives.Consistent());

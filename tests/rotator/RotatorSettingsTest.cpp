@@ -46,8 +46,9 @@ TRotatorSettings With(TRotatorSettings S, const std::function<void(TRotatorSetti
   return S;
 }
 
-// Everything different from the values of the cases, elevation included: a
-// setting that ApplySettings leaves alone, or takes in the wrong order, shows.
+// Settings away from the defaults, elevation included, that a driver holds
+// before a case is applied: a setting that ApplySettings leaves alone, or
+// takes in the wrong order, shows against either this or a fresh driver.
 void HoldOtherSettings(TGs232 &D) {
   TRotatorSettings Other;
   Other.Title = "old";
@@ -122,6 +123,7 @@ TEST(Gs232Settings, ApplyThenSettingsGivesTheValueBack) {
     S.CommandA = "S, Y10 ,WAIT100";
     S.Port = QStringLiteral(u"/dev/serial/by-id/usb-Ünï Côde_ポート-if00");
     S.Parity = "Odd";
+    S.FlowControl = "None";
   });
   const TApplyCase Cases[] = {
       {"450 range with home 400, south, eight relays", Wide, Wide},
@@ -144,8 +146,8 @@ TEST(Gs232Settings, ApplyThenSettingsGivesTheValueBack) {
   };
   for (const auto &C : Cases) {
     for (const bool Fresh : {true, false}) {
-      SCOPED_TRACE(::testing::Message() << C.What << (Fresh ? ", fresh driver" : ", driver that "
-                                                                                 "held others"));
+      SCOPED_TRACE(::testing::Message()
+                   << C.What << (Fresh ? ", fresh driver" : ", driver that held others"));
       TGs232 D;
       if (!Fresh)
         HoldOtherSettings(D);

@@ -1,8 +1,10 @@
 // The settings document: the window position, the control-table switch and
-// the rotator entries, loaded and saved the way the main window does it.
+// the rotator entries, loaded and saved the way the station does it, and the
+// problems of a tolerant load as values.
 
 #include "settings/SettingsDocument.h"
 #include "SettingsTestSupport.h"
+#include "../rotator/RotatorSettingsPrint.h"
 
 #include "rotator/Gs232.h"
 #include "common/RecordingUiServices.h"
@@ -12,89 +14,54 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <memory>
-#include <vector>
+#include <climits>
+#include <functional>
+
+// Readable problems in failure messages.
+inline void PrintTo(const TLoadProblem &P, std::ostream *Out) {
+  *Out << "{File=\"" << P.File.toStdString() << "\", Section=\"" << P.Section.toStdString()
+       << "\", Key=\"" << P.Key.toStdString() << "\", Text=\"" << P.Text.toStdString() << "\"}";
+}
 
 namespace {
 
-// Every setting of a driver that the document keeps, one name=value line
-// each, and the elevation switch that loading turns off.
-QStringList DriverSettings(const TGs232 &Gs232) {
-  return {
-      "Model=" + Gs232.Model(),
-      "CenterPosition=" + QString::number(Gs232.CenterPosition()),
-      "AzimuthAngle=" + QString::number(Gs232.AzimuthAngle()),
-      "RotationSpeed=" + Gs232.RotationSpeed(),
-      "Home=" + QString::number(Gs232.AzHomeD()) + "/" + QString::number(Gs232.ElHomeD()),
-      "ReturnHome=" + BoolToText(Gs232.ReturnHome()),
-      "Offset=" + QString::number(Gs232.AzOffsetD()) + "/" + QString::number(Gs232.ElOffsetD()),
-      "CommandB=" + Gs232.CommandB(),
-      "CommandA=" + Gs232.CommandA(),
-      "RelaysCount=" + QString::number(Gs232.RelayArray()->Count()),
-      "Port=" + Gs232.Port(),
-      "BaudRate=" + Gs232.BaudRate(),
-      "DataBits=" + Gs232.DataBits(),
-      "Parity=" + Gs232.Parity(),
-      "StopBits=" + Gs232.StopBits(),
-      "FlowControl=" + Gs232.FlowControl(),
-      "ElEnable=" + BoolToText(Gs232.ElEnable()),
-  };
+// A new rotator as the station makes it: the defaults taken by a driver,
+// whose port spells the serial names its own way; saving writes what the
+// driver gives back.
+TRotatorSettings NewRotator(const QString &Title) {
+  TGs232 Driver;
+  Driver.ApplySettings(TRotatorSettings::Defaults(Title));
+  return Driver.Settings();
 }
 
-QStringList DefaultDriverSettings() {
-  TGs232 Gs232;
-  QStringList Block;
-  ApplyRotatorDefaults(Block, Gs232, "unused");
-  return DriverSettings(Gs232);
+TRotatorSettings With(TRotatorSettings S, const std::function<void(TRotatorSettings &)> &Change) {
+  Change(S);
+  return S;
 }
 
-// The rotators as the main window holds them.
+// What loading gives the station.
 struct TWorkspace {
   bool CtrlTableEnable = false;
   bool HasRotatorsSection = false;
-  QStringList Rotators;
-  std::vector<std::unique_ptr<TGs232>> Drivers;
-
-  TGs232 &Add(const QStringList &Block) {
-    Rotators.append(BlockText(Block));
-    Drivers.push_back(std::make_unique<TGs232>());
-    return *Drivers.back();
-  }
-  // A new rotator as the window makes it.
-  TGs232 &AddDefault(const QString &Title) {
-    QStringList Block;
-    TGs232 &Gs232 = Add({});
-    ApplyRotatorDefaults(Block, Gs232, Title);
-    Rotators.last() = BlockText(Block);
-    return Gs232;
-  }
-  QList<TGs232 *> Gs232s() const {
-    QList<TGs232 *> List;
-    for (const auto &Driver : Drivers)
-      List.append(Driver.get());
-    return List;
-  }
+  QList<TRotatorSettings> Rotators;
+  TLoadProblems Problems;
 };
 
-// Loads the way window creation does: the control-table switch, then every
+// Loads the way the station does: the control-table switch, then every
 // rotator entry in document order, an empty title taking the tab caption.
 TWorkspace Load(const QString &XmlName) {
   TWorkspace Workspace;
   TXMLIniFile Ini(XmlName);
-  QStringList Problems;
-  Workspace.CtrlTableEnable = ReadCtrlTableEnable(Ini, Problems);
+  Workspace.CtrlTableEnable = ReadCtrlTableEnable(Ini, Workspace.Problems);
   if (const auto Names = RotatorEntryNames(Ini)) {
     Workspace.HasRotatorsSection = true;
     for (int I = 0; I < Names->size(); ++I) {
-      QStringList Rotator;
-      auto Driver = std::make_unique<TGs232>();
-      EXPECT_TRUE(LoadRotatorEntry(Ini, I, QStringLiteral("Rotator%1").arg(I + 1), Rotator, *Driver,
-                                   Problems));
-      Workspace.Rotators.append(BlockText(Rotator));
-      Workspace.Drivers.push_back(std::move(Driver));
+      const std::optional<TRotatorSettings> Settings =
+          ReadRotatorEntry(Ini, I, QStringLiteral("Rotator%1").arg(I + 1), Workspace.Problems);
+      EXPECT_TRUE(Settings.has_value()) << I;
+      Workspace.Rotators.append(Settings.value_or(TRotatorSettings{}));
     }
   }
-  ReportLoadProblems(XmlName, Problems);
   return Workspace;
 }
 
@@ -109,12 +76,17 @@ protected:
   void WriteDocument(const QByteArray &Body) {
     WriteFileBytes(XmlName(), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + Body);
   }
+  // The settings layer returns its problems and never shows anything.
+  void TearDown() override {
+    EXPECT_TRUE(Recorder->shown().isEmpty()) << Recorder->shown().join('|').toStdString();
+  }
   QTemporaryDir Dir;
   TScopedRecordingUi Recorder;
 };
 
 TEST_F(SettingsDocumentTest, FirstStartThenWindowPositionSaved) {
-  EXPECT_EQ(LoadWindowPosition(XmlName()).Left, 0);
+  TLoadProblems Problems;
+  EXPECT_EQ(LoadWindowPosition(XmlName(), Problems).Left, 0);
   EXPECT_EQ(FileBytes(XmlName()), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root></root>\n");
   const TWorkspace Fresh = Load(XmlName());
   EXPECT_FALSE(Fresh.HasRotatorsSection);
@@ -129,19 +101,18 @@ TEST_F(SettingsDocumentTest, FirstStartThenWindowPositionSaved) {
                                   "\t\t<Top Type=\"9\">-140</Top>\n"
                                   "\t</Main>\n"
                                   "</root>\n");
-  const TWindowPosition Position = LoadWindowPosition(XmlName());
+  const TWindowPosition Position = LoadWindowPosition(XmlName(), Problems);
   EXPECT_EQ(Position.Left, 312);
   EXPECT_EQ(Position.Top, -140);
-  EXPECT_TRUE(Recorder->shown().isEmpty());
+  EXPECT_TRUE(Problems.isEmpty());
+  EXPECT_TRUE(Fresh.Problems.isEmpty());
 }
 
 // The twenty keys of a default rotator with their types and order, and
 // "Rotators" appended after the other sections.
 TEST_F(SettingsDocumentTest, DefaultRotatorIsWrittenWithAllTwentyKeys) {
   SaveWindowPosition(XmlName(), "1.0.0.1", 1, 2);
-  TWorkspace Workspace;
-  Workspace.AddDefault("Rotator1");
-  SaveRotators(XmlName(), false, Workspace.Rotators, Workspace.Gs232s());
+  SaveRotators(XmlName(), false, {NewRotator("Rotator1")});
   EXPECT_EQ(FileBytes(XmlName()), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                                   "<root>\n"
                                   "\t<Main>\n"
@@ -184,41 +155,82 @@ TEST_F(SettingsDocumentTest, DefaultRotatorIsWrittenWithAllTwentyKeys) {
   EXPECT_EQ(Keys, RotatorKeys);
 }
 
-TEST_F(SettingsDocumentTest, EveryRotatorSettingRoundTrips) {
-  TWorkspace Saved;
-  Saved.CtrlTableEnable = true;
-  TGs232 &First = Saved.Add(MakeRotatorBlock("Tower & <mast>", "/maps/a=b.bmp", true, false));
-  First.SetModel("KELVANE");
-  First.SetCenterPosition(cpSouth);
-  First.SetAzimuthAngle(az450);
-  First.SetRotationSpeed("2");
-  First.SetHome(400, 0);
-  First.SetReturnHome(true);
-  First.SetOffset(-15, 0);
-  First.SetCommandB("Y11,WAIT500");
-  First.SetCommandA("Y10 \"S\"");
-  First.RelayArray()->SetCount(8);
-  First.SetPort("/dev/ttyUSB0");
-  First.SetBaudRate("4800");
-  First.SetDataBits("7");
-  First.SetParity("Even");
-  First.SetStopBits("2");
-  First.SetFlowControl("Hardware");
-  Saved.AddDefault("Rotator2");
-  QStringList SecondBlock = BlockLines(Saved.Rotators[1]);
-  SetBlockValue(SecondBlock, "AutoActive", "-1");
-  Saved.Rotators[1] = BlockText(SecondBlock);
-  SaveRotators(XmlName(), Saved.CtrlTableEnable, Saved.Rotators, Saved.Gs232s());
+struct TRoundTripCase {
+  const char *What;
+  TRotatorSettings Settings;
+};
 
-  TWorkspace Loaded = Load(XmlName());
+// Every value comes back as it was saved: the document neither normalises
+// nor loses anything, and entries saved together keep their order and do not
+// mix.
+TEST_F(SettingsDocumentTest, EveryRotatorSettingRoundTrips) {
+  const TRoundTripCase Cases[] = {
+      {"every key away from its default", With({}, [](TRotatorSettings &S) {
+         S.Title = "Tower & <mast>";
+         S.MapFileName = "/maps/a=b.bmp";
+         S.Enable = true;
+         S.Model = "KELVANE";
+         S.CenterPosition = cpSouth;
+         S.AzimuthAngle = az450;
+         S.RotationSpeed = "2";
+         S.Home = 400;
+         S.ReturnHome = true;
+         S.Offset = -15;
+         S.CommandB = "Y11,WAIT500";
+         S.CommandA = "Y10 \"S\"";
+         S.RelaysCount = 8;
+         S.Port = "/dev/ttyUSB0";
+         S.BaudRate = "4800";
+         S.DataBits = "7";
+         S.Parity = "Even";
+         S.StopBits = "2";
+         S.FlowControl = "Hardware";
+       })},
+      {"new rotator opened at start",
+       With(NewRotator("Rotator2"), [](TRotatorSettings &S) { S.AutoActive = true; })},
+      {"Japanese text", With({}, [](TRotatorSettings &S) {
+         S.Title = QStringLiteral(u"第一ローテーター（東）");
+         S.MapFileName = QStringLiteral(u"C:\\地図\\アンテナ.bmp");
+         S.Model = "GS-232B";
+         S.CommandB = QStringLiteral(u"\"ＡＺ 回転\",Y11");
+         S.Port = QStringLiteral(u"/dev/シリアル0");
+       })},
+      {"title with a line break", With({}, [](TRotatorSettings &S) {
+         S.Title = "Upper\nLower";
+         S.CommandA = "S\n\tY10";
+       })},
+      // The document keeps what it is given; the driver holds the values to
+      // what it can use.
+      {"values the driver would change", With({}, [](TRotatorSettings &S) {
+         S.Title = "Limits";
+         S.Home = 400;
+         S.Offset = INT_MIN;
+         S.RelaysCount = 99;
+         S.Model = "";
+         S.RotationSpeed = "";
+         S.Parity = "NONE";
+         S.BaudRate = "12345";
+       })},
+      {"blanks, markup and entities kept as text", With({}, [](TRotatorSettings &S) {
+         S.Title = "  padded  ";
+         S.MapFileName = "a &amp; b &lt;c&gt; \"q\" 'x'";
+         S.CommandB = "   ";
+         S.CommandA = "<S/>";
+       })},
+  };
+  QList<TRotatorSettings> Saved;
+  for (const auto &C : Cases)
+    Saved.append(C.Settings);
+  SaveRotators(XmlName(), true, Saved);
+
+  const TWorkspace Loaded = Load(XmlName());
   EXPECT_TRUE(Loaded.CtrlTableEnable);
-  ASSERT_EQ(Loaded.Drivers.size(), 2u);
-  EXPECT_EQ(Loaded.Rotators, Saved.Rotators);
-  for (int I = 0; I < 2; ++I) {
-    SCOPED_TRACE(I);
-    EXPECT_EQ(DriverSettings(*Loaded.Drivers[I]), DriverSettings(*Saved.Drivers[I]));
+  ASSERT_EQ(Loaded.Rotators.size(), Saved.size());
+  for (qsizetype I = 0; I < Saved.size(); ++I) {
+    SCOPED_TRACE(Cases[I].What);
+    EXPECT_EQ(Loaded.Rotators[I], Saved[I]);
   }
-  EXPECT_TRUE(Recorder->shown().isEmpty());
+  EXPECT_TRUE(Loaded.Problems.isEmpty());
 }
 
 TEST_F(SettingsDocumentTest, EntryWithOnlyAPortTakesEveryOtherDefault) {
@@ -226,32 +238,25 @@ TEST_F(SettingsDocumentTest, EntryWithOnlyAPortTakesEveryOtherDefault) {
                 "<Port Type=\"10\">COM7</Port>"
                 "</Rotator_0></Rotators></root>");
   const TWorkspace Loaded = Load(XmlName());
-  ASSERT_EQ(Loaded.Drivers.size(), 1u);
-  EXPECT_EQ(Loaded.Rotators[0], "Title=Rotator1\nMapFileName=\nEnable=0\nAutoActive=0\n");
-  QStringList Expected = DefaultDriverSettings();
-  Expected.replaceInStrings("Port=COM3", "Port=COM7");
-  EXPECT_EQ(DriverSettings(*Loaded.Drivers[0]), Expected);
+  ASSERT_EQ(Loaded.Rotators.size(), 1);
+  EXPECT_EQ(Loaded.Rotators[0],
+            With(TRotatorSettings::Defaults("Rotator1"), [](TRotatorSettings &S) { S.Port = "COM7"; }));
+  EXPECT_TRUE(Loaded.Problems.isEmpty());
 }
 
-// A driver that had other settings gets every default, not just the keys
-// present; elevation is switched off.
-TEST_F(SettingsDocumentTest, LoadingOverwritesEverySettingOfTheDriver) {
+// An entry without keys is the defaults with the caller's title; an entry
+// that is not there is nothing, and notes no problem.
+TEST_F(SettingsDocumentTest, EntryWithoutKeysIsTheDefaultsAndAMissingEntryIsNothing) {
   WriteDocument("<root><Rotators><R/></Rotators></root>");
   TXMLIniFile Ini(XmlName());
-  TGs232 Gs232;
-  Gs232.SetModel("KELVANE");
-  Gs232.SetElEnable(true);
-  Gs232.SetHome(90, 12);
-  Gs232.RelayArray()->SetCount(4);
-  QStringList Block{"stale"};
-  QStringList Problems;
-  ASSERT_TRUE(LoadRotatorEntry(Ini, 0, "Caption", Block, Gs232, Problems));
-  EXPECT_EQ(Block, MakeRotatorBlock("Caption", "", false, false));
-  EXPECT_EQ(DriverSettings(Gs232), DefaultDriverSettings());
-  // No such entry: nothing is touched.
-  Block = QStringList{"kept"};
-  EXPECT_FALSE(LoadRotatorEntry(Ini, 1, "Caption", Block, Gs232, Problems));
-  EXPECT_EQ(Block, QStringList{"kept"});
+  TLoadProblems Problems;
+  EXPECT_EQ(ReadRotatorEntry(Ini, 0, "Caption", Problems), TRotatorSettings::Defaults("Caption"));
+  for (const int Index : {1, -1})
+    EXPECT_EQ(ReadRotatorEntry(Ini, Index, "Caption", Problems), std::nullopt) << Index;
+  EXPECT_TRUE(Problems.isEmpty());
+
+  TXMLIniFile Bare(Dir.filePath("bare.xml"));
+  EXPECT_EQ(ReadRotatorEntry(Bare, 0, "Caption", Problems), std::nullopt);
 }
 
 // Entry names carry no meaning: document order is rotator order, a repeated
@@ -264,13 +269,13 @@ TEST_F(SettingsDocumentTest, EntriesLoadInDocumentOrderAndSaveRenumbered) {
                 "<A><Title>Fourth</Title><Port>COM4</Port></A>"
                 "</Rotators><Main><Left>5</Left></Main></root>");
   const TWorkspace Loaded = Load(XmlName());
-  ASSERT_EQ(Loaded.Drivers.size(), 4u);
+  ASSERT_EQ(Loaded.Rotators.size(), 4);
   const char *Titles[] = {"First", "Second", "Third", "Fourth"};
   for (int I = 0; I < 4; ++I) {
-    EXPECT_EQ(BlockValue(BlockLines(Loaded.Rotators[I]), "Title"), Titles[I]);
-    EXPECT_EQ(Loaded.Drivers[I]->Port(), QStringLiteral("COM%1").arg(I + 1));
+    EXPECT_EQ(Loaded.Rotators[I].Title, Titles[I]);
+    EXPECT_EQ(Loaded.Rotators[I].Port, QStringLiteral("COM%1").arg(I + 1));
   }
-  SaveRotators(XmlName(), false, Loaded.Rotators, Loaded.Gs232s());
+  SaveRotators(XmlName(), false, Loaded.Rotators);
   EXPECT_EQ(EntryNames(XmlName()),
             QStringList({"Rotator_0", "Rotator_1", "Rotator_2", "Rotator_3"}));
   const TWorkspace Reloaded = Load(XmlName());
@@ -290,30 +295,31 @@ TEST_F(SettingsDocumentTest, HandEditedOdditiesDoNotCorruptTheRotators) {
                 "<Port>COM1</Port></A></Rotators>"
                 "<Rotators><B><Title>Old</Title><Port>COM9</Port></B></Rotators></root>");
   const TWorkspace Loaded = Load(XmlName());
-  ASSERT_EQ(Loaded.Drivers.size(), 1u);
-  const QStringList Block = BlockLines(Loaded.Rotators[0]);
+  ASSERT_EQ(Loaded.Rotators.size(), 1);
+  EXPECT_EQ(Loaded.Rotators[0].Title, "T\nEnable=-1");
+  EXPECT_FALSE(Loaded.Rotators[0].Enable);
+  const QStringList Block = RotatorBlock(Loaded.Rotators[0]);
   EXPECT_EQ(Block.size(), 4);
-  EXPECT_FALSE(BlockBool(Block, "Enable"));
+  EXPECT_EQ(BlockValue(Block, "Enable"), "0");
   EXPECT_EQ(BlockValue(Block, "Title"), "T Enable=-1");
 
-  SaveRotators(XmlName(), false, Loaded.Rotators, Loaded.Gs232s());
+  SaveRotators(XmlName(), false, Loaded.Rotators);
   const TWorkspace Reloaded = Load(XmlName());
-  ASSERT_EQ(Reloaded.Drivers.size(), 1u);
-  EXPECT_EQ(Reloaded.Drivers[0]->Port(), "COM1");
+  ASSERT_EQ(Reloaded.Rotators.size(), 1);
+  EXPECT_EQ(Reloaded.Rotators[0].Port, "COM1");
   EXPECT_EQ(Reloaded.Rotators, Loaded.Rotators);
 }
 
 TEST_F(SettingsDocumentTest, SavingFewerRotatorsLeavesNoStaleEntries) {
-  TWorkspace Workspace;
+  QList<TRotatorSettings> Rotators;
   for (const char *Title : {"One", "Two", "Three"})
-    Workspace.AddDefault(Title);
-  SaveRotators(XmlName(), false, Workspace.Rotators, Workspace.Gs232s());
-  Workspace.Rotators.removeAt(0);
-  Workspace.Drivers.erase(Workspace.Drivers.begin());
-  SaveRotators(XmlName(), false, Workspace.Rotators, Workspace.Gs232s());
+    Rotators.append(NewRotator(Title));
+  SaveRotators(XmlName(), false, Rotators);
+  Rotators.removeAt(0);
+  SaveRotators(XmlName(), false, Rotators);
   EXPECT_EQ(EntryNames(XmlName()), QStringList({"Rotator_0", "Rotator_1"}));
   const TWorkspace Loaded = Load(XmlName());
-  EXPECT_EQ(Loaded.Rotators, Workspace.Rotators);
+  EXPECT_EQ(Loaded.Rotators, Rotators);
 }
 
 // Booleans read as any number or True/False are written back as -1/0; an
@@ -324,11 +330,13 @@ TEST_F(SettingsDocumentTest, BooleansAndEmptyTitlesAreNormalisedOnSave) {
                 "<ReturnHome>2.5</ReturnHome></R>"
                 "</Rotators></root>");
   const TWorkspace Loaded = Load(XmlName());
-  ASSERT_EQ(Loaded.Drivers.size(), 1u);
+  ASSERT_EQ(Loaded.Rotators.size(), 1);
   EXPECT_TRUE(Loaded.CtrlTableEnable);
-  EXPECT_EQ(Loaded.Rotators[0], "Title=Rotator1\nMapFileName=\nEnable=-1\nAutoActive=-1\n");
-  EXPECT_TRUE(Loaded.Drivers[0]->ReturnHome());
-  SaveRotators(XmlName(), Loaded.CtrlTableEnable, Loaded.Rotators, Loaded.Gs232s());
+  EXPECT_EQ(Loaded.Rotators[0].Title, "Rotator1");
+  EXPECT_TRUE(Loaded.Rotators[0].Enable);
+  EXPECT_TRUE(Loaded.Rotators[0].AutoActive);
+  EXPECT_TRUE(Loaded.Rotators[0].ReturnHome);
+  SaveRotators(XmlName(), Loaded.CtrlTableEnable, Loaded.Rotators);
   TXMLIniFile Ini(XmlName());
   ASSERT_TRUE(Ini.OpenNode("/Rotators/Rotator_0", false));
   EXPECT_EQ(Ini.ReadString("Title", ""), "Rotator1");
@@ -346,18 +354,19 @@ TEST_F(SettingsDocumentTest, EnumerationsOutOfRangeTakeTheNearestValue) {
                "</AzimuthAngle></R>";
   WriteDocument("<root><Rotators>" + Entries + "</Rotators></root>");
   const TWorkspace Loaded = Load(XmlName());
-  ASSERT_EQ(Loaded.Drivers.size(), std::size(Cases));
+  ASSERT_EQ(Loaded.Rotators.size(), std::size(Cases));
   for (size_t I = 0; I < std::size(Cases); ++I) {
     SCOPED_TRACE(Cases[I].first);
-    EXPECT_EQ(int(Loaded.Drivers[I]->CenterPosition()), Cases[I].second);
-    EXPECT_EQ(int(Loaded.Drivers[I]->AzimuthAngle()), Cases[I].second);
+    EXPECT_EQ(int(Loaded.Rotators[I].CenterPosition), Cases[I].second);
+    EXPECT_EQ(int(Loaded.Rotators[I].AzimuthAngle), Cases[I].second);
   }
-  EXPECT_TRUE(Recorder->shown().isEmpty());
+  EXPECT_TRUE(Loaded.Problems.isEmpty());
 }
 
 // A key that does not convert takes its default, everything after it still
-// loads, and one message names the file, the sections and the keys.
-TEST_F(SettingsDocumentTest, BadKeysTakeTheirDefaultsWithOneMessage) {
+// loads, and each such key is one problem value naming the file, the
+// section and the key; the problems make one message.
+TEST_F(SettingsDocumentTest, BadKeysTakeTheirDefaultsAndAreReportedAsProblems) {
   WriteDocument("<root>"
                 "<Main><Left>x</Left><Top>7</Top></Main>"
                 "<CtrlTable><Enable>maybe</Enable></CtrlTable><Rotators>"
@@ -367,34 +376,42 @@ TEST_F(SettingsDocumentTest, BadKeysTakeTheirDefaultsWithOneMessage) {
                 "</Rotators></root>");
   const QByteArray Before = FileBytes(XmlName());
   const TWorkspace Loaded = Load(XmlName());
-  ASSERT_EQ(Loaded.Drivers.size(), 2u);
+  ASSERT_EQ(Loaded.Rotators.size(), 2);
   EXPECT_FALSE(Loaded.CtrlTableEnable);
-  EXPECT_EQ(Loaded.Rotators[0], "Title=Tower\nMapFileName=\nEnable=0\nAutoActive=0\n");
-  EXPECT_EQ(Loaded.Drivers[0]->AzHomeD(), 0);
-  EXPECT_EQ(Loaded.Drivers[0]->AzOffsetD(), 12);
-  EXPECT_EQ(Loaded.Drivers[0]->Port(), "COM3");
-  EXPECT_EQ(Loaded.Rotators[1], "Title=Mast\nMapFileName=\nEnable=-1\nAutoActive=0\n");
-  EXPECT_EQ(Loaded.Drivers[1]->Port(), "COM9");
+  EXPECT_EQ(Loaded.Rotators[0],
+            With(TRotatorSettings::Defaults("Tower"), [](TRotatorSettings &S) { S.Offset = 12; }));
+  EXPECT_EQ(Loaded.Rotators[1], With(TRotatorSettings::Defaults("Mast"), [](TRotatorSettings &S) {
+              S.Enable = true;
+              S.Port = "COM9";
+            }));
 
-  const QStringList Shown = Recorder->shown();
-  ASSERT_EQ(Shown.size(), 1);
-  const QString Message = Shown[0];
-  EXPECT_TRUE(Message.contains(QDir::toNativeSeparators(XmlName()))) << Message.toStdString();
-  for (const char *Expected :
-       {"/CtrlTable, key \"Enable\": 'maybe' is not a valid boolean value",
-        "/Rotators/B, key \"Enable\": 'yes' is not a valid boolean value",
-        "/Rotators/B, key \"Home\": 'abc' is not a valid integer value",
-        "/Rotators/B, key \"Port\": Element \"Port\" does not contain a single text node"})
-    EXPECT_TRUE(Message.contains(QString::fromUtf8(Expected))) << Expected;
-  EXPECT_EQ(Message.count('\n'), 4);
+  const QString File = XmlName();
+  const TLoadProblems Expected = {
+      {File, "/CtrlTable", "Enable", "'maybe' is not a valid boolean value"},
+      {File, "/Rotators/B", "Enable", "'yes' is not a valid boolean value"},
+      {File, "/Rotators/B", "Home", "'abc' is not a valid integer value"},
+      {File, "/Rotators/B", "Port", "Element \"Port\" does not contain a single text node"},
+  };
+  EXPECT_EQ(Loaded.Problems, Expected);
+  EXPECT_EQ(LoadProblemsMessage(Loaded.Problems),
+            "Some settings in \"" + QDir::toNativeSeparators(File) +
+                "\" could not be read and take their default values:\n"
+                "/CtrlTable, key \"Enable\": 'maybe' is not a valid boolean value\n"
+                "/Rotators/B, key \"Enable\": 'yes' is not a valid boolean value\n"
+                "/Rotators/B, key \"Home\": 'abc' is not a valid integer value\n"
+                "/Rotators/B, key \"Port\": Element \"Port\" does not contain a single text "
+                "node");
 
-  Recorder->clear();
-  const TWindowPosition Position = LoadWindowPosition(XmlName());
+  TLoadProblems Problems;
+  const TWindowPosition Position = LoadWindowPosition(XmlName(), Problems);
   EXPECT_EQ(Position.Left, 0);
   EXPECT_EQ(Position.Top, 7);
-  ASSERT_EQ(Recorder->shown().size(), 1);
-  EXPECT_TRUE(
-      Recorder->shown()[0].contains("/Main, key \"Left\": 'x' is not a valid integer value"));
+  EXPECT_EQ(Problems, TLoadProblems({{File, "/Main", "Left", "'x' is not a valid integer value"}}));
+  EXPECT_EQ(LoadProblemsMessage(Problems),
+            "Some settings in \"" + QDir::toNativeSeparators(File) +
+                "\" could not be read and take their default values:\n"
+                "/Main, key \"Left\": 'x' is not a valid integer value");
+  EXPECT_EQ(LoadProblemsMessage({}), "");
   EXPECT_EQ(FileBytes(XmlName()), Before); // loading never writes
 }
 
@@ -402,17 +419,16 @@ TEST_F(SettingsDocumentTest, MalformedDocumentIsNeverOverwritten) {
   const QByteArray Broken = "<?xml version=\"1.0\"?>\n<root><Rotators><Rotator_0>"
                             "<Title Type=\"10\">Keep me</Title></Rotators></root>\n";
   WriteFileBytes(XmlName(), Broken);
-  TWorkspace Workspace;
-  Workspace.AddDefault("New");
-  EXPECT_THROW(LoadWindowPosition(XmlName()), TSettingsError);
+  const QList<TRotatorSettings> Rotators = {NewRotator("New")};
+  TLoadProblems Problems;
+  EXPECT_THROW(LoadWindowPosition(XmlName(), Problems), TSettingsError);
   EXPECT_THROW(Load(XmlName()), TSettingsError);
   EXPECT_THROW(SaveWindowPosition(XmlName(), "1", 1, 2), TSettingsError);
-  EXPECT_THROW(SaveRotators(XmlName(), true, Workspace.Rotators, Workspace.Gs232s()),
-               TSettingsError);
+  EXPECT_THROW(SaveRotators(XmlName(), true, Rotators), TSettingsError);
   EXPECT_EQ(FileBytes(XmlName()), Broken);
   // Once the file is mended, saving works again.
   WriteDocument("<root/>");
-  SaveRotators(XmlName(), true, Workspace.Rotators, Workspace.Gs232s());
+  SaveRotators(XmlName(), true, Rotators);
   EXPECT_EQ(EntryNames(XmlName()), QStringList{"Rotator_0"});
 }
 
@@ -424,44 +440,26 @@ TEST_F(SettingsDocumentTest, FailedSaveKeepsThePreviousFile) {
                        "<Rotator_0><Title>Old</Title></Rotator_0></Rotators></root>\n");
   const QByteArray Before = FileBytes(File);
   TWorkspace Workspace = Load(File);
-  ASSERT_EQ(Workspace.Drivers.size(), 1u);
-  Workspace.Rotators[0] = BlockText(MakeRotatorBlock("New", "", true, true));
-  EXPECT_THROW(SaveRotators(File, true, Workspace.Rotators, Workspace.Gs232s()), TSettingsError);
+  ASSERT_EQ(Workspace.Rotators.size(), 1);
+  Workspace.Rotators[0] = With(NewRotator("New"), [](TRotatorSettings &S) {
+    S.Enable = true;
+    S.AutoActive = true;
+  });
+  EXPECT_THROW(SaveRotators(File, true, Workspace.Rotators), TSettingsError);
   EXPECT_THROW(SaveWindowPosition(File, "1", 1, 2), TSettingsError);
   EXPECT_EQ(FileBytes(File), Before);
 }
 
-TEST_F(SettingsDocumentTest, RotatorBlocks) {
-  const QStringList Block{"AutoActive=1", "MapFileName=C:\\maps\\a=b.bmp", "Title=", "Enable=True"};
-  // The name ends at the first "=".
-  EXPECT_EQ(BlockValue(Block, "MapFileName"), "C:\\maps\\a=b.bmp");
-  EXPECT_EQ(BlockValue(Block, "Title"), "");
-  EXPECT_EQ(BlockValue(Block, "Missing"), "");
-  EXPECT_TRUE(BlockBool(Block, "AutoActive"));
-  EXPECT_TRUE(BlockBool(Block, "Enable"));
-  EXPECT_THROW(BlockBool(Block, "Title"), TConvertError);
-  EXPECT_THROW(BlockBool(Block, "Missing"), TConvertError);
-
-  QStringList Edited = Block;
-  SetBlockValue(Edited, "Title", "a=b");
-  SetBlockValue(Edited, "Extra", "x");
-  EXPECT_EQ(Edited, QStringList({"AutoActive=1", "MapFileName=C:\\maps\\a=b.bmp", "Title=a=b",
-                                 "Enable=True", "Extra=x"}));
-
-  const QStringList Made = MakeRotatorBlock("T", "", true, false);
-  EXPECT_EQ(Made, QStringList({"Title=T", "MapFileName=", "Enable=-1", "AutoActive=0"}));
-  EXPECT_EQ(BlockLines(BlockText(Made)), Made);
-  EXPECT_EQ(BlockLines("Title=T\r\nEnable=0\r\n"), QStringList({"Title=T", "Enable=0"}));
-  EXPECT_EQ(BlockLines(""), QStringList());
-}
-
-// A rotator without a usable block is saved with an empty title and both
-// Booleans false, and the save goes on to the next rotator.
-TEST_F(SettingsDocumentTest, RotatorWithoutBlockIsSavedAsDisabled) {
-  TWorkspace Workspace;
-  Workspace.Add({});
-  Workspace.Add(MakeRotatorBlock("Next", "", true, true));
-  SaveRotators(XmlName(), false, Workspace.Rotators, Workspace.Gs232s());
+// A rotator without a title is saved with an empty title and both Booleans
+// as given (the title is supplied only on loading), and the save goes on to
+// the next rotator.
+TEST_F(SettingsDocumentTest, UntitledRotatorIsSavedWithAnEmptyTitle) {
+  const QList<TRotatorSettings> Rotators = {
+      TRotatorSettings{}, With(NewRotator("Next"), [](TRotatorSettings &S) {
+        S.Enable = true;
+        S.AutoActive = true;
+      })};
+  SaveRotators(XmlName(), false, Rotators);
   TXMLIniFile Ini(XmlName());
   ASSERT_TRUE(Ini.OpenNode("/Rotators/Rotator_0", false));
   EXPECT_EQ(Ini.ReadString("Title", "x"), "");
@@ -475,7 +473,7 @@ TEST_F(SettingsDocumentTest, EmptyRotatorsSectionHasNoEntries) {
   WriteDocument("<root><Rotators>\n  </Rotators></root>");
   const TWorkspace Loaded = Load(XmlName());
   EXPECT_TRUE(Loaded.HasRotatorsSection);
-  EXPECT_TRUE(Loaded.Drivers.empty());
+  EXPECT_TRUE(Loaded.Rotators.empty());
 }
 
 TEST(SettingsFileNameTest, ExtensionReplacedOrAppended) {
