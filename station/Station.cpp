@@ -150,14 +150,16 @@ bool TStation::DeleteRotator(int Index) {
 
 void TStation::MoveRotator(int From, int To) {
   const int N = RotatorCount();
-  if (From < 0 || From >= N || To < 0 || To >= N || From == To)
+  if (From < 0 || From >= N || To < 0 || To >= N)
     return;
-  auto Begin = FDrivers.begin();
-  if (From < To)
-    std::rotate(Begin + From, Begin + From + 1, Begin + To + 1);
-  else
-    std::rotate(Begin + To, Begin + From, Begin + From + 1);
-  emit RotatorMoved(From, To);
+  if (From != To) {
+    auto Begin = FDrivers.begin();
+    if (From < To)
+      std::rotate(Begin + From, Begin + From + 1, Begin + To + 1);
+    else
+      std::rotate(Begin + To, Begin + From, Begin + From + 1);
+    emit RotatorMoved(From, To);
+  }
   SaveRotators();
 }
 

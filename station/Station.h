@@ -94,7 +94,7 @@ public:
   // RotatorRemoved, then writes the document.
   bool DeleteRotator(int Index);
   // Moves rotator From to To, the others shifting by one place; raises
-  // RotatorMoved, then writes the document.
+  // RotatorMoved (not when From is To), then writes the document.
   void MoveRotator(int From, int To);
   // New settings for rotator Index, as the options dialog confirms them: the
   // port is closed, the settings applied, the document written (a failure is

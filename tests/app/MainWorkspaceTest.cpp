@@ -57,8 +57,7 @@ const TWorkspaceCase WorkspaceCases[] = {
      {"C", "A", "B"}, {2, 0, 1}, 0, 0, true},
     {"BackwardOnTheFirst", {"A", "B", "C"}, 0, TAction::Backward,
      {"B", "A", "C"}, {1, 0, 2}, 1, 1, true},
-    // A lone rotator has nowhere to go: nothing changes, nothing is written.
-    {"ForwardWithOneRotatorDoesNothing", {"A"}, 0, TAction::Forward, {"A"}, {0}, 0, 0, false},
+    {"ForwardWithOneRotatorOnlySaves", {"A"}, 0, TAction::Forward, {"A"}, {0}, 0, 0, true},
     {"BackwardWithTheConsoleSelectedDoesNothing", {"A", "B"}, ConsoleTab, TAction::Backward,
      {"A", "B"}, {0, 1}, 0, ConsoleTab, false},
 };
