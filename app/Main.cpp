@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -38,7 +37,6 @@ constexpr int StatusPanelWidth = 65;
 constexpr int MoveSettleMs = 500;
 
 const QString ConsoleCaption = QStringLiteral("Console");
-const QString RotatorPrefix = QStringLiteral("Rotator");
 
 // The colour of the rotator and console panels: the light blue of an active
 // title bar's gradient.
@@ -281,7 +279,7 @@ void TMain::ConnectStation() {
   auto PortChanged = [this](int Index) {
     Guarded([&] {
       if (IsConnected(Index))
-        RefreshRotatorPage();
+        ShowPortState();
       else
         UpdateStatusBar();
     });
@@ -305,12 +303,8 @@ void TMain::ConnectStation() {
       Guarded([this] { RelayArrayChangeRelays(); });
   });
   connect(S, &TStation::TablePresetShown, this, &TMain::ShowTablePreset);
-  connect(S, &TStation::Message, this, [](const QString &Text, TMessageKind Kind) {
-    if (Kind == mkError)
-      Ui().ShowError(Text);
-    else
-      Ui().ShowMessage(Text);
-  });
+  connect(S, &TStation::Message, this,
+          [](const QString &Text, TMessageKind Kind) { ShowMessage(Text, Kind); });
 }
 
 // --- Start and close ------------------------------------------------------------------

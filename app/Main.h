@@ -128,7 +128,11 @@ private:
   // The events of rotator Index reach the page only from the entering of its
   // tab to the leaving.
   bool IsConnected(int Index) const;
+  // The whole page: tab caption, map, preset, relays, then the port state.
   void RefreshRotatorPage();
+  // The Open/Close button, the move buttons, the preset field and the status
+  // bar after the port opened or closed (a disabled rotator is closed).
+  void ShowPortState();
   void UpdateStatusBar();
   void DrawDirection();
   void DrawRelays();

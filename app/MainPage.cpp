@@ -37,6 +37,13 @@ void TMain::RefreshRotatorPage() {
   SetPresetDisplay();
   DrawRelays();
 
+  ShowPortState();
+}
+
+void TMain::ShowPortState() {
+  const QPointer<TGs232> Gs232 = Current();
+  if (!Gs232)
+    return;
   const bool Enabled = Gs232->Enable();
   if (!Enabled && Gs232->Active())
     Gs232->Close();
@@ -206,12 +213,11 @@ void TMain::Gs232ReachBound(TBoundPosition Bound) {
   btnStopClick();
 }
 
+// The station stops the rotator once the page has shown the arrival.
 void TMain::Gs232ReachPreset() {
   DrawDirection();
   edtPresetD->clear();
   Display->ClearImage(*Display->imgPreset);
-  if (TGs232 *Gs232 = Current())
-    Gs232->DoCmd(QStringLiteral("S"));
 }
 
 void TMain::RelayArrayChangeRelays() {

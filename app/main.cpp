@@ -74,13 +74,6 @@ bool HasHeadlessSwitch(int argc, char *argv[]) {
   return false;
 }
 
-void ShowMessage(const QString &Text, TMessageKind Kind = mkInformation) {
-  if (Kind == mkError)
-    Ui().ShowError(Text);
-  else
-    Ui().ShowMessage(Text);
-}
-
 #ifdef Q_OS_UNIX
 // SIGTERM and SIGINT reach the event loop through a socket pair: the handler
 // only writes one byte, the notifier runs the end on the main thread.
@@ -128,8 +121,8 @@ int main(int argc, char *argv[]) {
       Headless ? std::make_unique<QCoreApplication>(argc, argv)
                : std::make_unique<QApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Orbalt"));
-  // The console services (standard error) serve until the window installs
-  // its own.
+  // Without a window the console services (standard error) show the
+  // messages; with one, the widget services.
   std::unique_ptr<TWidgetUiServices> Services;
   if (!Headless) {
     Services = std::make_unique<TWidgetUiServices>();
@@ -184,14 +177,15 @@ int main(int argc, char *argv[]) {
     if (Headless) {
       QObject::connect(&Station, &TStation::Message, &Station,
                        [](const QString &Text, TMessageKind Kind) { ShowMessage(Text, Kind); });
-      Guarded([&] {
-        Station.Load();
-        Station.Start();
-      });
-      // The closing sequence, then the end.
+      // The closing sequence, then the end; a signal that comes during the
+      // start is handled once the event loop runs.
       OnEndSignals(&Station, [&Station] {
         Station.Close();
         QCoreApplication::exit(0);
+      });
+      Guarded([&] {
+        Station.Load();
+        Station.Start();
       });
     } else {
       Window = std::make_unique<TMain>(Station);
@@ -219,7 +213,7 @@ int main(int argc, char *argv[]) {
     QStringList RotctldArguments = QCoreApplication::arguments();
     TStationRotctld Rotctld(Station, TakeRotctldArguments(RotctldArguments));
     QObject::connect(&Rotctld, &TStationRotctld::Message, &Rotctld,
-                     [](const QString &Text) { ShowMessage(Text); });
+                     [](const QString &Text) { ShowMessage(Text, mkInformation); });
     Rotctld.Start();
 
     if (Window) {

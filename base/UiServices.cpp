@@ -37,6 +37,13 @@ TUiServices &Ui() {
   return Installed ? *Installed : Fallback;
 }
 
+void ShowMessage(const QString &Text, TMessageKind Kind) {
+  if (Kind == mkError)
+    Ui().ShowError(Text);
+  else
+    Ui().ShowMessage(Text);
+}
+
 TUiServices *SetUi(TUiServices *Services) {
   TUiServices *Previous = Installed;
   Installed = Services;

@@ -48,12 +48,19 @@ public:
                                   const QString &InitialDir) override;
 };
 
+// How a message raised by a lower layer is meant: a notice (a message box)
+// or an error (an error box).
+enum TMessageKind { mkInformation, mkError };
+
 // The installed services. Never null: until something is installed, the
 // console instance is used, so nothing blocks.
 TUiServices &Ui();
 // Installs Services (not owned) and returns the previous one; nullptr
 // restores the built-in console instance.
 TUiServices *SetUi(TUiServices *Services);
+
+// Shows a message raised by a lower layer as the box of its kind.
+void ShowMessage(const QString &Text, TMessageKind Kind);
 
 // Runs Action and shows the message of any exception it throws in the error
 // dialog, so that no exception crosses the event loop. Returns false when an

@@ -34,22 +34,6 @@ void TakeEnableValue(const QString &Value, TRotctldArguments &Result) {
   Result.Port = Port;
 }
 
-// Runs a step on the settings document: true when it succeeded. The message
-// of a TSettingsError it throws goes to Report; any other exception still
-// goes to the exception dialog.
-template <class F, class R> bool OnDocument(F &&Step, const R &Report) {
-  bool Done = false;
-  Guarded([&] {
-    try {
-      Step();
-      Done = true;
-    } catch (const TSettingsError &E) {
-      Report(E.Message());
-    }
-  });
-  return Done;
-}
-
 } // namespace
 
 TRotctldArguments TakeRotctldArguments(QStringList &Arguments) {
@@ -113,18 +97,16 @@ void TStationRotctld::Start() {
     emit Message(FArguments.Errors.join(u'\n'));
 
   // A document that can't be read is neither trusted nor overwritten: the
-  // switches alone decide, with the defaults for the rest. Like every other
-  // problem here, a document that can't be read or written is raised as a
-  // message, not shown.
+  // switches alone decide, with the defaults for the rest. Its error goes to
+  // the exception dialog, as any step's.
   TLoadProblems Problems;
-  const auto Report = [this](const QString &Text) { emit Message(Text); };
-  const bool Loaded = OnDocument(
-      [&] { FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems); }, Report);
+  const bool Loaded =
+      Guarded([&] { FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems); });
   if (!Problems.isEmpty())
     emit Message(LoadProblemsMessage(Problems));
   const TNetworkSettings Wanted = ApplyRotctldArguments(FSettings, FArguments);
   if (Loaded && Wanted != FSettings)
-    OnDocument([&] { SaveNetworkSettings(FStation.SettingsFile(), Wanted); }, Report);
+    Guarded([&] { SaveNetworkSettings(FStation.SettingsFile(), Wanted); });
   FSettings = Wanted;
 
   if (FSettings.RotctldEnable)

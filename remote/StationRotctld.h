@@ -53,9 +53,10 @@ public:
 
   // Reads "/Network" of the station's settings document, writes it back when
   // the switches changed it, and starts the servers when they are on.
-  // Problems (a bad switch, an address that is none, a settings file that
-  // can't be read or written, a port in use) are raised as Message; the
-  // program goes on without the servers concerned.
+  // Problems (a bad switch, an address that is none, keys that did not
+  // convert, a port in use) are raised as Message, a settings file that
+  // can't be read or written goes to the exception dialog; the program goes
+  // on without the servers concerned.
   void Start();
 
   // The settings in force.

@@ -222,10 +222,12 @@ void TGs232::Open() {
   iElBefore = 9999;
   ++FSession;
   Timer1->start();
-  SetActive(true);
-  if (!Self || !FActive)
-    return;
+  FActive = true;
   SendCenterPosition();
+  // Reported once the start-up commands are out: a receiver that closes the
+  // port again must not cut them short.
+  if (Self && FActive)
+    emit ActiveChanged(true);
 }
 
 void TGs232::SendCenterPosition() {
@@ -261,7 +263,7 @@ void TGs232::Close() {
     if (!Self)
       return;
   }
-  SetActive(false);
+  SetInactive();
 }
 
 bool TGs232::SendRaw(const QString &Text) {
@@ -286,11 +288,11 @@ void TGs232::CloseAfterFailure() {
 }
 
 // The report comes last: its handlers may free the driver.
-void TGs232::SetActive(bool Value) {
-  if (FActive == Value)
+void TGs232::SetInactive() {
+  if (!FActive)
     return;
-  FActive = Value;
-  emit ActiveChanged(Value);
+  FActive = false;
+  emit ActiveChanged(false);
 }
 
 void TGs232::RaiseMessage(const QString &Text, TMessageKind Kind) {

@@ -17,6 +17,7 @@
 // reach the callers: the driver closes itself and raises one message event,
 // which its owner shows. The driver itself never shows anything.
 
+#include "base/UiServices.h"
 #include "rotator/RelayArray.h"
 #include "rotator/RotatorSettings.h"
 
@@ -32,8 +33,6 @@ class QTimer;
 class TCPortX;
 
 enum TBoundPosition { bpNone, bpCWBound, bpCCWBound };
-// How a message of the driver is meant: a notice or an error.
-enum TMessageKind { mkInformation, mkError };
 
 using TReachPresetEvent = std::function<void(QObject *Sender)>;
 using TReachBoundEvent = std::function<void(QObject *Sender, TBoundPosition Bound)>;
@@ -248,7 +247,7 @@ private:
   void ComPortException(const QString &ComportMessage);
   void ComPortError(unsigned Errors);
   void CloseAfterFailure();
-  void SetActive(bool Value);
+  void SetInactive();
   void RaiseMessage(const QString &Text, TMessageKind Kind);
   QString Target(int64_t Degrees) const;
 

@@ -16,6 +16,14 @@ TKeyReader SectionReader(TXMLIniFile &Ini, const QString &Section, TLoadProblems
   return TKeyReader(Ini, Ini.CurrentNode(), Section, Problems);
 }
 
+// A title or map file name is one line: a line break from a hand-edited
+// file becomes a blank, as the title is a tab caption.
+QString OneLine(QString Value) {
+  Value.replace(u'\r', u' ');
+  Value.replace(u'\n', u' ');
+  return Value;
+}
+
 } // namespace
 
 QString SettingsFileName(const QString &AppName) {
@@ -65,10 +73,10 @@ std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,
 
   const TRotatorSettings D;
   TRotatorSettings S;
-  S.Title = Keys.String(RotatorKeys[0], D.Title);
+  S.Title = OneLine(Keys.String(RotatorKeys[0], D.Title));
   if (S.Title.isEmpty())
     S.Title = DefaultTitle;
-  S.MapFileName = Keys.String(RotatorKeys[1], D.MapFileName);
+  S.MapFileName = OneLine(Keys.String(RotatorKeys[1], D.MapFileName));
   S.Enable = Keys.Bool(RotatorKeys[2], D.Enable);
   S.AutoActive = Keys.Bool(RotatorKeys[3], D.AutoActive);
   S.Model = Keys.String(RotatorKeys[4], D.Model);

@@ -107,7 +107,8 @@ bool ReadCtrlTableEnable(TXMLIniFile &Ini, TLoadProblems &Problems);
 // rotator). An empty list means the section exists without entries.
 std::optional<QStringList> RotatorEntryNames(TXMLIniFile &Ini);
 // The rotator entry at position Index of "/Rotators": a missing key takes its
-// default, an empty "Title" DefaultTitle; "CenterPosition" and "AzimuthAngle"
+// default, an empty "Title" DefaultTitle; a line break in "Title" or
+// "MapFileName" becomes a blank; "CenterPosition" and "AzimuthAngle"
 // outside 0 and 1 take the nearest of them. Entries are taken by position, so
 // that entries sharing a name each load. Nothing when there is no such entry.
 std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,

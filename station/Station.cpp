@@ -91,9 +91,14 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
     if (const int I = IndexOf(Sender); I >= 0)
       emit AzimuthChanged(I);
   });
-  D->SetReachPreset([this](QObject *Sender) {
-    if (const int I = IndexOf(Sender); I >= 0)
+  D->SetReachPreset([this, D](QObject *) {
+    const QPointer<TGs232> Self(D);
+    if (const int I = IndexOf(D); I >= 0)
       emit PresetReached(I);
+    // The rotator is stopped where it arrived, which also runs its after-stop
+    // list (a relay that powers it down, say), whether or not anybody looks.
+    if (Self && IndexOf(Self) >= 0)
+      Self->DoCmd(QStringLiteral("S"));
   });
   D->SetReachBound([this](QObject *Sender, TBoundPosition Bound) {
     if (const int I = IndexOf(Sender); I >= 0)
@@ -168,9 +173,10 @@ void TStation::ApplyRotatorSettings(int Index, const TRotatorSettings &Settings)
   // The controller and line settings change only while the port is closed.
   if (D->Active())
     D->Close();
-  // A receiver of the closing report may have removed the rotator: a removed
-  // driver is inert for good, even while it waits to be freed.
-  if (!D || IndexOf(D) < 0)
+  // A receiver of the closing report may have removed the rotator (a removed
+  // driver is inert for good, even while it waits to be freed) or opened it
+  // again; settings never go to an open line.
+  if (!D || IndexOf(D) < 0 || D->Active())
     return;
   D->ApplySettings(Settings);
   // The settings in memory have changed already; a document that can't be
@@ -203,10 +209,24 @@ void TStation::RaiseProblems(const QString &Text) {
     emit Message(Text, mkInformation);
 }
 
+void TStation::ReleaseAll() {
+  // Last first, so that every report names a place that still exists.
+  while (!FDrivers.empty()) {
+    Dispose(std::move(FDrivers.back()));
+    FDrivers.pop_back();
+    emit RotatorRemoved(RotatorCount());
+  }
+}
+
+QList<QPointer<TGs232>> TStation::Snapshot() const {
+  QList<QPointer<TGs232>> Drivers;
+  for (const auto &Driver : FDrivers)
+    Drivers.append(Driver.get());
+  return Drivers;
+}
+
 void TStation::Load() {
-  for (auto &Driver : FDrivers)
-    Dispose(std::move(Driver));
-  FDrivers.clear();
+  ReleaseAll();
   FLoaded = false;
   FCurrentRotator = 0;
 
@@ -240,10 +260,7 @@ void TStation::Load() {
 void TStation::Start() {
   // Opening may show a message and so run a nested event loop: the drivers
   // as they are now, skipping any freed meanwhile.
-  QList<QPointer<TGs232>> Drivers;
-  for (const auto &Driver : FDrivers)
-    Drivers.append(Driver.get());
-  for (const QPointer<TGs232> &D : Drivers)
+  for (const QPointer<TGs232> &D : Snapshot())
     if (D && IndexOf(D) >= 0 && D->AutoActive())
       D->Open();
   if (!FClosed)
@@ -257,10 +274,7 @@ void TStation::Close() {
   Guarded([this] { FFreqOperation.RunDefaultCommands(false); });
   // The drivers as they are now; a driver removed or freed while an earlier
   // one was handled is skipped, as a removed driver is inert for good.
-  QList<QPointer<TGs232>> Drivers;
-  for (const auto &Driver : FDrivers)
-    Drivers.append(Driver.get());
-  for (const QPointer<TGs232> &Driver : Drivers) {
+  for (const QPointer<TGs232> &Driver : Snapshot()) {
     Guarded([this, &Driver] {
       if (!Driver || IndexOf(Driver) < 0 || Driver->Port().isEmpty())
         return;
@@ -278,10 +292,5 @@ void TStation::Close() {
   if (FLoaded)
     Guarded([this] { SaveRotators(); });
   FLoaded = false;
-  // Last first, so that every report names a place that still exists.
-  while (!FDrivers.empty()) {
-    Dispose(std::move(FDrivers.back()));
-    FDrivers.pop_back();
-    emit RotatorRemoved(RotatorCount());
-  }
+  ReleaseAll();
 }

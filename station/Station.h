@@ -34,6 +34,7 @@
 #include "station/AutomationWorkspace.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -52,11 +53,12 @@ public:
   QString CtrlTableFile() const { return FCtrlTableFile; }
 
   // --- Start and close -------------------------------------------------------
-  // Reads the control-table switch, the control table (a table file that
-  // can't be read is reported and leaves the table empty) and the rotators;
-  // a document without rotators gives one default rotator. Keys that did not
-  // convert are raised as one message. Throws TSettingsError when the
-  // document can't be read; the station then has no rotators.
+  // Releases the rotators it has (RotatorRemoved each), then reads the
+  // control-table switch, the control table (a table file that can't be read
+  // is reported and leaves the table empty) and the rotators (RotatorAdded
+  // each); a document without rotators gives one default rotator. Keys that
+  // did not convert are raised as one message. Throws TSettingsError when
+  // the document can't be read; the station then has no rotators.
   void Load();
   // Opens the rotators that open at start ("AutoActive"), then runs the
   // start lists of the control table's default row.
@@ -65,9 +67,8 @@ public:
   // keep the others from running: the default row's stop lists; every
   // rotator with "ReturnHome" opened if need be and sent home; every rotator
   // closed; the rotators written to the document (when Load read it). Then
-  // the drivers are
-  // released, last first, each raising RotatorRemoved, and the station has
-  // no rotators. Runs once; later calls do nothing.
+  // the drivers are released, last first, each raising RotatorRemoved, and
+  // the station has no rotators. Runs once; later calls do nothing.
   void Close();
   bool Closed() const { return FClosed; }
 
@@ -121,8 +122,9 @@ signals:
   // Rotator Index's port was opened or closed, for any reason.
   void RotatorOpened(int Index);
   void RotatorClosed(int Index);
-  // Rotator Index's events: position changed, preset reached, a travel
-  // bound reached, the relay states changed.
+  // Rotator Index's events: position changed, preset reached (the station
+  // then stops it: "S" with its after-stop list), a travel bound reached
+  // (the driver has stopped it), the relay states changed.
   void AzimuthChanged(int Index);
   void PresetReached(int Index);
   void BoundReached(int Index, TBoundPosition Bound);
@@ -136,6 +138,11 @@ private:
   std::unique_ptr<TGs232> MakeDriver(const TRotatorSettings &Settings);
   // Makes a removed driver inert at once and frees it through the event loop.
   static void Dispose(std::unique_ptr<TGs232> Driver);
+  // Releases every driver, last first, each raising RotatorRemoved.
+  void ReleaseAll();
+  // The drivers as they are now, for loops whose steps may run nested event
+  // loops: a driver freed meanwhile reads as null.
+  QList<QPointer<TGs232>> Snapshot() const;
   void RaiseProblems(const QString &Text);
 
   QString FSettingsFile;

@@ -61,6 +61,25 @@ TEST(Gs232Line, OpenSendsTheStartupCommandsOfEachModel) {
   }
 }
 
+// The opening is reported once the start-up commands are out: a receiver
+// that closes the port at once (a rotator that is disabled) does not keep the
+// model's start-up (its read and its notice) from running.
+TEST(Gs232Line, OpeningIsReportedAfterTheStartup) {
+  TRig Rig;
+  Rig.Drv->SetModel(QStringLiteral("GS-232B"));
+  QStringList ShownWhenOpened;
+  QObject::connect(Rig.Drv.get(), &TGs232::ActiveChanged, Rig.Drv.get(), [&](bool Active) {
+    if (!Active)
+      return;
+    ShownWhenOpened = Rig.Messages.Texts();
+    Rig.Drv->Close();
+  });
+  Rig.Drv->Open();
+  EXPECT_FALSE(Rig.Drv->Active());
+  EXPECT_EQ(ShownWhenOpened, QStringList{QStringLiteral(u"GS-232Bの動作未確認")});
+  EXPECT_EQ(Rig.Messages.Texts(), ShownWhenOpened);
+}
+
 TEST(Gs232Line, UnverifiedModelBoxLetsThePollGoOn) {
   // The owner shows the notice in a modal box, which stays up for a while
   // with the event loop running behind it.

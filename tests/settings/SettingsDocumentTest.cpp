@@ -195,8 +195,10 @@ TEST_F(SettingsDocumentTest, EveryRotatorSettingRoundTrips) {
          S.CommandB = QStringLiteral(u"\"ＡＺ 回転\",Y11");
          S.Port = QStringLiteral(u"/dev/シリアル0");
        })},
-      {"title with a line break", With({}, [](TRotatorSettings &S) {
-         S.Title = "Upper\nLower";
+      // A command list keeps its line breaks (they separate items); the
+      // title and map file name are one line each, tested apart.
+      {"command list with a line break", With({}, [](TRotatorSettings &S) {
+         S.Title = "Upper Lower";
          S.CommandA = "S\n\tY10";
        })},
       // The document keeps what it is given; the driver holds the values to
@@ -296,7 +298,8 @@ TEST_F(SettingsDocumentTest, HandEditedOdditiesDoNotCorruptTheRotators) {
                 "<Rotators><B><Title>Old</Title><Port>COM9</Port></B></Rotators></root>");
   const TWorkspace Loaded = Load(XmlName());
   ASSERT_EQ(Loaded.Rotators.size(), 1);
-  EXPECT_EQ(Loaded.Rotators[0].Title, "T\nEnable=-1");
+  // The line break becomes a blank: the title is one line, and one block line.
+  EXPECT_EQ(Loaded.Rotators[0].Title, "T Enable=-1");
   EXPECT_FALSE(Loaded.Rotators[0].Enable);
   const QStringList Block = RotatorBlock(Loaded.Rotators[0]);
   EXPECT_EQ(Block.size(), 4);
