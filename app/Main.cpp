@@ -310,8 +310,9 @@ void TMain::ConnectStation() {
 // --- Start and close ------------------------------------------------------------------
 
 void TMain::FormCreate() {
-  // A failing step ends the start-up here; the window is still shown.
-  Guarded([this] {
+  // A failing step ends the start-up there; the window is still shown, on
+  // its first rotator when there is one.
+  const bool Placed = Guarded([this] {
     PlaceWindow();
 
     edtPresetD->clear();
@@ -324,22 +325,21 @@ void TMain::FormCreate() {
                             PageControl1->width() - 4, PageControl1->height() - 24);
     pnlConsole->setPalette(pnlRotator->palette());
     pnlConsole->setGeometry(pnlRotator->geometry());
-    pnlRotator->raise();
-    SelectTabSilently(0);
 
     Display->Arrange();
+  });
+  if (Placed && Guarded([this] { FStation.Load(); }))
+    Guarded([this] { FStation.Start(); });
 
-    FStation.Load();
-    FStation.Start();
-
-    if (FStation.RotatorCount() > 0) {
-      SelectTabSilently(0);
+  if (FStation.RotatorCount() > 0) {
+    SelectTabSilently(0);
+    Guarded([this] {
       PageControl1Changing();
       EnterTab(0);
-    }
-  });
-  if (FStation.RotatorCount() == 0)
+    });
+  } else {
     pnlConsole->raise();
+  }
 }
 
 void TMain::PlaceWindow() {
