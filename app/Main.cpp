@@ -444,6 +444,7 @@ void TMain::LeaveCurrentRotator() {
     return;
   FConnected->SetCurrent(false);
   FConnected = nullptr;
+  FStation.WatchPreset(-1);
 }
 
 void TMain::PageControl1Changing() {
@@ -475,6 +476,7 @@ void TMain::EnterTab(int Index) {
   FStation.SetCurrentRotator(Index);
   FConnected = &FStation.Driver(Index);
   FConnected->SetCurrent(true);
+  FStation.WatchPreset(Index);
   RefreshRotatorPage();
   DrawDirection();
 }

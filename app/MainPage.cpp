@@ -213,11 +213,12 @@ void TMain::Gs232ReachBound(TBoundPosition Bound) {
   btnStopClick();
 }
 
-// The station stops the rotator once the page has shown the arrival.
 void TMain::Gs232ReachPreset() {
   DrawDirection();
   edtPresetD->clear();
   Display->ClearImage(*Display->imgPreset);
+  if (TGs232 *Gs232 = Current())
+    Gs232->DoCmd(QStringLiteral("S"));
 }
 
 void TMain::RelayArrayChangeRelays() {

@@ -91,15 +91,6 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
     if (const int I = IndexOf(Sender); I >= 0)
       emit AzimuthChanged(I);
   });
-  D->SetReachPreset([this, D](QObject *) {
-    const QPointer<TGs232> Self(D);
-    if (const int I = IndexOf(D); I >= 0)
-      emit PresetReached(I);
-    // The rotator is stopped where it arrived, which also runs its after-stop
-    // list (a relay that powers it down, say), whether or not anybody looks.
-    if (Self && IndexOf(Self) >= 0)
-      Self->DoCmd(QStringLiteral("S"));
-  });
   D->SetReachBound([this](QObject *Sender, TBoundPosition Bound) {
     if (const int I = IndexOf(Sender); I >= 0)
       emit BoundReached(I, Bound);
@@ -121,6 +112,20 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
       emit RotatorClosed(I);
   });
   return Driver;
+}
+
+void TStation::WatchPreset(int Index) {
+  for (const auto &Driver : FDrivers)
+    Driver->SetReachPreset(nullptr);
+  if (Index < 0 || Index >= RotatorCount())
+    return;
+  // A driver checks its preset only while somebody watches it: an unwatched
+  // preset stays pending until its rotator is watched again.
+  TGs232 *D = FDrivers[static_cast<size_t>(Index)].get();
+  D->SetReachPreset([this, D](QObject *) {
+    if (const int I = IndexOf(D); I >= 0)
+      emit PresetReached(I);
+  });
 }
 
 void TStation::Dispose(std::unique_ptr<TGs232> Driver) {

@@ -3,7 +3,13 @@
 //    for comparison the same exchange read with the plain bounded read, which
 //    waits for the line to stay quiet instead of ending at the reply's line end;
 //  - the share of wall time the main thread spends blocked inside poll
-//    exchanges with 1 and 4 open drivers, one of the 4 controllers silent.
+//    exchanges with 1 and 4 open drivers, one of the 4 controllers silent;
+//  - how late a 1 ms timer on the main thread fires while open drivers poll:
+//    4 answering controllers, 3 answering and 1 silent, 4 answering at the
+//    pace of a 9600-baud line, 16 answering, and no drivers at all for the
+//    floor the event loop itself sets.
+//
+// Run only the last with: bench_rotator --benchmark_filter=EventLoop
 
 #include "rotator/Gs232.h"
 #include "tools/Gs232Emulator.h"
@@ -11,14 +17,20 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <set>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -152,6 +164,148 @@ BENCHMARK(BM_BlockedShare)
     ->Args({4, 1})
     ->Iterations(1)
     ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// --- Event-loop latency ------------------------------------------------------
+
+constexpr auto LatencyWarmUp = std::chrono::milliseconds(1000);
+constexpr auto LatencyWindow = std::chrono::milliseconds(4000);
+constexpr auto LatencyTick = std::chrono::milliseconds(1);
+
+// Runs the main thread's event loop for Duration.
+void RunEventLoop(std::chrono::milliseconds Duration) {
+  QEventLoop Loop;
+  QTimer::singleShot(Duration, Qt::PreciseTimer, &Loop, &QEventLoop::quit);
+  Loop.exec();
+}
+
+// User plus system CPU time of the whole process.
+Clock::duration ProcessCpuTime() {
+  rusage Usage{};
+  getrusage(RUSAGE_SELF, &Usage);
+  auto FromTimeval = [](const timeval &T) {
+    return std::chrono::seconds(T.tv_sec) + std::chrono::microseconds(T.tv_usec);
+  };
+  return std::chrono::duration_cast<Clock::duration>(FromTimeval(Usage.ru_utime) +
+                                                     FromTimeval(Usage.ru_stime));
+}
+
+// The value below which the given share of the sorted samples lies.
+double Quantile(const std::vector<double> &Sorted, double Share) {
+  if (Sorted.empty())
+    return 0;
+  const auto Index = static_cast<size_t>(std::ceil(Share * double(Sorted.size()))) - 1;
+  return Sorted[std::min(Index, Sorted.size() - 1)];
+}
+
+// The reply delay, in whole milliseconds, that makes a poll exchange last as
+// long as on a line of Baud: "C" CR out and "+0aaa" CR LF back, 10 bits a
+// character. Zero for no delay.
+std::chrono::milliseconds LineReplyDelay(int Baud) {
+  if (Baud <= 0)
+    return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(std::lround(9 * 10 * 1000.0 / Baud));
+}
+
+// Arguments: number of drivers, number of them on silent controllers, and the
+// baud rate whose pace the controllers' replies keep (0: they answer at once).
+//
+// Every driver is open and polling. After a warm-up, a repeating 1 ms precise
+// timer runs on the main thread for a fixed window and each firing records how
+// late it came. Reported over the window:
+//  - p50_ms, p99_ms, max_ms: lateness of the timer's firings;
+//  - timer_fires_per_s: how often it fired (1000 when the loop keeps up);
+//  - min_polls_per_s: the fewest position queries ("C") any answering
+//    controller received per second;
+//  - cpu_pct_incl_emulators: the process's user plus system CPU time as a
+//    percentage of one core. The emulated controllers run on threads of this
+//    process, so their work is included.
+void BM_EventLoopLatency(benchmark::State &State) {
+  const int Drivers = static_cast<int>(State.range(0));
+  const int Silent = static_cast<int>(State.range(1));
+  const auto ReplyDelay = LineReplyDelay(static_cast<int>(State.range(2)));
+
+  std::vector<std::unique_ptr<TStation>> Stations;
+  for (int I = 0; I < Drivers; ++I) {
+    Stations.push_back(std::make_unique<TStation>());
+    TStation &S = *Stations.back();
+    if (!S.Drv->Active()) {
+      State.SkipWithError("driver did not open");
+      return;
+    }
+    if (I < Silent)
+      S.Emu->setSilent(true);
+    S.Emu->setReplyDelay(ReplyDelay);
+  }
+
+  std::vector<double> LateMs;
+  LateMs.reserve(2 * static_cast<size_t>(LatencyWindow / LatencyTick));
+  double WallMs = 0;
+  Clock::duration Cpu{};
+  std::vector<long> Polls(Stations.size(), 0);
+
+  for (auto _ : State) {
+    RunEventLoop(LatencyWarmUp);
+
+    // The timer is due one interval after its previous due time. A firing
+    // that comes later than the next due time does not fire again for the
+    // intervals it missed: the next is then due one interval after that
+    // firing.
+    QTimer Tick;
+    Tick.setTimerType(Qt::PreciseTimer);
+    Tick.setInterval(LatencyTick);
+    Clock::time_point Due;
+    QObject::connect(&Tick, &QTimer::timeout, [&] {
+      const auto Now = Clock::now();
+      LateMs.push_back(std::chrono::duration<double, std::milli>(Now - Due).count());
+      Due += LatencyTick;
+      if (Due < Now)
+        Due = Now + LatencyTick;
+    });
+
+    for (auto &S : Stations)
+      S->Emu->clearLog();
+    const auto CpuStart = ProcessCpuTime();
+    const auto Start = Clock::now();
+    Due = Start + LatencyTick;
+    Tick.start();
+    RunEventLoop(LatencyWindow);
+    Tick.stop();
+    const auto End = Clock::now();
+    Cpu = ProcessCpuTime() - CpuStart;
+    WallMs = std::chrono::duration<double, std::milli>(End - Start).count();
+
+    for (size_t I = 0; I < Stations.size(); ++I)
+      for (const auto &Command : Stations[I]->Emu->takeCommands())
+        if (Command.command == "C" && Command.at >= Start && Command.at <= End)
+          ++Polls[I];
+    State.SetIterationTime(WallMs / 1000);
+  }
+
+  std::sort(LateMs.begin(), LateMs.end());
+  State.counters["p50_ms"] = Quantile(LateMs, 0.50);
+  State.counters["p99_ms"] = Quantile(LateMs, 0.99);
+  State.counters["max_ms"] = LateMs.empty() ? 0 : LateMs.back();
+  State.counters["timer_fires_per_s"] = LateMs.size() / (WallMs / 1000);
+  if (Drivers > Silent) {
+    long MinPolls = std::numeric_limits<long>::max();
+    for (size_t I = Silent; I < Polls.size(); ++I)
+      MinPolls = std::min(MinPolls, Polls[I]);
+    State.counters["min_polls_per_s"] = MinPolls / (WallMs / 1000);
+  }
+  State.counters["cpu_pct_incl_emulators"] =
+      std::chrono::duration<double, std::milli>(Cpu).count() / WallMs * 100;
+  State.counters["reply_delay_ms"] = static_cast<double>(ReplyDelay.count());
+}
+BENCHMARK(BM_EventLoopLatency)
+    ->ArgNames({"drivers", "silent", "baud"})
+    ->Args({0, 0, 0})
+    ->Args({4, 0, 0})
+    ->Args({4, 1, 0})
+    ->Args({4, 0, 9600})
+    ->Args({16, 0, 0})
+    ->Iterations(1)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 } // namespace
