@@ -246,11 +246,12 @@ void TStation::Load() {
   const std::optional<QStringList> Names = RotatorEntryNames(Ini);
   const int Count = Names ? static_cast<int>(Names->size()) : 0;
   for (int I = 0; I < Count; ++I) {
+    TRotatorSettings Settings =
+        ReadRotatorEntry(Ini, I, QString(), Problems).value_or(TRotatorSettings());
     // An entry without a title takes the name a new rotator would get.
-    const QString DefaultTitle = NextRotatorName();
-    const std::optional<TRotatorSettings> Settings =
-        ReadRotatorEntry(Ini, I, DefaultTitle, Problems);
-    FDrivers.push_back(MakeDriver(Settings ? *Settings : TRotatorSettings::Defaults(DefaultTitle)));
+    if (Settings.Title.isEmpty())
+      Settings.Title = NextRotatorName();
+    FDrivers.push_back(MakeDriver(Settings));
   }
   // No rotators stored (or a rotator section without entries): one default
   // rotator, so that there always is a current rotator.

@@ -23,22 +23,10 @@ using namespace automation_test;
 
 namespace {
 
-class AutomationWindowTest : public ::testing::Test {
+class AutomationWindowTest : public PrivateBusTest {
 protected:
-  static void SetUpTestSuite() {
-    Bus = new TPrivateBus;
-    if (!Bus->Start()) {
-      delete Bus;
-      Bus = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete Bus;
-    Bus = nullptr;
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(Bus) << "dbus-daemon could not be started";
+    PrivateBusTest::SetUp();
     ASSERT_TRUE(Dir.isValid());
     for (auto &Emulator : Emulators) {
       Gs232Emulator::Options Options;
@@ -95,7 +83,6 @@ protected:
     return Window->findChild<QPushButton *>(QStringLiteral("btnOpenClose"));
   }
 
-  static inline TPrivateBus *Bus = nullptr;
   TScopedRecordingUi Ui;
   QTemporaryDir Dir;
   std::unique_ptr<Gs232Emulator> Emulators[3];

@@ -5,6 +5,8 @@
 // private session bus; one instance among window and headless starts; and the
 // messages that would be boxes written to standard error.
 
+#include "remote/AutomationBusSupport.h"
+#include "remote/RotctldTestSupport.h"
 #include "tools/Gs232Emulator.h"
 
 #include <QByteArray>
@@ -33,6 +35,11 @@
 #include <vector>
 
 namespace {
+
+using automation_test::RunClient;
+using automation_test::TPrivateBus;
+using automation_test::TRun;
+using rotctld_test::Received;
 
 // Generous: the machine may be slow and loaded.
 constexpr int WaitMs = 20000;
@@ -81,15 +88,6 @@ std::map<QString, QString> SectionKeys(const QString &Path, const QStringList &S
   return Keys;
 }
 
-// What a controller received, without the position queries of the poll.
-QStringList Received(const Gs232Emulator &Emulator) {
-  QStringList Out;
-  for (const auto &C : Emulator.commands())
-    if (C.command != "C" && C.command != "C2")
-      Out << QString::fromLatin1(C.command);
-  return Out;
-}
-
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 quint16 FreePort() {
   QTcpServer Probe;
@@ -108,32 +106,6 @@ bool Accepting(quint16 Port) {
   return Connected;
 }
 
-struct TRun {
-  int Code = -1; // -2: crashed or killed
-  QString Out;
-  QString Err;
-};
-
-// Runs a client program to its end; killed when it takes too long. The
-// program under test runs in a process of its own, so blocking here is fine.
-TRun RunClient(const QString &Program, const QStringList &Arguments,
-               const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment()) {
-  TRun Run;
-  QProcess Process;
-  Process.setProcessEnvironment(Env);
-  Process.start(Program, Arguments);
-  if (!Process.waitForFinished(WaitMs)) {
-    Process.kill();
-    Process.waitForFinished();
-    Run.Err = QStringLiteral("did not finish");
-    return Run;
-  }
-  Run.Code = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -2;
-  Run.Out = QString::fromUtf8(Process.readAllStandardOutput()).trimmed();
-  Run.Err = QString::fromUtf8(Process.readAllStandardError()).trimmed();
-  return Run;
-}
-
 QString RotctlPath() { return QStandardPaths::findExecutable(QStringLiteral("rotctl")); }
 
 // Hamlib's client for the network rotator (model 2) against 127.0.0.1:Port.
@@ -144,66 +116,9 @@ TRun Rotctl(quint16 Port, const QStringList &Commands) {
                    QStringList{QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
                                QStringLiteral("127.0.0.1:%1").arg(Port), QStringLiteral("-C"),
                                QStringLiteral("timeout=10000")} +
-                       Commands);
+                       Commands,
+                   QProcessEnvironment::systemEnvironment());
 }
-
-// A dbus-daemon of the session type that only this test uses.
-class TPrivateBus {
-public:
-  ~TPrivateBus() {
-    if (FDaemon.state() == QProcess::NotRunning)
-      return;
-    FDaemon.terminate();
-    if (!FDaemon.waitForFinished(WaitMs)) {
-      FDaemon.kill();
-      FDaemon.waitForFinished();
-    }
-  }
-
-  bool Start() {
-    if (!FDir.isValid())
-      return false;
-    const QString Config = FDir.filePath(QStringLiteral("bus.conf"));
-    QFile File(Config);
-    if (!File.open(QIODevice::WriteOnly))
-      return false;
-    File.write(QStringLiteral(
-                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                   "1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig>\n"
-                   "  <type>session</type>\n"
-                   "  <listen>unix:dir=%1</listen>\n"
-                   "  <policy context=\"default\">\n"
-                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                   "    <allow eavesdrop=\"true\"/>\n"
-                   "    <allow own=\"*\"/>\n"
-                   "  </policy>\n"
-                   "</busconfig>\n")
-                   .arg(FDir.path().toHtmlEscaped())
-                   .toUtf8());
-    File.close();
-    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    FDaemon.setProcessEnvironment(Env);
-    FDaemon.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=") + Config, QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address")});
-    if (!FDaemon.waitForStarted(WaitMs))
-      return false;
-    while (!FDaemon.canReadLine())
-      if (!FDaemon.waitForReadyRead(WaitMs))
-        return false;
-    Address = QString::fromUtf8(FDaemon.readLine()).trimmed();
-    return !Address.isEmpty();
-  }
-
-  QString Address;
-
-private:
-  QTemporaryDir FDir;
-  QProcess FDaemon;
-};
 
 // The built program as a child process; whatever still runs at the end of a
 // test is killed.
@@ -431,8 +346,7 @@ TEST_F(HeadlessTest, ServesTheAutomationInterfaceWithTheDocumentNamedByTheEnviro
   TProgram Program;
   Program.Start({QStringLiteral("--headless")}, Env);
 
-  QProcessEnvironment ClientEnv = QProcessEnvironment::systemEnvironment();
-  ClientEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+  const QProcessEnvironment ClientEnv = Bus.ClientEnvironment();
   TRun Title;
   EXPECT_TRUE(WaitFor([&] {
     Title = RunClient(QStringLiteral("gdbus"),

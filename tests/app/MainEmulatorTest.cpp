@@ -119,6 +119,27 @@ TEST_F(MainEmulatorTest, TurnButtonsSendTurnAndStopCommands) {
   EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception).size(), 1);
 }
 
+// A controller lost while open (its adapter pulled) closes the rotator, and
+// the page says so at once: "Open" again, no turning, one message.
+TEST_F(MainEmulatorTest, LostControllerShowsTheRotatorClosed) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
+  auto M = Start();
+  const TControls C(*M);
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active());
+  ASSERT_EQ(C.btnOpenClose->text(), "Close");
+  ASSERT_TRUE(C.btnCW->isEnabled());
+
+  Emulator->hangUp();
+  ASSERT_TRUE(WaitFor([&] { return !CurrentDriver(*M)->Active(); }));
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
+  EXPECT_TRUE(C.btnOpenClose->isEnabled());
+  for (QPushButton *Button : {C.btnCW, C.btnCCW, C.btnStop, C.btnPreset})
+    EXPECT_FALSE(Button->isEnabled()) << Button->objectName().toStdString();
+  EXPECT_TRUE(WaitFor([&] { return !Ui->shown().isEmpty(); }));
+  EXPECT_EQ(Ui->shown().size(), 1) << Ui->shown().join('|').toStdString();
+}
+
 TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 
@@ -102,6 +104,26 @@ public:
 private:
   QTemporaryDir FDir;
   QProcess FDaemon;
+};
+
+// A test suite whose tests share one private bus, started once for the
+// suite; every test fails at once when the bus could not be started.
+class PrivateBusTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Bus = new TPrivateBus;
+    if (!Bus->Start()) {
+      delete Bus;
+      Bus = nullptr;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete Bus;
+    Bus = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(Bus) << "dbus-daemon could not be started"; }
+
+  static inline TPrivateBus *Bus = nullptr;
 };
 
 // A connection of this process to the bus; it leaves the bus when destroyed

@@ -53,21 +53,8 @@ QStringList Sent(const Gs232Emulator &Emulator) {
 
 // --- Private bus shared by the tests of this process's server ---------------------
 
-class AutomationBusTest : public ::testing::Test {
+class AutomationBusTest : public PrivateBusTest {
 protected:
-  static void SetUpTestSuite() {
-    Bus = new TPrivateBus;
-    if (!Bus->Start()) {
-      delete Bus;
-      Bus = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete Bus;
-    Bus = nullptr;
-  }
-  void SetUp() override { ASSERT_TRUE(Bus) << "dbus-daemon could not be started"; }
-
   // gdbus call of an operation; its printed answer, or "error" and the message.
   static QString Gdbus(const QString &Method, const QStringList &Args = {}) {
     const TRun Run = RunClient(QStringLiteral("gdbus"),
@@ -78,8 +65,6 @@ protected:
                                Bus->ClientEnvironment());
     return Run.Code == 0 ? Run.Out : QStringLiteral("error ") + Run.Err;
   }
-
-  static inline TPrivateBus *Bus = nullptr;
 };
 
 // --- A station served on the bus ----------------------------------------------------

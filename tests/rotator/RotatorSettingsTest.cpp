@@ -41,11 +41,6 @@ struct TApplyCase {
   TRotatorSettings Expected;
 };
 
-TRotatorSettings With(TRotatorSettings S, const std::function<void(TRotatorSettings &)> &Change) {
-  Change(S);
-  return S;
-}
-
 // Settings away from the defaults, elevation included, that a driver holds
 // before a case is applied: a setting that ApplySettings leaves alone, or
 // takes in the wrong order, shows against either this or a fresh driver.
@@ -79,27 +74,7 @@ void HoldOtherSettings(TGs232 &D) {
 }
 
 TEST(Gs232Settings, ApplyThenSettingsGivesTheValueBack) {
-  const TRotatorSettings Wide = With({}, [](TRotatorSettings &S) {
-    S.Title = "Tower & <mast>";
-    S.MapFileName = "/maps/a=b.bmp";
-    S.Enable = true;
-    S.Model = "KELVANE";
-    S.CenterPosition = cpSouth;
-    S.AzimuthAngle = az450;
-    S.RotationSpeed = "2";
-    S.Home = 400;
-    S.ReturnHome = true;
-    S.Offset = -15;
-    S.CommandB = "Y11,WAIT500";
-    S.CommandA = "Y10 \"S\"";
-    S.RelaysCount = 8;
-    S.Port = "/dev/ttyUSB0";
-    S.BaudRate = "4800";
-    S.DataBits = "7";
-    S.Parity = "Even";
-    S.StopBits = "2";
-    S.FlowControl = "Hardware";
-  });
+  const TRotatorSettings Wide = EveryKeyChanged();
   const TRotatorSettings North = With({}, [](TRotatorSettings &S) {
     S.Title = QStringLiteral(u"第一ローテーター");
     S.MapFileName = QStringLiteral(u"C:\\地図\\map.bmp");

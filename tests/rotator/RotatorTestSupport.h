@@ -4,7 +4,7 @@
 // opening reports the driver raised, and waits that keep the main thread's
 // events running.
 
-#include "RotatorSettingsPrint.h"
+#include "common/RotatorSettingsSamples.h"
 
 #include "rotator/Gs232.h"
 #include "tools/Gs232Emulator.h"

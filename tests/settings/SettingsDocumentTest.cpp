@@ -4,7 +4,7 @@
 
 #include "settings/SettingsDocument.h"
 #include "SettingsTestSupport.h"
-#include "../rotator/RotatorSettingsPrint.h"
+#include "common/RotatorSettingsSamples.h"
 
 #include "rotator/Gs232.h"
 #include "common/RecordingUiServices.h"
@@ -32,11 +32,6 @@ TRotatorSettings NewRotator(const QString &Title) {
   TGs232 Driver;
   Driver.ApplySettings(TRotatorSettings::Defaults(Title));
   return Driver.Settings();
-}
-
-TRotatorSettings With(TRotatorSettings S, const std::function<void(TRotatorSettings &)> &Change) {
-  Change(S);
-  return S;
 }
 
 // What loading gives the station.
@@ -165,27 +160,7 @@ struct TRoundTripCase {
 // mix.
 TEST_F(SettingsDocumentTest, EveryRotatorSettingRoundTrips) {
   const TRoundTripCase Cases[] = {
-      {"every key away from its default", With({}, [](TRotatorSettings &S) {
-         S.Title = "Tower & <mast>";
-         S.MapFileName = "/maps/a=b.bmp";
-         S.Enable = true;
-         S.Model = "KELVANE";
-         S.CenterPosition = cpSouth;
-         S.AzimuthAngle = az450;
-         S.RotationSpeed = "2";
-         S.Home = 400;
-         S.ReturnHome = true;
-         S.Offset = -15;
-         S.CommandB = "Y11,WAIT500";
-         S.CommandA = "Y10 \"S\"";
-         S.RelaysCount = 8;
-         S.Port = "/dev/ttyUSB0";
-         S.BaudRate = "4800";
-         S.DataBits = "7";
-         S.Parity = "Even";
-         S.StopBits = "2";
-         S.FlowControl = "Hardware";
-       })},
+      {"every key away from its default", EveryKeyChanged()},
       {"new rotator opened at start",
        With(NewRotator("Rotator2"), [](TRotatorSettings &S) { S.AutoActive = true; })},
       {"Japanese text", With({}, [](TRotatorSettings &S) {
