@@ -10,13 +10,19 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 
 namespace {
 
 constexpr int PollIntervalMs = 100;
+// A controller that does not answer is asked this often.
+constexpr int SilentPollIntervalMs = 1000;
+// Polls in a row without a reply that make a controller "not responding".
+constexpr int MissedPollsLimit = 3;
 // A position reply is at most "AZ=aaa EL=e" within this many characters.
 constexpr int PositionReplyLen = 11;
 // The longest a read of that many characters waits when nothing arrives.
@@ -168,6 +174,8 @@ TGs232::TGs232(QObject *Owner)
 
 TGs232::~TGs232() {
   Timer1->stop();
+  // Nested waits on this driver end as soon as control returns to them.
+  WakeWaits();
   // Releasing the port sends nothing and reports nothing to a driver that is
   // going away.
   ComPort->OnException = [](QObject *, TComExceptions, const QString &, int64_t,
@@ -184,7 +192,9 @@ void TGs232::Release() {
   Timer1->stop();
   // Inert for good: not even the closing is reported.
   blockSignals(true);
+  EndSession();
   FActive = false;
+  FResponding = true;
   FMessage = nullptr;
   FReachBound = nullptr;
   FReachPreset = nullptr;
@@ -221,7 +231,8 @@ void TGs232::Open() {
   iAzBefore = 9999;
   iElBefore = 9999;
   ++FSession;
-  Timer1->start();
+  FMissedPolls = 0;
+  Timer1->start(PollIntervalMs);
   FActive = true;
   SendCenterPosition();
   // Reported once the start-up commands are out: a receiver that closes the
@@ -237,10 +248,11 @@ void TGs232::SendCenterPosition() {
     SendRaw(FCenterPosition == cpNorth ? QStringLiteral("ZN\r") : QStringLiteral("ZS\r"));
   } else if (FModel == QLatin1String("GS-232B")) {
     QPointer<TGs232> Self(this);
+    const uint64_t Session = FSession;
     if (!SendRaw(QStringLiteral("H3\r")))
       return;
-    ComPort->RecvStr(H3ReplyLen);
-    if (!Self || !FActive)
+    ReadReply(H3ReplyLen);
+    if (!Self || !FActive || FSession != Session)
       return;
     // The poll timer runs behind the owner's modal box.
     RaiseMessage(QStringLiteral(u"GS-232Bの動作未確認"), mkInformation);
@@ -249,29 +261,122 @@ void TGs232::SendCenterPosition() {
 
 void TGs232::Close() {
   Timer1->stop();
+  // Commands held behind an awaited reply were sent before the close: they
+  // still go out, ahead of the closing CR.
+  const QStringList Held = FHeld;
+  EndSession();
   if (ComPort->Connected()) {
     QPointer<TGs232> Self(this);
-    ComPort->SendStr(QStringLiteral("\r"));
-    if (!Self)
-      return;
-    if (ComPort->Connected())
-      ComPort->Clear();
-    if (!Self)
-      return;
-    if (ComPort->Connected())
+    auto Live = [&] { return Self && ComPort->Connected(); };
+    for (const QString &Text : Held) {
+      ComPort->SendStr(Text);
+      if (!Live())
+        break;
+    }
+    if (Live())
+      ComPort->SendStr(QStringLiteral("\r"));
+    if (Live())
+      ComPort->ClearInput();
+    // The port lets the written bytes leave the device before it purges and
+    // closes it.
+    if (Live())
       ComPort->Close();
     if (!Self)
       return;
   }
+  SetResponding(true);
   SetInactive();
 }
+
+bool TGs232::Draining() const { return ComPort->Draining(); }
 
 bool TGs232::SendRaw(const QString &Text) {
   if (!ComPort->Connected())
     return false;
+  if (FLine != lnIdle) {
+    // A reply is awaited: the command follows that exchange.
+    FHeld.append(Text);
+    return true;
+  }
   QPointer<TGs232> Self(this);
   ComPort->SendStr(Text);
   return Self && ComPort->Connected();
+}
+
+void TGs232::EndSession() {
+  ++FSession;
+  FHeld.clear();
+  FLine = lnIdle;
+  WakeWaits();
+}
+
+void TGs232::WakeWaits() {
+  for (QEventLoop *Loop : FWaits)
+    Loop->quit();
+}
+
+bool TGs232::WaitUntil(const std::function<bool()> &Ready) {
+  const uint64_t Session = FSession;
+  QPointer<TGs232> Self(this);
+  auto Live = [&] { return Self && FActive && FSession == Session; };
+  while (Live() && !Ready()) {
+    QEventLoop Loop;
+    FWaits.append(&Loop);
+    // Once the application is ending, an event loop no longer runs.
+    const int Result = Loop.exec();
+    if (!Self)
+      return false;
+    FWaits.removeOne(&Loop);
+    if (Result < 0)
+      return false;
+  }
+  return Live();
+}
+
+QString TGs232::ReadReply(int Len) {
+  if (!FActive || !WaitUntil([this] { return FLine == lnIdle; }))
+    return QString();
+  FLine = lnRead;
+  // The line is released when the read ends, not when this call returns: a
+  // wait nested inside this one may be waiting for the line. The port's
+  // close ends the read, and the port's destruction drops the callback.
+  struct TReply {
+    QString Text;
+    bool Ended = false;
+  };
+  const auto Reply = std::make_shared<TReply>();
+  const uint64_t Session = FSession;
+  const bool Started =
+      ComPort->BeginRecv(Len, false, [this, Session, Reply](const QString &Text) {
+        Reply->Text = Text;
+        Reply->Ended = true;
+        if (Session == FSession && FActive && FLine == lnRead)
+          ReleaseLine(false);
+        else
+          WakeWaits();
+      });
+  if (Started)
+    WaitUntil([&Reply] { return Reply->Ended; });
+  return Reply->Text;
+}
+
+void TGs232::ReleaseLine(bool ClearStaleInput) {
+  FLine = lnIdle;
+  const QStringList Held = std::exchange(FHeld, QStringList());
+  QPointer<TGs232> Self(this);
+  const uint64_t Session = FSession;
+  auto Live = [&] { return Self && FActive && FSession == Session && FLine == lnIdle; };
+  // A reply that comes after its poll gave up on it would otherwise be read
+  // as the answer to what follows.
+  if (ClearStaleInput && !Held.isEmpty())
+    ComPort->ClearInput();
+  for (const QString &Text : Held) {
+    if (!Live())
+      return;
+    SendRaw(Text);
+  }
+  if (Live())
+    WakeWaits();
 }
 
 // --- Failures ---------------------------------------------------------------------
@@ -279,11 +384,16 @@ bool TGs232::SendRaw(const QString &Text) {
 void TGs232::CloseAfterFailure() {
   // Nothing is sent to a port that failed.
   Timer1->stop();
+  EndSession();
   const bool WasActive = FActive;
   FActive = false;
+  QPointer<TGs232> Self(this);
   if (ComPort->Connected())
     ComPort->Close();
-  if (WasActive)
+  if (!Self)
+    return;
+  SetResponding(true);
+  if (Self && WasActive)
     emit ActiveChanged(false);
 }
 
@@ -343,12 +453,78 @@ void TGs232::Timer1Timer() {
 }
 
 void TGs232::PollTick() {
-  if (!FActive)
-    return;
+  // A tick that finds the line taken is skipped: the next one comes soon.
+  if (FActive && FLine == lnIdle)
+    StartPoll(true);
+}
+
+void TGs232::StartPoll(bool FromTick) {
   QPointer<TGs232> Self(this);
-  auto Live = [&] { return Self && FActive; };
-  GetDirection();
+  const uint64_t Session = FSession;
+  auto Live = [&] { return Self && FActive && FSession == Session; };
+  // Whatever waits in the input belongs to an earlier exchange.
+  ComPort->ClearInput();
   if (!Live())
+    return;
+  FLine = lnPoll;
+  FPollFromTick = FromTick;
+  FPollBudget = QDeadlineTimer(PositionReadMs, Qt::PreciseTimer);
+  ComPort->SendStr(FElEnable ? QStringLiteral("C2\r") : QStringLiteral("C\r"));
+  // A failure of the write has closed the driver.
+  if (Live())
+    ReadPositionLine();
+}
+
+void TGs232::ReadPositionLine() {
+  const uint64_t Session = FSession;
+  ComPort->BeginRecv(PositionReplyLen, true, [this, Session](const QString &Line) {
+    PositionLineRead(Session, Line);
+  });
+}
+
+void TGs232::PositionLineRead(uint64_t Session, const QString &Line) {
+  if (Session != FSession || !FActive || FLine != lnPoll)
+    return;
+  // Line ends of earlier exchanges (a controller answers every command with
+  // a CR) may still come in ahead of the reply; they are not part of it. A
+  // read that brings nothing else is followed by another while the time one
+  // read may take has not passed.
+  qsizetype Lead = 0;
+  while (Lead < Line.size() && (Line[Lead] == u'\r' || Line[Lead] == u'\n'))
+    ++Lead;
+  if (Lead == Line.size() && !Line.isEmpty() && !FPollBudget.hasExpired()) {
+    ReadPositionLine();
+    return;
+  }
+  FinishPoll(Line.mid(Lead));
+}
+
+void TGs232::FinishPoll(const QString &Reply) {
+  QPointer<TGs232> Self(this);
+  const uint64_t Session = FSession;
+  auto Live = [&] { return Self && FActive && FSession == Session; };
+  const bool FromTick = FPollFromTick;
+  // A poll without a reply changes no reading: the last known position
+  // stands, rather than a made-up 0.
+  const bool Answered = !Reply.isEmpty();
+  FLine = lnIdle;
+  ++FPollsDone;
+  if (Answered) {
+    ParseReply(Reply, FOrgAzimuthD, FOrgElevationD);
+    FAzimuthD = NormalizeAngleD(static_cast<int>(
+        std::clamp<int64_t>(int64_t(FOrgAzimuthD) + FAzOffsetD, INT32_MIN, INT32_MAX)));
+    FAzimuthR = DegToRad(FAzimuthD);
+    FElevationD = NormalizeAngleD(static_cast<int>(
+        std::clamp<int64_t>(int64_t(FOrgElevationD) + FElOffsetD, INT32_MIN, INT32_MAX)));
+    FElevationR = DegToRad(FElevationD);
+  }
+  NoteAnswer(Answered);
+  if (!Live())
+    return;
+  // Commands sent while the reply was awaited go out before anything the
+  // checks below send.
+  ReleaseLine(!Answered);
+  if (!Live() || !FromTick || !Answered)
     return;
   FOverlap = FOrgAzimuthD > 360;
   PresetCheck();
@@ -361,48 +537,35 @@ void TGs232::PollTick() {
   ChangeReport();
 }
 
-QString TGs232::ReadPositionReply() {
-  QPointer<TGs232> Self(this);
-  // Line ends of earlier exchanges (a controller answers every command with a
-  // CR) may still come in ahead of the reply; they are not part of it. A read
-  // that brings nothing else is followed by another while the time one read
-  // may take has not passed.
-  const QDeadlineTimer Budget(PositionReadMs);
-  for (;;) {
-    const QString Reply = ComPort->RecvLine(PositionReplyLen);
-    if (!Self || !FActive)
-      return QString();
-    qsizetype Lead = 0;
-    while (Lead < Reply.size() && (Reply[Lead] == u'\r' || Reply[Lead] == u'\n'))
-      ++Lead;
-    if (Lead < Reply.size() || Reply.isEmpty() || Budget.hasExpired())
-      return Reply.mid(Lead);
+void TGs232::NoteAnswer(bool Answered) {
+  if (Answered) {
+    FMissedPolls = 0;
+    SetResponding(true);
+  } else if (++FMissedPolls >= MissedPollsLimit) {
+    SetResponding(false);
   }
+}
+
+void TGs232::SetResponding(bool Value) {
+  if (FResponding == Value)
+    return;
+  FResponding = Value;
+  if (Value)
+    FMissedPolls = 0;
+  // A controller that does not answer is asked once a second, so that its
+  // line is not kept busy with queries nobody answers.
+  Timer1->setInterval(Value ? PollIntervalMs : SilentPollIntervalMs);
+  emit RespondingChanged(Value);
 }
 
 bool TGs232::GetDirection() {
   if (!FActive)
     return true;
-  QPointer<TGs232> Self(this);
-  auto Live = [&] { return Self && FActive; };
-  // Whatever waits in the input belongs to an earlier exchange.
-  ComPort->ClearInput();
-  if (!Live())
+  if (!WaitUntil([this] { return FLine == lnIdle; }))
     return true;
-  if (!SendRaw(FElEnable ? QStringLiteral("C2\r") : QStringLiteral("C\r")) || !Live())
-    return true;
-  const QString Reply = ReadPositionReply();
-  // A port failure during the exchange has closed the driver; the readings
-  // keep their last values.
-  if (!Live())
-    return true;
-  ParseReply(Reply, FOrgAzimuthD, FOrgElevationD);
-  FAzimuthD = NormalizeAngleD(static_cast<int>(
-      std::clamp<int64_t>(int64_t(FOrgAzimuthD) + FAzOffsetD, INT32_MIN, INT32_MAX)));
-  FAzimuthR = DegToRad(FAzimuthD);
-  FElevationD = NormalizeAngleD(static_cast<int>(
-      std::clamp<int64_t>(int64_t(FOrgElevationD) + FElOffsetD, INT32_MIN, INT32_MAX)));
-  FElevationR = DegToRad(FElevationD);
+  const uint64_t Target = FPollsDone + 1;
+  StartPoll(false);
+  WaitUntil([this, Target] { return FPollsDone >= Target; });
   return true;
 }
 
@@ -474,11 +637,7 @@ void TGs232::DoCmd(const QString &Cmd) {
     SendCommandList(Cmd, true);
 }
 
-QString TGs232::DoRecv(int Len) {
-  if (!FActive)
-    return QString();
-  return ComPort->RecvStr(Len);
-}
+QString TGs232::DoRecv(int Len) { return ReadReply(Len); }
 
 void TGs232::SendCommandList(const QString &Text, bool WithLists) {
   const QStringList Items = SplitCommandList(UpperAscii(Text));

@@ -13,6 +13,16 @@
 // Every angle is held twice: whole degrees in an int (names ending in D) and
 // radians in a double (names ending in R).
 //
+// Exchanges on the line run one at a time, in order, and never make the main
+// thread wait inside a read or write: a poll sends its query and returns, and
+// its reply is taken (and the position, preset and bound checks run) when the
+// reply line is complete or its time is up. A command sent while a reply is
+// awaited is held and goes out right after that exchange. The operations that
+// hand a reply to their caller (DoRecv, GetDirection, the "GS-232B" start-up
+// read) wait for it in a nested event loop, as a WAIT item does, so that
+// other rotators, the window and the automation servers are served
+// meanwhile; a driver closed or freed during such a wait sends nothing more.
+//
 // Everything runs on the main thread. Port failures and line errors never
 // reach the callers: the driver closes itself and raises one message event,
 // which its owner shows. The driver itself never shows anything.
@@ -21,6 +31,8 @@
 #include "rotator/RelayArray.h"
 #include "rotator/RotatorSettings.h"
 
+#include <QDeadlineTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -29,6 +41,7 @@
 #include <functional>
 #include <memory>
 
+class QEventLoop;
 class QTimer;
 class TCPortX;
 
@@ -69,6 +82,10 @@ public:
   void Close();
   // Port open and poll running.
   bool Active() const { return FActive; }
+  // False ("not responding") once three polls in a row went without a reply
+  // while open: the readings keep their last values and the controller is
+  // asked once a second until it answers again. True while closed.
+  bool Responding() const { return FResponding; }
   // Makes the driver inert for good without sending anything: stops the poll,
   // drops the event handlers and port reports and closes the port. For a
   // driver about to be freed; a command list waiting meanwhile stops.
@@ -78,10 +95,13 @@ public:
   // Runs Cmd as a command list (CommandB before movements, CommandA after
   // stops). Nothing when not Active.
   void DoCmd(const QString &Cmd);
-  // Up to Len characters from the line with the port's bounded wait; empty
-  // when not Active.
+  // Up to Len characters from the line with the port's read bounds, read
+  // once the exchanges before it are done; waits in a nested event loop.
+  // Empty when not Active; a close meanwhile ends the read with what had
+  // arrived.
   QString DoRecv(int Len);
-  // One poll exchange: query, read, parse. Always true.
+  // One poll exchange (query, read, parse), after the exchanges before it;
+  // waits in a nested event loop. Always true.
   bool GetDirection();
 
   void GoCW();
@@ -231,16 +251,47 @@ signals:
   // The port was opened (Active true) or closed, by Close or by a failure.
   // Release reports nothing: the driver is inert from then on.
   void ActiveChanged(bool Active);
+  // Responding() changed: the controller stopped answering, answered again,
+  // or the driver opened or closed while it was not answering.
+  void RespondingChanged(bool Responding);
+
+public:
+  // The port still transmits what was written before Close (see
+  // TComPortBase::Draining); owners that end the program wait for it.
+  bool Draining() const;
 
 private:
+  // Who has the line: nobody, a poll awaiting its reply, or a caller's read.
+  enum TLine { lnIdle, lnPoll, lnRead };
+
   void Timer1Timer();
   void PollTick();
+  // Discards stale input, sends the position query and starts reading the
+  // reply; the poll ends in FinishPoll.
+  void StartPoll(bool FromTick);
+  void ReadPositionLine();
+  void PositionLineRead(uint64_t Session, const QString &Line);
+  void FinishPoll(const QString &Reply);
+  // Counts polls without a reply and sets Responding.
+  void NoteAnswer(bool Answered);
+  void SetResponding(bool Value);
+  // The line is free again: held commands go out (stale input discarded
+  // first after a poll that got no reply) and nested waits look again.
+  void ReleaseLine(bool ClearStaleInput);
+  // Waits in nested event loops until Ready holds; false when the driver is
+  // closed, reopened or freed meanwhile.
+  bool WaitUntil(const std::function<bool()> &Ready);
+  // A reply for a caller, read once the line is free.
+  QString ReadReply(int Len);
+  // Ends the exchanges of an open period: nothing held, the line free, and
+  // any nested wait woken.
+  void EndSession();
+  void WakeWaits();
   void SendCenterPosition();
   void SendCommandList(const QString &Text, bool WithLists);
   // Writes Text to the port while the driver's port is open; false when the
   // driver is gone, the port failed or is closed afterwards.
   bool SendRaw(const QString &Text);
-  QString ReadPositionReply();
   void PresetCheck();
   void BoundCheck();
   void ChangeReport();
@@ -262,6 +313,7 @@ private:
   int iAzCwBound = 359;
   int iAzCcwBound = 0;
   bool FActive = false;
+  bool FResponding = true;
   int FAzimuthD = 0;
   double FAzimuthR = 0;
   int FAzOffsetD = 0;
@@ -309,6 +361,18 @@ private:
   uint64_t FSession = 0;
   // A poll tick is queued and not yet run.
   bool FTickQueued = false;
+  TLine FLine = lnIdle;
+  // Commands sent while the line was taken, in order.
+  QStringList FHeld;
+  // The time a poll's reply may take, reads of earlier line ends included.
+  QDeadlineTimer FPollBudget;
+  bool FPollFromTick = false;
+  // Polls ended so far; GetDirection waits for the count to move.
+  uint64_t FPollsDone = 0;
+  // Polls in a row without a reply.
+  int FMissedPolls = 0;
+  // The nested event loops waiting on this driver.
+  QList<QEventLoop *> FWaits;
   // A failure report is being handled; reports raised by closing the failed
   // port are part of it.
   bool FReporting = false;

@@ -3,21 +3,24 @@
 #include "base/UiServices.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
-#include <QThread>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -28,6 +31,14 @@ constexpr qint64 ReadIntervalMs = 100;
 // Total bounds of a read or write of n bytes: n x multiplier + constant.
 constexpr qint64 TotalMultiplierMs = 10;
 constexpr qint64 TotalConstantMs = 100;
+// A closed port looks this often, at most, whether its device has
+// transmitted what was written before the close.
+constexpr qint64 DrainPollMaxMs = 20;
+
+qint64 ReadBoundMs(int Len) { return TotalMultiplierMs * qMax(Len, 0) + TotalConstantMs; }
+
+// A remaining time as a timer's interval.
+int TimerMs(qint64 Ms) { return int(std::clamp<qint64>(Ms, 0, INT_MAX)); }
 
 QString SystemMessage(int64_t Code) {
   if (Code <= 0 || Code > INT_MAX)
@@ -166,14 +177,29 @@ ESerialPortError::ESerialPortError(TComExceptions Kind, const QString &Message, 
 // ---------------------------------------------------------------------------
 // TComPortBase
 
-TComPortBase::TComPortBase(QObject *Owner) : QObject(Owner), FDevice(new QSerialPort(this)) {
+TComPortBase::TComPortBase(QObject *Owner)
+    : QObject(Owner), FDevice(new QSerialPort(this)), FReadTimer(new QTimer(this)),
+      FWriteTimer(new QTimer(this)), FDrainTimer(new QTimer(this)) {
   connect(FDevice, &QSerialPort::errorOccurred, this, &TComPortBase::DeviceError);
   connect(FDevice, &QSerialPort::readyRead, this, &TComPortBase::DeviceReadyRead);
+  for (QTimer *Timer : {FReadTimer, FWriteTimer, FDrainTimer}) {
+    Timer->setSingleShot(true);
+    Timer->setTimerType(Qt::PreciseTimer);
+  }
+  connect(FReadTimer, &QTimer::timeout, this, &TComPortBase::ReadTimerFired);
+  connect(FWriteTimer, &QTimer::timeout, this, &TComPortBase::WriteBoundPassed);
+  connect(FDrainTimer, &QTimer::timeout, this, &TComPortBase::DrainTick);
 }
 
 TComPortBase::~TComPortBase() {
-  // Nothing may be raised or reported from here.
+  // Nothing may be raised or reported from here, and a read's callback
+  // belongs to an owner that may be going away too: it is dropped.
+  FRead.Done = nullptr;
   CloseDevice(false);
+  // What a closed port was still transmitting is dropped: a port that is
+  // destroyed sends nothing more.
+  if (FDraining)
+    FinishDrain();
 }
 
 QString TComPortBase::Port() const { return FPort; }
@@ -206,6 +232,8 @@ bool TComPortBase::Connected() const { return FConnected; }
 void TComPortBase::Open() {
   if (FConnected)
     return;
+  if (FDraining)
+    FinishDrain();
   FDevice->setPortName(DevicePath(FPort));
   // The device opens with plain settings; the port's own are applied right
   // after, so that a setting the device refuses is told apart from a device
@@ -264,23 +292,75 @@ void TComPortBase::CloseDevice(bool MayReport) {
   bool PurgeFailed = false;
   int64_t Code = 0;
   if (FDevice->isOpen()) {
+    // What was written before the close still goes out: a command followed
+    // at once by a close (the home command at the end of the program) must
+    // reach the controller. The device is purged and closed once it is out.
+    const bool Drain = !FBroken && MayReport && OutputQueued() && !FWriteDeadline.hasExpired();
     if (!FBroken) {
       BeginOp(opPurge);
-      PurgeFailed = !FDevice->clear(QSerialPort::AllDirections);
+      PurgeFailed = !FDevice->clear(Drain ? QSerialPort::Input : QSerialPort::AllDirections);
       if (PurgeFailed)
         Code = OpErrorCode(QSerialPort::ResourceError);
       EndOp();
     }
-    BeginOp(opClose);
-    FDevice->close();
-    EndOp();
+    if (Drain && !PurgeFailed) {
+      FDraining = true;
+      DrainTick();
+    } else {
+      BeginOp(opClose);
+      FDevice->close();
+      EndOp();
+    }
   }
+  FWriteTimer->stop();
   FBroken = false;
   FBrokenCode = 0;
   FHasCounters = false;
   AfterClose();
-  if (PurgeFailed && MayReport)
+  QPointer<TComPortBase> Self(this);
+  FinishRead();
+  if (Self && PurgeFailed && MayReport)
     Report(CE_PurgeFailed, Code, true);
+}
+
+bool TComPortBase::OutputQueued() const {
+  if (!FDevice->isOpen())
+    return false;
+  if (FDevice->bytesToWrite() > 0)
+    return true;
+  int Queued = 0;
+  // Devices that do not count their queue (a pseudo-terminal says 0) are
+  // taken as transmitted.
+  const int Handle = int(FDevice->handle());
+  return Handle >= 0 && ::ioctl(Handle, TIOCOUTQ, &Queued) == 0 && Queued > 0;
+}
+
+void TComPortBase::DrainTick() {
+  if (!FDraining)
+    return;
+  if (!OutputQueued() || FWriteDeadline.hasExpired()) {
+    FinishDrain();
+    return;
+  }
+  // Looks again after about the line time of what is queued (10 bits a byte).
+  int Queued = 1;
+  ::ioctl(int(FDevice->handle()), TIOCOUTQ, &Queued);
+  const qint32 Baud = qMax<qint32>(FDevice->baudRate(), 110);
+  const qint64 LineMs = qint64(qMax(Queued, 1)) * 10 * 1000 / Baud + 1;
+  FDrainTimer->start(int(qMin(LineMs, DrainPollMaxMs)));
+}
+
+void TComPortBase::FinishDrain() {
+  FDraining = false;
+  FDrainTimer->stop();
+  if (!FDevice->isOpen())
+    return;
+  BeginOp(opPurge);
+  FDevice->clear(QSerialPort::AllDirections);
+  EndOp();
+  BeginOp(opClose);
+  FDevice->close();
+  EndOp();
 }
 
 void TComPortBase::Clear() { Purge(QSerialPort::AllDirections); }
@@ -302,73 +382,122 @@ void TComPortBase::Purge(QSerialPort::Directions Directions) {
     IoFailed(CE_PurgeFailed, Code);
 }
 
-QByteArray TComPortBase::ReadBytes(int Len, bool StopAtLineEnd) {
+bool TComPortBase::BeginRead(int Len, bool StopAtLineEnd, TReadDone Done) {
   if (!FConnected) {
     Report(CEPortNotOpen, PortNotOpenCode, true);
-    return {};
+    return false;
   }
   if (FBroken) {
     FailBroken(CE_ReadFailed);
-    return {};
+    return false;
   }
-  if (Len <= 0)
-    return {};
+  if (FRead.Active) {
+    QPointer<TComPortBase> Self(this);
+    FinishRead();
+    if (!Self || !FConnected || FBroken)
+      return false;
+  }
+  FRead.Active = true;
+  FRead.Len = qMax(Len, 0);
+  FRead.StopAtLineEnd = StopAtLineEnd;
+  FRead.Got.clear();
+  FRead.Total = QDeadlineTimer(ReadBoundMs(Len), Qt::PreciseTimer);
+  FRead.Gap = QDeadlineTimer(QDeadlineTimer::Forever);
+  FRead.Done = std::move(Done);
+  FReadTimer->start(Len <= 0 ? 0 : int(ReadBoundMs(Len)));
+  // Bytes that are already here are taken from the event loop, as Done may
+  // not run inside this call; line errors are looked at there too.
+  if (FDevice->bytesAvailable() > 0 || FHasCounters)
+    ScheduleHandOver();
+  return true;
+}
 
-  const QDeadlineTimer Total(TotalMultiplierMs * Len + TotalConstantMs);
-  QDeadlineTimer Interval(QDeadlineTimer::Forever);
-  QByteArray Result;
-  bool LineDone = false;
-  bool Failed = false;
-  BeginOp(opRead);
-  for (;;) {
+bool TComPortBase::FeedRead() {
+  if (FRead.Got.size() < FRead.Len && FDevice->isOpen()) {
     const qint64 Waiting = FDevice->bytesAvailable();
     if (Waiting > 0) {
-      qint64 Take = qMin<qint64>(Waiting, Len - Result.size());
-      if (StopAtLineEnd) {
+      qint64 Take = qMin<qint64>(Waiting, FRead.Len - FRead.Got.size());
+      bool LineDone = false;
+      if (FRead.StopAtLineEnd) {
         const qsizetype Cr = FDevice->peek(Take).indexOf('\r');
         if (Cr >= 0) {
           Take = Cr + 1;
           LineDone = true;
         }
       }
-      Result += FDevice->read(Take);
-      Interval.setRemainingTime(ReadIntervalMs);
-      if (LineDone && Result.size() < Len) {
-        // The LF of a CR LF belongs to the line when it is already there;
-        // it is not waited for.
-        if (FDevice->bytesAvailable() == 0)
-          FDevice->waitForReadyRead(0);
-        char Next = 0;
-        if (FDevice->peek(&Next, 1) == 1 && Next == '\n')
-          Result += FDevice->read(1);
+      FRead.Got += FDevice->read(Take);
+      FRead.Gap = QDeadlineTimer(ReadIntervalMs, Qt::PreciseTimer);
+      if (LineDone) {
+        if (FRead.Got.size() < FRead.Len) {
+          // The LF of a CR LF belongs to the line when it is already there;
+          // it is not waited for (a look at the device that does not wait).
+          if (FDevice->bytesAvailable() == 0)
+            FDevice->waitForReadyRead(0);
+          char Next = 0;
+          if (FDevice->peek(&Next, 1) == 1 && Next == '\n')
+            FRead.Got += FDevice->read(1);
+        }
+        return true;
       }
     }
-    if (Result.size() >= Len || LineDone)
-      break;
-    qint64 Wait = Total.remainingTime();
-    if (!Result.isEmpty())
-      Wait = qMin(Wait, Interval.remainingTime());
-    if (Wait <= 0)
-      break;
-    FOpError = QSerialPort::NoError;
-    if (!FDevice->waitForReadyRead(int(qMin<qint64>(Wait, INT_MAX)))) {
-      if (FOpError == QSerialPort::NoError || FOpError == QSerialPort::TimeoutError) {
-        FDevice->clearError();
-        continue;
-      }
-      Failed = true;
-      break;
-    }
   }
-  const int64_t Code = Failed ? OpErrorCode(QSerialPort::ReadError) : 0;
-  EndOp();
-  if (Failed) {
-    IoFailed(CE_ReadFailed, Code);
-    return {};
-  }
-  // Line errors without a byte (a dropped character) are noticed here too.
-  if (FHasCounters)
+  if (FRead.Got.size() >= FRead.Len || FRead.Total.hasExpired() ||
+      (!FRead.Got.isEmpty() && FRead.Gap.hasExpired()))
+    return true;
+  qint64 Wait = FRead.Total.remainingTime();
+  if (!FRead.Got.isEmpty())
+    Wait = qMin(Wait, FRead.Gap.remainingTime());
+  FReadTimer->start(TimerMs(Wait));
+  return false;
+}
+
+void TComPortBase::ReadTimerFired() {
+  if (!FRead.Active)
+    return;
+  // From the event loop: an error raised by Done is shown, not passed on.
+  Guarded([this] {
+    if (FeedRead())
+      FinishRead();
+  });
+}
+
+void TComPortBase::FinishRead() {
+  if (!FRead.Active)
+    return;
+  FRead.Active = false;
+  FReadTimer->stop();
+  const QByteArray Bytes = std::exchange(FRead.Got, QByteArray());
+  const TReadDone Done = std::exchange(FRead.Done, nullptr);
+  // Line errors without a byte (a dropped character) are noticed too.
+  if (FHasCounters && FConnected)
     ScheduleHandOver();
+  if (Done)
+    Done(Bytes);
+}
+
+QByteArray TComPortBase::ReadBytes(int Len, bool StopAtLineEnd) {
+  QByteArray Result;
+  bool Ended = false;
+  QEventLoop Loop;
+  if (!BeginRead(Len, StopAtLineEnd, [&](const QByteArray &Bytes) {
+        Result = Bytes;
+        Ended = true;
+        Loop.quit();
+      }))
+    return {};
+  // A handler that runs meanwhile may destroy the port: the wait then ends.
+  QPointer<TComPortBase> Self(this);
+  connect(this, &QObject::destroyed, &Loop, &QEventLoop::quit);
+  while (!Ended && Self) {
+    // Once the application is ending, an event loop no longer runs.
+    if (Loop.exec() < 0)
+      break;
+  }
+  if (!Ended && Self && FRead.Active) {
+    // The wait was given up: the read ends without calling back into it.
+    FRead.Done = nullptr;
+    FinishRead();
+  }
   return Result;
 }
 
@@ -384,54 +513,39 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
   if (Data.isEmpty())
     return;
 
-  const QDeadlineTimer Deadline(TotalMultiplierMs * Data.size() + TotalConstantMs);
   BeginOp(opWrite);
   bool Failed = FDevice->write(Data) != Data.size();
-  while (!Failed && FDevice->bytesToWrite() > 0) {
-    const qint64 Wait = Deadline.remainingTime();
-    if (Wait <= 0)
-      break;
+  // The bytes go to the device now, as far as it takes them without
+  // waiting; the rest follows on its notifications.
+  if (!Failed) {
     FOpError = QSerialPort::NoError;
-    if (!FDevice->waitForBytesWritten(int(qMin<qint64>(Wait, INT_MAX)))) {
-      if (FOpError == QSerialPort::NoError || FOpError == QSerialPort::TimeoutError) {
-        FDevice->clearError();
-        continue;
-      }
-      Failed = true;
-    }
+    FDevice->flush();
+    Failed = FOpError != QSerialPort::NoError && FOpError != QSerialPort::TimeoutError;
   }
-  // The write has finished when the bytes have left the device's transmit
-  // queue, not when the kernel has taken them: a purge right after (the
-  // driver's close sends CR and then purges) must not throw away a command
-  // still on its way to the controller.
-  if (!Failed && FDevice->bytesToWrite() == 0)
-    WaitTransmitted(Deadline);
-  // A write that ends at its timeout sends nothing more: what is left would
-  // otherwise reach the controller later, out of its exchange.
-  if (!Failed && FDevice->bytesToWrite() > 0)
-    FDevice->clear(QSerialPort::Output);
   const int64_t Code = Failed ? OpErrorCode(QSerialPort::WriteError) : 0;
   EndOp();
-  if (Failed)
+  if (Failed) {
     IoFailed(CE_WriteFailed, Code);
+    return;
+  }
+  FWriteDeadline = QDeadlineTimer(ReadBoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20))),
+                                  Qt::PreciseTimer);
+  if (FDevice->bytesToWrite() > 0)
+    FWriteTimer->start(TimerMs(FWriteDeadline.remainingTime()));
 }
 
-void TComPortBase::WaitTransmitted(const QDeadlineTimer &Deadline) {
-  const int Handle = int(FDevice->handle());
-  const qint32 Baud = qMax<qint32>(FDevice->baudRate(), 110);
-  for (;;) {
-    int Queued = 0;
-    // Devices that do not count their queue (a pseudo-terminal says 0) are
-    // taken as transmitted.
-    if (Handle < 0 || ::ioctl(Handle, TIOCOUTQ, &Queued) != 0 || Queued <= 0)
-      return;
-    const qint64 Left = Deadline.remainingTime();
-    if (Left <= 0)
-      return;
-    // Sleep for about the line time of what is queued (10 bits a byte).
-    const qint64 LineMs = qint64(Queued) * 10 * 1000 / Baud + 1;
-    QThread::msleep(static_cast<unsigned long>(qMin(LineMs, Left)));
+void TComPortBase::WriteBoundPassed() {
+  if (!FConnected || FBroken || !FDevice->isOpen() || FDevice->bytesToWrite() == 0)
+    return;
+  if (!FWriteDeadline.hasExpired()) {
+    FWriteTimer->start(TimerMs(FWriteDeadline.remainingTime()));
+    return;
   }
+  // A write that ends at its bound sends nothing more: what is left would
+  // otherwise reach the controller later, out of its exchange.
+  BeginOp(opPurge);
+  FDevice->clear(QSerialPort::Output);
+  EndOp();
 }
 
 QByteArray TComPortBase::ReadWaiting(int Count) {
@@ -545,6 +659,9 @@ void TComPortBase::GiveUpDevice(int64_t Code) {
   FBroken = true;
   FBrokenCode = Code;
   FFailurePending = false;
+  // A read that the failure cuts short gets nothing.
+  FRead.Got.clear();
+  FWriteTimer->stop();
   // A device that went away keeps signalling; closing it underneath stops
   // that. The port stays open for its user until Close.
   if (FDevice->isOpen()) {
@@ -566,14 +683,20 @@ void TComPortBase::DeviceError(QSerialPort::SerialPortError Error) {
     }
     return;
   }
-  if (!FConnected || FBroken)
-    return;
   if (Error != QSerialPort::ReadError && Error != QSerialPort::WriteError &&
       Error != QSerialPort::ResourceError)
     return;
-  // A read notification that arrives after a blocking read has already taken
-  // the bytes finds nothing to read and is reported as a read error; a device
-  // that is still there is no failure.
+  if (FDraining && !FConnected) {
+    // A device that fails while it drains after the close is given up
+    // quietly, outside its own signal.
+    QMetaObject::invokeMethod(
+        this, [this] { if (FDraining) FinishDrain(); }, Qt::QueuedConnection);
+    return;
+  }
+  if (!FConnected || FBroken)
+    return;
+  // A read notification that finds nothing to read is reported as a read
+  // error; a device that is still there is no failure.
   if (Error == QSerialPort::ReadError && DeviceStillThere(Errno)) {
     FDevice->clearError();
     return;
@@ -605,8 +728,13 @@ void TComPortBase::ReportIdleFailure() {
   const TComExceptions Kind = FPendingKind;
   const int64_t Code = FBrokenCode;
   GiveUpDevice(Code);
+  QPointer<TComPortBase> Self(this);
   // From the event loop: an error raised by the handler is shown, not passed on.
   Guarded([&] { Report(Kind, Code, false); });
+  // A read that the failure cut short ends with nothing, unless the handler
+  // has closed the port and so ended it already.
+  if (Self && FRead.Active)
+    Guarded([this] { FinishRead(); });
 }
 
 void TComPortBase::DeviceReadyRead() { ScheduleHandOver(); }
@@ -639,11 +767,23 @@ void TComPortBase::HandOver() {
       if (!Self)
         return;
     }
-    if (FConnected && !FBroken) {
+    // Bytes go to the read that waits for them; a read that ends may start
+    // the next one, which takes what is left. What is left after a read
+    // waits for the next pass of the event loop, so that a read its caller
+    // starts right after still gets it. Bytes no read waits for go to RxChar.
+    if (!FRead.Active) {
       const qint64 Waiting = FDevice->bytesAvailable();
       if (Waiting > 0)
         RxChar(int(qMin<qint64>(Waiting, INT_MAX)));
+      return;
     }
+    while (FConnected && !FBroken && FRead.Active && FeedRead()) {
+      FinishRead();
+      if (!Self)
+        return;
+    }
+    if (FConnected && !FBroken && !FRead.Active && FDevice->bytesAvailable() > 0)
+      FHandOverAgain = true;
   });
   if (!Self)
     return;
@@ -686,6 +826,13 @@ TComErrors TComPortBase::TakeLineErrors() {
 TCPortX::TCPortX(QObject *Owner) : TComPortBase(Owner) {}
 
 TCPortX::~TCPortX() = default;
+
+bool TCPortX::BeginRecv(int Len, bool Line, TRecvDone Done) {
+  return BeginRead(Len, Line, [Done = std::move(Done)](const QByteArray &Bytes) {
+    if (Done)
+      Done(QString::fromLatin1(Bytes));
+  });
+}
 
 QString TCPortX::RecvStr(int Len) { return QString::fromLatin1(ReadBytes(Len)); }
 

@@ -1,15 +1,24 @@
 #pragma once
 // Serial line port of a rotator controller.
 //
-// TComPortBase is the port component: open/close, purge, bounded blocking
-// reads and writes on a QSerialPort, and the failure and line-error reports.
-// TCPortX adds the line settings as text, the received-text event and the
-// text-level RecvStr/SendStr. Each character is one byte on the line (codes
-// 0 to 255, Latin-1 in a QString).
+// TComPortBase is the port component: open/close, purge, reads and writes on
+// a QSerialPort, and the failure and line-error reports. TCPortX adds the
+// line settings as text, the received-text event and the text-level reads
+// and writes. Each character is one byte on the line (codes 0 to 255,
+// Latin-1 in a QString).
+//
+// Nothing here waits inside a read or write of the device. A write hands its
+// bytes to the device and returns. A read (BeginRead/BeginRecv) collects the
+// bytes as the device's notifications bring them and reports its end to a
+// callback; RecvStr and RecvLine wait for that end in a nested event loop,
+// so the main thread goes on serving everything else meanwhile. Close lets
+// the bytes written before it leave the device (within the write bound)
+// before it purges and closes the device underneath.
 //
 // Everything runs on the main thread. Reports (received bytes, failures,
-// line errors) are handled only when the main thread processes events; a
-// blocking read consumes the bytes it waits for before any report sees them.
+// line errors, the end of a read) are handled only when the main thread
+// processes events; bytes that arrive during a read go to that read before
+// any received-text report sees them.
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -93,12 +102,33 @@ public:
   TComExceptionEvent OnException;
   TComErrorEvent OnError;
 
+  // A read is in progress.
+  bool Reading() const { return FRead.Active; }
+  // The port is closed, but the device still transmits what was written
+  // before Close; it is purged and closed once that is out or the write
+  // bound has passed. Open cuts this short.
+  bool Draining() const { return FDraining; }
+
+  // Called with the bytes of a read when it ends.
+  using TReadDone = std::function<void(const QByteArray &Bytes)>;
+
 protected:
-  // Reads up to Len bytes: ends at Len bytes, 100 ms after a byte without a
-  // further one, or 10 x Len + 100 ms after it began. With StopAtLineEnd it
-  // also ends after a CR, taking an LF that has already arrived behind it.
+  // Starts a read of up to Len bytes and returns at once. The read ends at
+  // Len bytes, 100 ms after a byte without a further one, or 10 x Len +
+  // 100 ms after it began; with StopAtLineEnd also after a CR, taking an LF
+  // that has already arrived behind it. Done then gets the bytes, from the
+  // event loop. Close ends a read with what it has, a failure with nothing.
+  // Done is never called from inside BeginRead, and never once the port is
+  // destroyed. One read at a time: a new read ends the one before. False,
+  // with the failure reported, when the port is not open or has failed;
+  // Done is then never called.
+  bool BeginRead(int Len, bool StopAtLineEnd, TReadDone Done);
+  // BeginRead, and a wait for its end in a nested event loop. Empty when the
+  // port is destroyed meanwhile.
   QByteArray ReadBytes(int Len, bool StopAtLineEnd = false);
-  // Writes the bytes and waits up to 10 x length + 100 ms.
+  // Hands the bytes to the device and returns. Bytes the device has not
+  // taken within 10 x length + 100 ms are dropped, so that they never reach
+  // the controller later, out of their exchange.
   void WriteBytes(const QByteArray &Data);
   // Received bytes that no read waited for, handled when the main thread
   // processes events: the derived port delivers or discards them.
@@ -127,15 +157,25 @@ protected:
   QSerialPort *Device() const { return FDevice; }
 
 private:
-  enum TOperation { opNone, opOpen, opSetup, opRead, opWrite, opPurge, opClose };
+  enum TOperation { opNone, opOpen, opSetup, opWrite, opPurge, opClose };
 
   // Applies FLine and the modem lines (DTR off, RTS off unless the receive
   // handshake drives it); false with the system error code on failure.
   bool ApplyLineSettings(int64_t &Code);
   // False when the device has gone away (hang-up or error on its handle).
   bool DeviceStillThere(int Errno) const;
-  // Waits, until Deadline at most, for the device to transmit what it holds.
-  void WaitTransmitted(const QDeadlineTimer &Deadline);
+  // Bytes written and not yet transmitted by the device.
+  bool OutputQueued() const;
+  void WriteBoundPassed();
+  void DrainTick();
+  // Purges and closes a device that was draining.
+  void FinishDrain();
+  // Takes what waits in the input into the read; true when the read is
+  // complete. Otherwise its timer is set for its next bound.
+  bool FeedRead();
+  void ReadTimerFired();
+  // Ends the read and calls its Done with what it got.
+  void FinishRead();
   void BeginOp(TOperation Op);
   void EndOp();
   // The system error code of the error recorded during the operation.
@@ -173,6 +213,23 @@ private:
   bool FFailurePending = false;
   TComExceptions FPendingKind = CE_ReadFailed;
 
+  // The read in progress.
+  struct TRead {
+    bool Active = false;
+    int Len = 0;
+    bool StopAtLineEnd = false;
+    QByteArray Got;
+    QDeadlineTimer Total;
+    QDeadlineTimer Gap;
+    TReadDone Done;
+  } FRead;
+  QTimer *FReadTimer;
+  // The bound of the latest write; bytes not taken by then are dropped.
+  QDeadlineTimer FWriteDeadline;
+  QTimer *FWriteTimer;
+  bool FDraining = false;
+  QTimer *FDrainTimer;
+
   TOperation FOp = opNone;
   QSerialPort::SerialPortError FOpError = QSerialPort::NoError;
   int FOpErrno = 0;
@@ -196,10 +253,19 @@ public:
   explicit TCPortX(QObject *Owner = nullptr);
   ~TCPortX() override;
 
+  using TRecvDone = std::function<void(const QString &Text)>;
+  // Starts a read of up to Len characters by the rules of RecvStr (Line
+  // false) or RecvLine (Line true) and returns at once; Done gets the text
+  // (see BeginRead).
+  bool BeginRecv(int Len, bool Line, TRecvDone Done);
+  // Up to Len characters: the read ends at Len characters, 100 ms after a
+  // character without a further one, or 10 x Len + 100 ms after it began.
+  // Waits in a nested event loop.
   QString RecvStr(int Len);
   // Like RecvStr, but also ends as soon as a reply line is complete: at a CR,
   // taking an LF that has already arrived right after it.
   QString RecvLine(int Len);
+  // Hands the text to the device and returns (see WriteBytes).
   void SendStr(const QString &Str);
 
   // Line settings as text: case-insensitive first match in the text table,

@@ -111,6 +111,10 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
     else
       emit RotatorClosed(I);
   });
+  connect(D, &TGs232::RespondingChanged, this, [this, D](bool Responding) {
+    if (const int I = IndexOf(D); I >= 0)
+      emit RotatorRespondingChanged(I, Responding);
+  });
   return Driver;
 }
 

@@ -127,6 +127,9 @@ signals:
   // Rotator Index's port was opened or closed, for any reason.
   void RotatorOpened(int Index);
   void RotatorClosed(int Index);
+  // Rotator Index's controller stopped answering its polls (Responding
+  // false) or answers again (see TGs232::Responding).
+  void RotatorRespondingChanged(int Index, bool Responding);
   // Rotator Index's events: position changed, preset reached (only while
   // watched, see WatchPreset), a travel bound reached (the driver has
   // stopped it), the relay states changed.

@@ -238,9 +238,14 @@ TEST(Gs232Line, FirstPollAfterOpenIsNotSpoiledByTheStartupAcknowledgements) {
   }
 }
 
-TEST(Gs232Line, UnreadableOrMissingReplyReadsAsZeroAndPollingGoesOn) {
-  for (const QByteArray &Garbage : {QByteArray("?>\r\n"), QByteArray("xyz"), QByteArray()}) {
-    SCOPED_TRACE(Garbage.data());
+TEST(Gs232Line, UnreadableReplyReadsAsZeroAndAMissingOneKeepsTheReading) {
+  struct TCase {
+    QByteArray Garbage; // empty: the controller falls silent
+    int OrgAzimuth;
+  };
+  const TCase Cases[] = {{"?>\r\n", 0}, {"xyz", 0}, {QByteArray(), 200}};
+  for (const TCase &C : Cases) {
+    SCOPED_TRACE(C.Garbage.data());
     Gs232Emulator::Options Opts;
     Opts.azimuth = 200;
     TRig Rig(Opts);
@@ -248,13 +253,13 @@ TEST(Gs232Line, UnreadableOrMissingReplyReadsAsZeroAndPollingGoesOn) {
     Rig.Open();
     Rig.RunPolls(1);
     ASSERT_EQ(Rig.Drv->OrgAzimuthD(), 200);
-    if (Garbage.isEmpty())
+    if (C.Garbage.isEmpty())
       Rig.Emu.setSilent(true);
     else
-      Rig.Emu.setGarbage(Garbage);
+      Rig.Emu.setGarbage(C.Garbage);
     Rig.RunPolls(2);
-    EXPECT_EQ(Rig.Drv->OrgAzimuthD(), 0);
-    EXPECT_EQ(Rig.Drv->AzimuthD(), 7);
+    EXPECT_EQ(Rig.Drv->OrgAzimuthD(), C.OrgAzimuth);
+    EXPECT_EQ(Rig.Drv->AzimuthD(), (C.OrgAzimuth + 7) % 360);
     EXPECT_TRUE(Rig.Drv->Active());
     EXPECT_TRUE(Rig.Messages.Entries.isEmpty()) << Rig.Messages.Texts().join('|').toStdString();
   }

@@ -1,0 +1,225 @@
+// Exchanges on the line never hold the main thread: a silent controller
+// beside an answering one, reads for a caller while another line is silent,
+// a command issued while a poll's reply is awaited, and a driver freed or
+// closed while one of its exchanges waits.
+
+#include "RotatorTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+
+#include <algorithm>
+#include <vector>
+
+using namespace rotator_test;
+
+namespace {
+
+using Clock = Gs232Emulator::Clock;
+
+// How late a 10 ms timer on the main thread fires while it runs.
+class TLatencyProbe {
+public:
+  TLatencyProbe() {
+    FTimer.setTimerType(Qt::PreciseTimer);
+    FTimer.setInterval(10);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] {
+      const auto Now = Clock::now();
+      FLateMs.push_back(std::chrono::duration<double, std::milli>(Now - FDue).count());
+      FDue = Now + std::chrono::milliseconds(10);
+    });
+    FDue = Clock::now() + std::chrono::milliseconds(10);
+    FTimer.start();
+  }
+  // The lateness that nine firings in ten stay below.
+  double P90() {
+    std::vector<double> Sorted = FLateMs;
+    std::sort(Sorted.begin(), Sorted.end());
+    return Sorted.empty() ? 1e9 : Sorted[Sorted.size() * 9 / 10];
+  }
+  size_t Firings() const { return FLateMs.size(); }
+
+private:
+  QTimer FTimer;
+  Clock::time_point FDue;
+  std::vector<double> FLateMs;
+};
+
+int PollsOf(const Gs232Emulator &Emu) { return CountOf(Commands(Emu), QStringLiteral("C")); }
+
+TEST(Gs232Exchange, SilentControllerBesideAnAnsweringOne) {
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 100;
+  TRig Answering(Opts);
+  Opts.azimuth = 77;
+  TRig Silent(Opts);
+  QList<bool> Changes;
+  QObject::connect(Silent.Drv.get(), &TGs232::RespondingChanged, Silent.Drv.get(),
+                   [&](bool Responding) { Changes << Responding; });
+  Answering.Open();
+  Silent.Open();
+  Silent.RunPolls(2);
+  ASSERT_EQ(Silent.Drv->AzimuthD(), 77);
+  EXPECT_TRUE(Silent.Drv->Responding());
+
+  Silent.Emu.setSilent(true);
+  ASSERT_TRUE(WaitFor([&] { return !Silent.Drv->Responding(); }));
+  EXPECT_EQ(Changes, QList<bool>{false});
+  EXPECT_EQ(Silent.Drv->AzimuthD(), 77); // the last good reading, not 0
+  EXPECT_TRUE(Silent.Drv->Active());
+
+  // A poll of the silent line waits 210 ms for nothing; none of that holds
+  // the main thread or the other line.
+  Answering.Emu.clearLog();
+  Silent.Emu.clearLog();
+  TLatencyProbe Probe;
+  QTest::qWait(3000);
+  EXPECT_GE(PollsOf(Answering.Emu), 18) << "the answering line polls at 10 a second";
+  EXPECT_LE(PollsOf(Silent.Emu), 5) << "a silent line is asked about once a second";
+  EXPECT_LT(Probe.P90(), 50.0) << Probe.Firings() << " firings";
+  EXPECT_EQ(Answering.Drv->AzimuthD(), 100);
+  EXPECT_EQ(Silent.Drv->AzimuthD(), 77);
+
+  // The controller answers again: the mark clears and the poll resumes.
+  Silent.Emu.setAzimuth(88);
+  Silent.Emu.setSilent(false);
+  ASSERT_TRUE(WaitFor([&] { return Silent.Drv->Responding(); }));
+  Silent.RunPolls(1);
+  EXPECT_EQ(Silent.Drv->AzimuthD(), 88);
+  Silent.Emu.clearLog();
+  QTest::qWait(1000);
+  EXPECT_GE(PollsOf(Silent.Emu), 6);
+
+  // Closing a driver that is not responding clears the mark too.
+  Silent.Emu.setSilent(true);
+  ASSERT_TRUE(WaitFor([&] { return !Silent.Drv->Responding(); }));
+  Silent.Drv->Close();
+  EXPECT_TRUE(Silent.Drv->Responding());
+  EXPECT_EQ(Changes, (QList<bool>{false, true, false, true}));
+  EXPECT_TRUE(Silent.Messages.Entries.isEmpty()) << Silent.Messages.Texts().join('|').toStdString();
+}
+
+TEST(Gs232Exchange, ReadsForACallerWhileAnotherLineIsSilent) {
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 42;
+  TRig Other(Opts);
+  TRig Silent;
+  Other.Open();
+  Silent.Open();
+  Silent.Emu.setSilent(true);
+
+  // The console's query on the answering line.
+  Other.Drv->DoCmd(QStringLiteral("C"));
+  const QString Reply = Other.Drv->DoRecv(20);
+  EXPECT_TRUE(Reply.endsWith(QStringLiteral("+0042\r\n"))) << Reply.toStdString();
+
+  // A read on the silent line takes its full 1.1 s; the other line polls on.
+  Other.Emu.clearLog();
+  QElapsedTimer Clock;
+  Clock.start();
+  EXPECT_TRUE(Silent.Drv->DoRecv(100).isEmpty());
+  EXPECT_GE(Clock.elapsed(), 1000);
+  EXPECT_GE(PollsOf(Other.Emu), 5);
+
+  // The start-up read of a "GS-232B" on a silent line (400 ms) likewise.
+  TRig Unverified;
+  Unverified.Drv->SetModel(QStringLiteral("GS-232B"));
+  Unverified.Emu.setSilent(true);
+  Other.Emu.clearLog();
+  Clock.restart();
+  Unverified.Drv->Open();
+  EXPECT_TRUE(Unverified.Drv->Active());
+  EXPECT_GE(Clock.elapsed(), 390);
+  EXPECT_GE(PollsOf(Other.Emu), 2);
+  EXPECT_EQ(Commands(Unverified.Emu), QStringList({"K0", "S", "I0", "H3"}));
+  EXPECT_EQ(Unverified.Messages.Texts(), QStringList{QStringLiteral(u"GS-232Bの動作未確認")});
+  EXPECT_EQ(Other.Drv->AzimuthD(), 42);
+}
+
+TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
+  constexpr auto Delay = std::chrono::milliseconds(200);
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 150;
+  TRig Rig(Opts);
+  Rig.Open();
+  Rig.RunPolls(1);
+  Rig.Emu.setReplyDelay(Delay);
+  Rig.Emu.clearLog();
+  // The moment a query reaches the controller, its reply is 200 ms away.
+  ASSERT_TRUE(WaitFor([&] { return PollsOf(Rig.Emu) >= 1; }, kWaitMs));
+  Rig.Drv->GoCW();
+  Rig.Drv->Stop();
+  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("S")); }));
+  const auto Log = Rig.Emu.commands();
+  auto At = [&](const char *Command) {
+    for (const auto &C : Log)
+      if (C.command == Command)
+        return C.at;
+    return Clock::time_point{};
+  };
+  const auto Query = At("C");
+  EXPECT_GE(At("R") - Query, Delay - std::chrono::milliseconds(5))
+      << "the command went out inside the poll's exchange";
+  EXPECT_LE(At("R"), At("S"));
+  // The reply was matched to its query, and later polls read right.
+  Rig.Emu.setReplyDelay(std::chrono::milliseconds(0));
+  Rig.RunPolls(2);
+  EXPECT_NEAR(Rig.Drv->OrgAzimuthD(), Rig.Emu.azimuth(), 1.0);
+  EXPECT_TRUE(Rig.Drv->Responding());
+}
+
+struct TEndCase {
+  const char *What;
+  // Starts the exchange; runs until it has ended when it waits itself.
+  std::function<void(TGs232 &)> Start;
+  const char *Model;
+};
+
+TEST(Gs232Exchange, ADriverFreedOrClosedWhileAnExchangeWaitsSendsNothingMore) {
+  const TEndCase Cases[] = {
+      {"poll reply awaited", [](TGs232 &) { QTest::qWait(400); }, "GS-232A"},
+      {"console read", [](TGs232 &D) { EXPECT_TRUE(D.DoRecv(100).isEmpty()); }, "GS-232A"},
+      {"single poll", [](TGs232 &D) { EXPECT_TRUE(D.GetDirection()); }, "GS-232A"},
+      {"start-up read", [](TGs232 &D) { D.Open(); }, "GS-232B"},
+  };
+  for (const auto &C : Cases) {
+    for (const bool Free : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << C.What << (Free ? ", freed" : ", closed"));
+      TScopedRecordingUi Ui;
+      TMessageLog Messages;
+      Gs232Emulator Emu;
+      ASSERT_TRUE(Emu.start());
+      Emu.setSilent(true);
+      QPointer<TGs232> Drv = new TGs232;
+      Messages.Attach(*Drv);
+      Drv->SetPort(Emu.devicePath());
+      Drv->SetModel(QString::fromLatin1(C.Model));
+      const bool OpensItself = QString::fromLatin1(C.Model) == u"GS-232B";
+      if (!OpensItself) {
+        Drv->Open();
+        ASSERT_TRUE(Drv->Active());
+      }
+      // Ended 100 ms into the exchange, from the event loop.
+      QTimer::singleShot(OpensItself ? 100 : 150, [&] {
+        Emu.clearLog();
+        if (!Drv)
+          return;
+        if (Free)
+          delete Drv.data();
+        else
+          Drv->Close();
+      });
+      C.Start(*Drv);
+      ASSERT_TRUE(WaitFor([&] { return Free ? Drv.isNull() : !Drv->Active(); }));
+      QTest::qWait(400);
+      QStringList After = Commands(Emu);
+      After.removeAll(QString()); // the lone CR of a close
+      EXPECT_TRUE(After.isEmpty()) << After.join(',').toStdString();
+      EXPECT_TRUE(Messages.Entries.isEmpty()) << Messages.Texts().join('|').toStdString();
+      EXPECT_TRUE(Ui->shown().isEmpty());
+      delete Drv.data();
+    }
+  }
+}
+
+} // namespace
