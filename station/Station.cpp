@@ -3,6 +3,7 @@
 #include "base/UiServices.h"
 #include "settings/SettingsDocument.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -14,6 +15,9 @@
 namespace {
 
 const QString RotatorPrefix = QStringLiteral("Rotator");
+// The longest the closing sequence waits for the lines to send what it wrote.
+constexpr int DrainWaitMs = 2000;
+constexpr int DrainPollMs = 5;
 
 } // namespace
 
@@ -298,6 +302,16 @@ void TStation::Close() {
         Driver->Close();
     });
   }
+  // What the closing steps wrote (the home commands) leaves the devices
+  // before the drivers are freed; a line held by its flow control is given
+  // up after its write bound.
+  const QDeadlineTimer DrainLimit(DrainWaitMs);
+  auto Draining = [this] {
+    return std::any_of(FDrivers.begin(), FDrivers.end(),
+                       [](const auto &Driver) { return Driver->Draining(); });
+  };
+  while (Draining() && !DrainLimit.hasExpired())
+    DelayMs(DrainPollMs);
   // A document that could not be read is left as it is.
   if (FLoaded)
     Guarded([this] { SaveRotators(); });

@@ -66,7 +66,8 @@ public:
   // The closing sequence, each step on its own so that one failure does not
   // keep the others from running: the default row's stop lists; every
   // rotator with "ReturnHome" opened if need be and sent home; every rotator
-  // closed; the rotators written to the document (when Load read it). Then
+  // closed, and what they were sent allowed to leave the lines; the rotators
+  // written to the document (when Load read it). Then
   // the drivers are released, last first, each raising RotatorRemoved, and
   // the station has no rotators. Runs once; later calls do nothing.
   void Close();

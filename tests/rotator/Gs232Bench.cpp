@@ -2,14 +2,16 @@
 //  - one poll exchange ("C" + CR to the parsed azimuth), median of many;
 //    for comparison the same exchange read with the plain bounded read, which
 //    waits for the line to stay quiet instead of ending at the reply's line end;
-//  - the share of wall time the main thread spends blocked inside poll
-//    exchanges with 1 and 4 open drivers, one of the 4 controllers silent;
+//  - the share of wall time the main thread spends in poll ticks with 1 and 4
+//    open drivers, one of the 4 controllers silent (a tick only sends the
+//    query: the reply is taken when it arrives);
 //  - how late a 1 ms timer on the main thread fires while open drivers poll:
 //    4 answering controllers, 3 answering and 1 silent, 4 answering at the
 //    pace of a 9600-baud line, 16 answering, and no drivers at all for the
-//    floor the event loop itself sets.
+//    floor the event loop itself sets;
+//  - the CPU time the program spends with 4 open drivers polling.
 //
-// Run only the last with: bench_rotator --benchmark_filter=EventLoop
+// Run the last two with: bench_rotator --benchmark_filter='EventLoop|IdlePolling'
 
 #include "rotator/Gs232.h"
 #include "tools/Gs232Emulator.h"
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <time.h>
 
 namespace {
 
@@ -304,6 +307,55 @@ BENCHMARK(BM_EventLoopLatency)
     ->Args({4, 1, 0})
     ->Args({4, 0, 9600})
     ->Args({16, 0, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The main thread's CPU time: the drivers and their ports run there, the
+// emulated controllers on threads of their own.
+Clock::duration MainThreadCpuTime() {
+  timespec T{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(T.tv_sec) +
+                                                     std::chrono::nanoseconds(T.tv_nsec));
+}
+
+// Argument: number of drivers. Every driver is open and polls its answering
+// controller; nothing else runs. Reported over the window:
+//  - cpu_pct_program: the main thread's CPU time as a percentage of one core,
+//    which is what the program itself spends on polling;
+//  - cpu_pct_incl_emulators: the whole process, emulated controllers included.
+void BM_IdlePollingCpu(benchmark::State &State) {
+  const int Drivers = static_cast<int>(State.range(0));
+  std::vector<std::unique_ptr<TStation>> Stations;
+  for (int I = 0; I < Drivers; ++I) {
+    Stations.push_back(std::make_unique<TStation>());
+    if (!Stations.back()->Drv->Active()) {
+      State.SkipWithError("driver did not open");
+      return;
+    }
+  }
+  double WallMs = 0;
+  Clock::duration Program{}, Process{};
+  for (auto _ : State) {
+    RunEventLoop(LatencyWarmUp);
+    const auto ProgramStart = MainThreadCpuTime();
+    const auto ProcessStart = ProcessCpuTime();
+    const auto Start = Clock::now();
+    RunEventLoop(LatencyWindow);
+    WallMs = std::chrono::duration<double, std::milli>(Clock::now() - Start).count();
+    Program = MainThreadCpuTime() - ProgramStart;
+    Process = ProcessCpuTime() - ProcessStart;
+    State.SetIterationTime(WallMs / 1000);
+  }
+  State.counters["cpu_pct_program"] =
+      std::chrono::duration<double, std::milli>(Program).count() / WallMs * 100;
+  State.counters["cpu_pct_incl_emulators"] =
+      std::chrono::duration<double, std::milli>(Process).count() / WallMs * 100;
+}
+BENCHMARK(BM_IdlePollingCpu)
+    ->ArgName("drivers")
+    ->Arg(4)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
