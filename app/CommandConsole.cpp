@@ -161,6 +161,13 @@ TConsolePanel::TConsolePanel(QWidget *Panel, std::function<TGs232 *()> CurrentDr
 }
 
 void TConsolePanel::btnExecuteClick() {
+  // The window goes on working while a reply is awaited; the console takes
+  // one command at a time, so that each reply follows its own command.
+  if (FExecuting)
+    return;
+  const QPointer<TConsolePanel> Self(this);
+  FExecuting = true;
+  btnExecute->setEnabled(false);
   Guarded([this] {
     const QString Command = edtCommand->text().toUpper();
     if (Command.isEmpty())
@@ -168,6 +175,11 @@ void TConsolePanel::btnExecuteClick() {
     edtCommand->setText(Command);
     Console.Execute(Command, FCurrentDriver ? FCurrentDriver() : nullptr);
   });
+  if (!Self)
+    return;
+  FExecuting = false;
+  if (btnExecute)
+    btnExecute->setEnabled(true);
 }
 
 void TConsolePanel::btnClearClick() {

@@ -100,4 +100,6 @@ public:
 
 private:
   std::function<TGs232 *()> FCurrentDriver;
+  // A command's reply is awaited.
+  bool FExecuting = false;
 };

@@ -262,3 +262,17 @@ TEST_F(CommandConsoleTest, RotatorDeletedDuringTheQueryWaitGivesAnEmptyReply) {
   EXPECT_FALSE(Doomed);
   EXPECT_EQ(Lines(), (QStringList{"S--> C,WAIT500", "R--> "}));
 }
+
+TEST_F(CommandConsoleTest, WhileAReplyIsAwaitedTheWindowWorksAndTakesNoSecondCommand) {
+  Emulator.setSilent(true);
+  Console.edtCommand->setText(QStringLiteral("C"));
+  bool SeenDisabled = false;
+  QTimer::singleShot(100, [&] {
+    SeenDisabled = !Console.btnExecute->isEnabled();
+    Console.btnExecuteClick(); // a second Execute while the first waits
+  });
+  Console.btnExecuteClick();
+  EXPECT_TRUE(SeenDisabled);
+  EXPECT_TRUE(Console.btnExecute->isEnabled());
+  EXPECT_EQ(Lines(), (QStringList{"S--> C", "R--> "}));
+}

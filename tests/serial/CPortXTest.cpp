@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,44 @@ TEST_F(PortTest, ReadLineEndsAtTheLineEnd) {
   // Len still bounds a line.
   Emulator.sendRaw("ABCDEFGHIJKL\r\n");
   EXPECT_EQ(Port.RecvLine(5), QStringLiteral("ABCDE"));
+  EXPECT_TRUE(Failures.empty());
+}
+
+TEST_F(PortTest, ReadsEndOnNotificationsAndLeaveTheEventLoopRunning) {
+  OpenPort();
+  // A read that does not wait: Done comes from the event loop, once.
+  QStringList Ends;
+  auto Record = [&](const QString &Text) { Ends << Text; };
+  Port.SendStr(QStringLiteral("C\r"));
+  ASSERT_TRUE(Port.BeginRecv(11, true, Record));
+  EXPECT_TRUE(Port.Reading());
+  EXPECT_TRUE(Ends.isEmpty());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Ends.isEmpty(); }, 5000));
+  QTest::qWait(50);
+  EXPECT_EQ(Ends, QStringList{PositionReply});
+  EXPECT_FALSE(Port.Reading());
+
+  // A read that waits serves timers meanwhile.
+  Emulator.setSilent(true);
+  int Ticks = 0;
+  QTimer Timer;
+  Timer.setInterval(10);
+  QObject::connect(&Timer, &QTimer::timeout, [&] { ++Ticks; });
+  Timer.start();
+  EXPECT_EQ(Port.RecvStr(30), QString()); // 400 ms
+  EXPECT_GE(Ticks, 15);
+
+  // A close ends a read with what it has; the trickle keeps it from ending
+  // by itself before its total bound of 1.1 s.
+  Ends.clear();
+  {
+    Trickle Stream(Emulator, "+01", 20ms);
+    ASSERT_TRUE(Port.BeginRecv(100, false, Record));
+    QTest::qWait(100);
+    Port.Close();
+  }
+  ASSERT_EQ(Ends.size(), 1);
+  EXPECT_TRUE(Ends[0].startsWith(QStringLiteral("+01x"))) << Ends[0].toStdString();
   EXPECT_TRUE(Failures.empty());
 }
 
