@@ -690,7 +690,12 @@ void TComPortBase::DeviceError(QSerialPort::SerialPortError Error) {
     // A device that fails while it drains after the close is given up
     // quietly, outside its own signal.
     QMetaObject::invokeMethod(
-        this, [this] { if (FDraining) FinishDrain(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          if (FDraining)
+            FinishDrain();
+        },
+        Qt::QueuedConnection);
     return;
   }
   if (!FConnected || FBroken)
@@ -758,36 +763,38 @@ void TComPortBase::HandOver() {
   // The handlers may close or delete the port; an error they raise is shown
   // in the error dialog, as no exception may leave into the event loop.
   QPointer<TComPortBase> Self(this);
+  bool ReadEnded = false;
   FInHandOver = true;
   Guarded([&] {
     const TComErrors Errors = TakeLineErrors();
     if (Errors != 0 && OnError) {
       const TComErrorEvent Handler = OnError;
       Handler(this, Errors);
-      if (!Self)
+      if (!Self || !FConnected || FBroken)
         return;
     }
-    // Bytes go to the read that waits for them; a read that ends may start
-    // the next one, which takes what is left. What is left after a read
-    // waits for the next pass of the event loop, so that a read its caller
-    // starts right after still gets it. Bytes no read waits for go to RxChar.
-    if (!FRead.Active) {
-      const qint64 Waiting = FDevice->bytesAvailable();
-      if (Waiting > 0)
-        RxChar(int(qMin<qint64>(Waiting, INT_MAX)));
-      return;
-    }
-    while (FConnected && !FBroken && FRead.Active && FeedRead()) {
-      FinishRead();
-      if (!Self)
-        return;
-    }
-    if (FConnected && !FBroken && !FRead.Active && FDevice->bytesAvailable() > 0)
-      FHandOverAgain = true;
+    // Bytes go to the read that waits for them; bytes no read waits for go
+    // to RxChar.
+    if (FRead.Active)
+      ReadEnded = FeedRead();
+    else if (const qint64 Waiting = FDevice->bytesAvailable(); Waiting > 0)
+      RxChar(int(qMin<qint64>(Waiting, INT_MAX)));
   });
   if (!Self)
     return;
   FInHandOver = false;
+  if (ReadEnded) {
+    // Outside the hand-over: Done may run a nested event loop (a command list
+    // that waits), in which further notifications must reach the reads it
+    // starts.
+    Guarded([this] { FinishRead(); });
+    if (!Self)
+      return;
+    // What is left waits for the next pass of the event loop: for a read
+    // that Done or its caller starts, or else to be handed to RxChar.
+    if (FConnected && !FBroken && FDevice->isOpen() && FDevice->bytesAvailable() > 0)
+      FHandOverAgain = true;
+  }
   if (FHandOverAgain) {
     FHandOverAgain = false;
     if (FConnected)

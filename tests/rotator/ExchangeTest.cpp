@@ -168,6 +168,29 @@ TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
   EXPECT_TRUE(Rig.Drv->Responding());
 }
 
+TEST(Gs232Exchange, PollsInsideAWaitThatAPollStartedKeepTheirPace) {
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 90;
+  TRig Rig(Opts);
+  // The first change report of a poll stops the rotator, and the after-stop
+  // list waits a second inside that poll's handling.
+  Rig.Drv->SetCommandA(QStringLiteral("WAIT1000"));
+  int PollsInside = -1;
+  int Reports = 0;
+  Rig.Drv->SetChangeAzEl([&](QObject *) {
+    if (++Reports > 1)
+      return;
+    const int Before = PollsOf(Rig.Emu);
+    Rig.Drv->Stop();
+    PollsInside = PollsOf(Rig.Emu) - Before;
+  });
+  Rig.Open();
+  ASSERT_TRUE(WaitFor([&] { return PollsInside >= 0; }));
+  // Each reply is taken at its line end, not at the read's 210 ms bound.
+  EXPECT_GE(PollsInside, 7);
+  EXPECT_EQ(Rig.Drv->AzimuthD(), 90);
+}
+
 struct TEndCase {
   const char *What;
   // Starts the exchange; runs until it has ended when it waits itself.
