@@ -306,6 +306,7 @@ bool TGs232::SendRaw(const QString &Text) {
 void TGs232::EndSession() {
   ++FSession;
   FHeld.clear();
+  FReplies.clear();
   FLine = lnIdle;
   WakeWaits();
 }
@@ -334,30 +335,37 @@ bool TGs232::WaitUntil(const std::function<bool()> &Ready) {
 }
 
 QString TGs232::ReadReply(int Len) {
-  if (!FActive || !WaitUntil([this] { return FLine == lnIdle; }))
+  if (!FActive)
     return QString();
-  FLine = lnRead;
-  // The line is released when the read ends, not when this call returns: a
-  // wait nested inside this one may be waiting for the line. The port's
-  // close ends the read, and the port's destruction drops the callback.
-  struct TReply {
-    QString Text;
-    bool Ended = false;
-  };
+  // Queued behind the exchange that has the line, and started by it as it
+  // ends, right after the commands held behind it: no reply can slip by
+  // between the command and its read.
   const auto Reply = std::make_shared<TReply>();
-  const uint64_t Session = FSession;
-  const bool Started =
-      ComPort->BeginRecv(Len, false, [this, Session, Reply](const QString &Text) {
-        Reply->Text = Text;
-        Reply->Ended = true;
-        if (Session == FSession && FActive && FLine == lnRead)
-          ReleaseLine(false);
-        else
-          WakeWaits();
-      });
-  if (Started)
-    WaitUntil([&Reply] { return Reply->Ended; });
+  Reply->Len = Len;
+  FReplies.append(Reply);
+  if (FLine == lnIdle)
+    StartNextReply();
+  WaitUntil([&Reply] { return Reply->Ended; });
   return Reply->Text;
+}
+
+void TGs232::StartNextReply() {
+  if (FReplies.isEmpty())
+    return;
+  const std::shared_ptr<TReply> Reply = FReplies.takeFirst();
+  FLine = lnRead;
+  // The line is released when the read ends, not when ReadReply returns: a
+  // wait nested inside that call may be waiting for the line. The port's
+  // close ends the read, and the port's destruction drops the callback.
+  const uint64_t Session = FSession;
+  ComPort->BeginRecv(Reply->Len, false, [this, Session, Reply](const QString &Text) {
+    Reply->Text = Text;
+    Reply->Ended = true;
+    if (Session == FSession && FActive && FLine == lnRead)
+      ReleaseLine(false);
+    else
+      WakeWaits();
+  });
 }
 
 void TGs232::ReleaseLine(bool ClearStaleInput) {
@@ -375,8 +383,10 @@ void TGs232::ReleaseLine(bool ClearStaleInput) {
       return;
     SendRaw(Text);
   }
-  if (Live())
-    WakeWaits();
+  if (!Live())
+    return;
+  StartNextReply();
+  WakeWaits();
 }
 
 // --- Failures ---------------------------------------------------------------------

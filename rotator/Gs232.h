@@ -281,8 +281,10 @@ private:
   // Waits in nested event loops until Ready holds; false when the driver is
   // closed, reopened or freed meanwhile.
   bool WaitUntil(const std::function<bool()> &Ready);
-  // A reply for a caller, read once the line is free.
+  // A reply for a caller, read once the exchanges before it are done.
   QString ReadReply(int Len);
+  // Starts the first queued reply read, if any; the line is free.
+  void StartNextReply();
   // Ends the exchanges of an open period: nothing held, the line free, and
   // any nested wait woken.
   void EndSession();
@@ -364,6 +366,13 @@ private:
   TLine FLine = lnIdle;
   // Commands sent while the line was taken, in order.
   QStringList FHeld;
+  // Reads for callers waiting for the line, in order.
+  struct TReply {
+    int Len = 0;
+    QString Text;
+    bool Ended = false;
+  };
+  QList<std::shared_ptr<TReply>> FReplies;
   // The time a poll's reply may take, reads of earlier line ends included.
   QDeadlineTimer FPollBudget;
   bool FPollFromTick = false;

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <vector>
@@ -140,6 +141,7 @@ TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
   constexpr auto Delay = std::chrono::milliseconds(200);
   Gs232Emulator::Options Opts;
   Opts.azimuth = 150;
+  Opts.ackCR = false; // only the replies asked for come back
   TRig Rig(Opts);
   Rig.Open();
   Rig.RunPolls(1);
@@ -161,7 +163,17 @@ TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
   EXPECT_GE(At("R") - Query, Delay - std::chrono::milliseconds(5))
       << "the command went out inside the poll's exchange";
   EXPECT_LE(At("R"), At("S"));
-  // The reply was matched to its query, and later polls read right.
+
+  // A console query issued while a poll reply is awaited reads its own
+  // reply: neither the poll's nor a part of it.
+  Rig.Emu.clearLog();
+  ASSERT_TRUE(WaitFor([&] { return PollsOf(Rig.Emu) >= 1; }, kWaitMs));
+  Rig.Drv->DoCmd(QStringLiteral("C"));
+  const QString Reply = Rig.Drv->DoRecv(20);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\+0\\d{3}\r\n$")).match(Reply).hasMatch())
+      << Reply.toStdString();
+
+  // Later polls read right.
   Rig.Emu.setReplyDelay(std::chrono::milliseconds(0));
   Rig.RunPolls(2);
   EXPECT_NEAR(Rig.Drv->OrgAzimuthD(), Rig.Emu.azimuth(), 1.0);
