@@ -177,6 +177,15 @@ int main(int argc, char *argv[]) {
     if (Headless) {
       QObject::connect(&Station, &TStation::Message, &Station,
                        [](const QString &Text, TMessageKind Kind) { ShowMessage(Text, Kind); });
+      // Without a window, a controller that stops or resumes answering is
+      // told on the standard error, one line each.
+      QObject::connect(&Station, &TStation::RotatorRespondingChanged, &Station,
+                       [&Station](int Index, bool Responding) {
+                         const QString State = Responding ? QStringLiteral("responds again")
+                                                          : QStringLiteral("not responding");
+                         qInfo("%s %s", qPrintable(Station.Driver(Index).Title()),
+                               qPrintable(State));
+                       });
       // The closing sequence, then the end; a signal that comes during the
       // start is handled once the event loop runs.
       OnEndSignals(&Station, [&Station] {

@@ -265,8 +265,8 @@ void TGs232::Close() {
   // still go out, ahead of the closing CR.
   const QStringList Held = FHeld;
   EndSession();
+  QPointer<TGs232> Self(this);
   if (ComPort->Connected()) {
-    QPointer<TGs232> Self(this);
     auto Live = [&] { return Self && ComPort->Connected(); };
     for (const QString &Text : Held) {
       ComPort->SendStr(Text);
@@ -285,7 +285,8 @@ void TGs232::Close() {
       return;
   }
   SetResponding(true);
-  SetInactive();
+  if (Self)
+    SetInactive();
 }
 
 bool TGs232::Draining() const { return ComPort->Draining(); }

@@ -432,3 +432,34 @@ TEST_F(HeadlessTest, AMessageThatWouldBeABoxIsALineOnStandardError) {
 }
 
 } // namespace
+
+namespace {
+
+// Without a window, a controller that stops answering and answers again is
+// told on standard error, and the program closes normally meanwhile.
+TEST_F(HeadlessTest, AControllerThatStopsAnsweringIsALineOnStandardError) {
+  Gs232Emulator Emulator;
+  ASSERT_TRUE(Emulator.start());
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("-1")},
+                 {QStringLiteral("AutoActive"), QStringLiteral("-1")},
+                 {QStringLiteral("Port"), Emulator.devicePath()}});
+  const quint16 Port = FreePort();
+  ASSERT_NE(Port, 0);
+  TProgram Program;
+  Program.Start(Headless(Port), Environment());
+  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+
+  Emulator.setSilent(true);
+  auto Told = [&](const char *Line) {
+    return WaitFor([&] { return Program.Errors().contains(QLatin1String(Line)); });
+  };
+  EXPECT_TRUE(Told("Tower not responding")) << Program.Errors().toStdString();
+  Emulator.setSilent(false);
+  EXPECT_TRUE(Told("Tower responds again")) << Program.Errors().toStdString();
+  Program.Signal(SIGTERM);
+  EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+  Emulator.stop();
+}
+
+} // namespace
