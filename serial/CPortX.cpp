@@ -515,9 +515,11 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
 
   BeginOp(opWrite);
   bool Failed = FDevice->write(Data) != Data.size();
-  // The bytes go to the device now, as far as it takes them without
-  // waiting; the rest follows on its notifications.
-  if (!Failed) {
+  // The bytes go to the device now when it has room for them; otherwise
+  // (its flow control holds it, its buffer is full) they follow on its
+  // notifications. A write into a device without room would fail rather
+  // than wait.
+  if (!Failed && Writable()) {
     FOpError = QSerialPort::NoError;
     FDevice->flush();
     Failed = FOpError != QSerialPort::NoError && FOpError != QSerialPort::TimeoutError;
@@ -528,10 +530,18 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
     IoFailed(CE_WriteFailed, Code);
     return;
   }
-  FWriteDeadline = QDeadlineTimer(ReadBoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20))),
-                                  Qt::PreciseTimer);
+  // Bytes still queued from an earlier write keep their own, later bound.
+  const QDeadlineTimer Bound(ReadBoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20))),
+                             Qt::PreciseTimer);
+  if (FWriteDeadline.hasExpired() || FWriteDeadline < Bound)
+    FWriteDeadline = Bound;
   if (FDevice->bytesToWrite() > 0)
     FWriteTimer->start(TimerMs(FWriteDeadline.remainingTime()));
+}
+
+bool TComPortBase::Writable() const {
+  pollfd Poll{int(FDevice->handle()), POLLOUT, 0};
+  return ::poll(&Poll, 1, 0) == 1 && (Poll.revents & POLLOUT) != 0;
 }
 
 void TComPortBase::WriteBoundPassed() {

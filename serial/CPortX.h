@@ -166,6 +166,8 @@ private:
   bool DeviceStillThere(int Errno) const;
   // Bytes written and not yet transmitted by the device.
   bool OutputQueued() const;
+  // The device takes bytes now, without waiting.
+  bool Writable() const;
   void WriteBoundPassed();
   void DrainTick();
   // Purges and closes a device that was draining.

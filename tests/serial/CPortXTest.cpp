@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -377,6 +378,40 @@ TEST_F(PortTest, ReadsEndOnNotificationsAndLeaveTheEventLoopRunning) {
   ASSERT_EQ(Ends.size(), 1);
   EXPECT_TRUE(Ends[0].startsWith(QStringLiteral("+01x"))) << Ends[0].toStdString();
   EXPECT_TRUE(Failures.empty());
+}
+
+TEST(CPortXWrites, AWriteTheDeviceHoldsBackIsDroppedAtItsBoundWithoutWaiting) {
+  PtyPair Pty;
+  ASSERT_FALSE(Pty.Path.isEmpty());
+  std::vector<Failure> Failures;
+  TCPortX Port;
+  Port.OnException = RecordInto(Failures);
+  Port.SetPort(Pty.Path);
+  Port.SetFlowControl(QStringLiteral("Software"));
+  Port.Open();
+  ASSERT_TRUE(Port.Connected());
+  ASSERT_EQ(::fcntl(Pty.Master, F_SETFL, O_NONBLOCK), 0);
+  // The far end says XOFF: the device takes nothing more.
+  ASSERT_EQ(::write(Pty.Master, "\x13", 1), 1);
+  QTest::qWait(50);
+
+  QElapsedTimer Clock;
+  Clock.start();
+  Port.SendStr(QStringLiteral("M180\r")); // its bound: 150 ms
+  EXPECT_LT(Clock.elapsed(), 50);
+  QTest::qWait(400);
+  // XON: what the device held back would go out now, out of its exchange.
+  ASSERT_EQ(::write(Pty.Master, "\x11", 1), 1);
+  QTest::qWait(200);
+  char Buffer[64];
+  const ssize_t Got = ::read(Pty.Master, Buffer, sizeof Buffer);
+  EXPECT_LE(Got, 0) << QByteArray(Buffer, int(std::max<ssize_t>(Got, 0))).toStdString();
+  EXPECT_TRUE(Failures.empty()) << Failures.front().Kind << " " << Failures.front().WinError;
+
+  // Once the line runs again, a write goes out.
+  Port.SendStr(QStringLiteral("S\r"));
+  QTest::qWait(100);
+  EXPECT_EQ(::read(Pty.Master, Buffer, sizeof Buffer), 2);
 }
 
 TEST_F(PortTest, BytesAreCharactersOfTheSameCode) {
