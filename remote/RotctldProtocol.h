@@ -32,6 +32,8 @@ enum TRotctldCode : int {
   RotctldInvalidParameter = -1,
   // A command this server does not know.
   RotctldNotImplemented = -4,
+  // The controller does not answer: the rotator's position is not known now.
+  RotctldTimeout = -5,
   // Something failed inside the server.
   RotctldInternalError = -7,
   // A line that breaks the protocol: too long, binary bytes, a flood.

@@ -248,9 +248,12 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
   case TRotctldCommand::GetPos:
     if (!Expect(0))
       return Invalid;
-    // A closed port reads nothing: its last azimuth would be stale.
+    // A closed port reads nothing, and a controller that does not answer
+    // gives no position: its last azimuth would be stale.
     if (!Driver.Active())
       return Rejected;
+    if (!Driver.Responding())
+      return TRotctldReply::Error(RotctldTimeout);
     return {RotctldOk,
             {{QStringLiteral("Azimuth"), FormatRotctldNumber(Driver.AzimuthD())},
              {QStringLiteral("Elevation"), FormatRotctldNumber(0)}}};

@@ -19,7 +19,9 @@
 // Commands (letter or long name): p get_pos, P set_pos, S stop, K park,
 // M move, w send_cmd, _ get_info, 1 dump_caps, dump_state, s get_status,
 // q quit. set_pos works as the automation operation Move; the commands that
-// act on the rotator need it enabled and its port open.
+// act on the rotator need it enabled and its port open. get_pos answers
+// "RPRT -9" for a closed port and "RPRT -5" (timeout) while the controller
+// does not answer its polls ("not responding").
 //
 // Bad input ends the connection with "RPRT -8": a line longer than 1 KiB,
 // bytes other than printable ASCII, blanks and line ends, or more than

@@ -183,6 +183,32 @@ TEST_F(RotctldServerTest, ClientIsRefusedByADisabledOrClosedRotator) {
   EXPECT_FALSE(Disabled.Driver.Presetting());
 }
 
+TEST_F(RotctldServerTest, PositionOfAControllerThatDoesNotAnswerIsATimeout) {
+  TEmulatedRotator &Rig = AddRotator(QStringLiteral("Tower"), true, false);
+  Rig.Emu.setAzimuth(123);
+  Rig.Open();
+  const quint16 Port = Start();
+  WaitForAzimuth(Rig, 123);
+
+  Rig.Emu.setSilent(true);
+  ASSERT_TRUE(WaitFor([&] { return !Rig.Driver.Responding(); }));
+  TRawClient Client;
+  ASSERT_TRUE(Client.Connect(Port));
+  EXPECT_EQ(Client.Ask("p"), QByteArray("RPRT -5\n"));
+  // The protocol's own client reports the timeout as a failure.
+  const TRotctlRun Run = RunRotctl(Port, {QStringLiteral("p")});
+  EXPECT_TRUE(Run.Finished);
+  EXPECT_NE(Run.ExitCode, 0) << Run.Output.toStdString();
+  EXPECT_FALSE(Run.Output.contains(QStringLiteral("123"))) << Run.Output.toStdString();
+
+  // It answers again: so does the server, with the position.
+  Rig.Emu.setAzimuth(124);
+  Rig.Emu.setSilent(false);
+  WaitForAzimuth(Rig, 124);
+  EXPECT_EQ(Client.Ask("p", 2), QByteArray("124.000000\n0.000000\n"));
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('|').toStdString();
+}
+
 TEST_F(RotctldServerTest, ClientTakesTheRangeOfThe450DegreeMode) {
   TEmulatedRotator &Rig = AddRotator(QStringLiteral("Wide"), true, false);
   Rig.Driver.SetAzimuthAngle(az450);
