@@ -133,6 +133,12 @@ void TMain::BuildWindow() {
     StatusPanels[I]->setFrameShadow(QFrame::Sunken);
     StatusPanels[I]->setGeometry(I * StatusPanelWidth, 2, StatusPanelWidth, StatusBarHeight - 4);
   }
+  StatusNotResponding = new QLabel(StatusBar1);
+  StatusNotResponding->setObjectName(QStringLiteral("StatusNotResponding"));
+  StatusNotResponding->setFrameShape(QFrame::Panel);
+  StatusNotResponding->setFrameShadow(QFrame::Sunken);
+  StatusNotResponding->setGeometry(0, 2, 4 * StatusPanelWidth, StatusBarHeight - 4);
+  StatusNotResponding->hide();
 
   // The rotator page, shared by every rotator tab.
   pnlRotator = MakePanel(Client, "pnlRotator");
@@ -286,6 +292,14 @@ void TMain::ConnectStation() {
   };
   connect(S, &TStation::RotatorOpened, this, PortChanged);
   connect(S, &TStation::RotatorClosed, this, PortChanged);
+  // A controller that stops or resumes answering: its tab and, while it is
+  // the current rotator, the status bar.
+  connect(S, &TStation::RotatorRespondingChanged, this, [this](int Index, bool) {
+    Guarded([&] {
+      ShowRespondingMark(Index);
+      UpdateStatusBar();
+    });
+  });
   connect(S, &TStation::AzimuthChanged, this, [this](int Index) {
     if (IsConnected(Index))
       Guarded([this] { Gs232ChangeAzEl(); });

@@ -133,7 +133,12 @@ private:
   // The Open/Close button, the move buttons, the preset field and the status
   // bar after the port opened or closed (a disabled rotator is closed).
   void ShowPortState();
+  // The four azimuth panels; while the current rotator is open and its
+  // controller does not answer, one text across the bar says so instead.
   void UpdateStatusBar();
+  // The mark on rotator Index's tab while it is open and its controller does
+  // not answer: a warning icon and the tooltip "Not responding".
+  void ShowRespondingMark(int Index);
   void DrawDirection();
   void DrawRelays();
   void SetPresetDisplay();
@@ -173,6 +178,7 @@ private:
   QWidget *TabSheet2;
   QFrame *StatusBar1;
   QLabel *StatusPanels[4];
+  QLabel *StatusNotResponding;
   QFrame *pnlRotator;
   QLineEdit *edtPresetD;
   QPushButton *btnPreset;

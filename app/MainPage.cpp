@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 
 #include <cmath>
@@ -65,6 +66,23 @@ void TMain::UpdateStatusBar() {
     StatusPanels[I]->setText(I < FStation.RotatorCount()
                                  ? QStringLiteral("AZ=%1°").arg(FStation.Driver(I).AzimuthD())
                                  : QString());
+  const TGs232 *Gs232 = Current();
+  const bool Silent = Gs232 && Gs232->Active() && !Gs232->Responding();
+  StatusNotResponding->setText(Silent ? Gs232->Title() + QStringLiteral(" not responding")
+                                      : QString());
+  StatusNotResponding->setVisible(Silent);
+  for (QLabel *Panel : StatusPanels)
+    Panel->setVisible(!Silent);
+}
+
+void TMain::ShowRespondingMark(int Index) {
+  if (Index < 0 || Index >= FStation.RotatorCount())
+    return;
+  const TGs232 &Gs232 = FStation.Driver(Index);
+  const bool Silent = Gs232.Active() && !Gs232.Responding();
+  PageControl1->setTabIcon(Index, Silent ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                                         : QIcon());
+  PageControl1->setTabToolTip(Index, Silent ? QStringLiteral("Not responding") : QString());
 }
 
 void TMain::DrawDirection() {

@@ -140,6 +140,61 @@ TEST_F(MainEmulatorTest, LostControllerShowsTheRotatorClosed) {
   EXPECT_EQ(Ui->shown().size(), 1) << Ui->shown().join('|').toStdString();
 }
 
+// A controller that stops answering (switched off, cable pulled at its end)
+// leaves the rotator open: its tab and the status bar say so, the needle and
+// the azimuth stay where they were, and both clear when it answers again.
+TEST_F(MainEmulatorTest, ControllerThatStopsAnsweringIsMarkedUntilItAnswersAgain) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())},
+                 {"Rotator_1", EntryKeys("Tower", Device())}});
+  auto M = Start();
+  const TControls C(*M);
+  auto *NotResponding = TControls::Find<QLabel>(*M, "StatusNotResponding");
+  M->show();
+  Emulator->setAzimuth(90);
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active());
+  ASSERT_TRUE(WaitFor([&] { return Status(*M)[0] == "AZ=90°"; })) << Status(*M)[0].toStdString();
+  auto Marked = [&] { return !C.PageControl1->tabIcon(0).isNull(); };
+  EXPECT_FALSE(Marked());
+  EXPECT_FALSE(NotResponding->isVisible());
+
+  Emulator->setSilent(true);
+  ASSERT_TRUE(WaitFor(Marked));
+  EXPECT_EQ(C.PageControl1->tabToolTip(0), "Not responding");
+  EXPECT_EQ(C.PageControl1->tabText(0), "Mast");
+  EXPECT_TRUE(C.PageControl1->tabIcon(1).isNull());
+  EXPECT_TRUE(NotResponding->isVisible());
+  EXPECT_EQ(NotResponding->text(), "Mast not responding");
+  EXPECT_FALSE(C.StatusPanels[0]->isVisible());
+  EXPECT_EQ(Status(*M)[0], "AZ=90°");
+  EXPECT_TRUE(PixelIs(C.imgDirection, 200, 125, clBlack));
+  EXPECT_EQ(C.btnOpenClose->text(), "Close");
+
+  // Another rotator's page: its own state in the bar, the mark stays.
+  C.PageControl1->setCurrentIndex(1);
+  EXPECT_FALSE(NotResponding->isVisible());
+  EXPECT_TRUE(C.StatusPanels[0]->isVisible());
+  EXPECT_TRUE(Marked());
+  C.PageControl1->setCurrentIndex(0);
+  EXPECT_TRUE(NotResponding->isVisible());
+
+  Emulator->setAzimuth(180);
+  Emulator->setSilent(false);
+  ASSERT_TRUE(WaitFor([&] { return !Marked(); }));
+  EXPECT_TRUE(C.PageControl1->tabToolTip(0).isEmpty());
+  EXPECT_FALSE(NotResponding->isVisible());
+  EXPECT_TRUE(C.StatusPanels[0]->isVisible());
+  EXPECT_TRUE(WaitFor([&] { return Status(*M)[0] == "AZ=180°"; })) << Status(*M)[0].toStdString();
+
+  // Closing a rotator that does not answer clears the mark.
+  Emulator->setSilent(true);
+  ASSERT_TRUE(WaitFor(Marked));
+  C.btnOpenClose->click();
+  EXPECT_FALSE(Marked());
+  EXPECT_FALSE(NotResponding->isVisible());
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
 TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();
