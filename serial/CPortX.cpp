@@ -35,7 +35,8 @@ constexpr qint64 TotalConstantMs = 100;
 // transmitted what was written before the close.
 constexpr qint64 DrainPollMaxMs = 20;
 
-qint64 ReadBoundMs(int Len) { return TotalMultiplierMs * qMax(Len, 0) + TotalConstantMs; }
+// The total bound of a read or write of Len bytes.
+qint64 BoundMs(int Len) { return TotalMultiplierMs * qMax(Len, 0) + TotalConstantMs; }
 
 // A remaining time as a timer's interval.
 int TimerMs(qint64 Ms) { return int(std::clamp<qint64>(Ms, 0, INT_MAX)); }
@@ -401,10 +402,10 @@ bool TComPortBase::BeginRead(int Len, bool StopAtLineEnd, TReadDone Done) {
   FRead.Len = qMax(Len, 0);
   FRead.StopAtLineEnd = StopAtLineEnd;
   FRead.Got.clear();
-  FRead.Total = QDeadlineTimer(ReadBoundMs(Len), Qt::PreciseTimer);
+  FRead.Total = QDeadlineTimer(BoundMs(Len), Qt::PreciseTimer);
   FRead.Gap = QDeadlineTimer(QDeadlineTimer::Forever);
   FRead.Done = std::move(Done);
-  FReadTimer->start(Len <= 0 ? 0 : int(ReadBoundMs(Len)));
+  FReadTimer->start(Len <= 0 ? 0 : int(BoundMs(Len)));
   // Bytes that are already here are taken from the event loop, as Done may
   // not run inside this call; line errors are looked at there too.
   if (FDevice->bytesAvailable() > 0 || FHasCounters)
@@ -531,7 +532,7 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
     return;
   }
   // Bytes still queued from an earlier write keep their own, later bound.
-  const QDeadlineTimer Bound(ReadBoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20))),
+  const QDeadlineTimer Bound(BoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20))),
                              Qt::PreciseTimer);
   if (FWriteDeadline.hasExpired() || FWriteDeadline < Bound)
     FWriteDeadline = Bound;
