@@ -281,9 +281,10 @@ void TMain::ConnectStation() {
   connect(S, &TStation::RotatorRemoved, this, &TMain::RotatorRemoved);
   connect(S, &TStation::RotatorMoved, this, &TMain::RotatorMoved);
   // A port opened or closed from anywhere (the automation server, a
-  // failure) shows on the page at once.
+  // failure) shows on the page and on the rotator's tab at once.
   auto PortChanged = [this](int Index) {
     Guarded([&] {
+      ShowRespondingMark(Index);
       if (IsConnected(Index))
         ShowPortState();
       else
@@ -424,6 +425,7 @@ void TMain::RotatorAdded(int Index) {
   auto *Page = new QWidget;
   QSignalBlocker Block(PageControl1);
   PageControl1->insertTab(Index, Page, FStation.Driver(Index).Title());
+  ShowRespondingMark(Index);
 }
 
 void TMain::RotatorRemoved(int Index) {

@@ -137,7 +137,9 @@ private:
   // controller does not answer, one text across the bar says so instead.
   void UpdateStatusBar();
   // The mark on rotator Index's tab while it is open and its controller does
-  // not answer: a warning icon and the tooltip "Not responding".
+  // not answer: a warning icon and the tooltip "Not responding". Set from the
+  // driver's state wherever the tab's caption is set and whenever its port
+  // or its answering changes; a moved tab carries its mark along.
   void ShowRespondingMark(int Index);
   void DrawDirection();
   void DrawRelays();

@@ -33,7 +33,9 @@ void TMain::RefreshRotatorPage() {
   const QPointer<TGs232> Gs232 = Current();
   if (!Gs232)
     return;
-  PageControl1->setTabText(FStation.IndexOf(Gs232), Gs232->Title());
+  const int Index = FStation.IndexOf(Gs232);
+  PageControl1->setTabText(Index, Gs232->Title());
+  ShowRespondingMark(Index);
   Display->LoadMap(Gs232->MapFileName(), MapName);
   SetPresetDisplay();
   DrawRelays();

@@ -165,7 +165,8 @@ TEST_F(MainEmulatorTest, ControllerThatStopsAnsweringIsMarkedUntilItAnswersAgain
   EXPECT_TRUE(C.PageControl1->tabIcon(1).isNull());
   EXPECT_TRUE(NotResponding->isVisible());
   EXPECT_EQ(NotResponding->text(), "Mast not responding");
-  EXPECT_FALSE(C.StatusPanels[0]->isVisible());
+  for (QLabel *Panel : C.StatusPanels)
+    EXPECT_FALSE(Panel->isVisible()) << Panel->objectName().toStdString();
   EXPECT_EQ(Status(*M)[0], "AZ=90°");
   EXPECT_TRUE(PixelIs(C.imgDirection, 200, 125, clBlack));
   EXPECT_EQ(C.btnOpenClose->text(), "Close");
@@ -183,7 +184,8 @@ TEST_F(MainEmulatorTest, ControllerThatStopsAnsweringIsMarkedUntilItAnswersAgain
   ASSERT_TRUE(WaitFor([&] { return !Marked(); }));
   EXPECT_TRUE(C.PageControl1->tabToolTip(0).isEmpty());
   EXPECT_FALSE(NotResponding->isVisible());
-  EXPECT_TRUE(C.StatusPanels[0]->isVisible());
+  for (QLabel *Panel : C.StatusPanels)
+    EXPECT_TRUE(Panel->isVisible()) << Panel->objectName().toStdString();
   EXPECT_TRUE(WaitFor([&] { return Status(*M)[0] == "AZ=180°"; })) << Status(*M)[0].toStdString();
 
   // Closing a rotator that does not answer clears the mark.
@@ -192,7 +194,66 @@ TEST_F(MainEmulatorTest, ControllerThatStopsAnsweringIsMarkedUntilItAnswersAgain
   C.btnOpenClose->click();
   EXPECT_FALSE(Marked());
   EXPECT_FALSE(NotResponding->isVisible());
+  EXPECT_TRUE(C.StatusPanels[0]->isVisible());
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+// The mark belongs to the rotator, not to a tab position: it goes along when
+// rotators are moved, inserted or deleted around it, and leaves with the
+// rotator's port when the controller's line is lost meanwhile.
+TEST_F(MainEmulatorTest, NotRespondingMarkFollowsItsRotator) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())},
+                 {"Rotator_1", EntryKeys("Tower", Device())}});
+  auto M = Start();
+  const TControls C(*M);
+  auto *NotResponding = TControls::Find<QLabel>(*M, "StatusNotResponding");
+  M->show();
+  C.btnOpenClose->click();
+  const QPointer<TGs232> Mast = CurrentDriver(*M);
+  ASSERT_TRUE(Mast && Mast->Active());
+  // "index:caption" of every tab with an icon or a tooltip.
+  const auto MarkedTabs = [&] {
+    QStringList Marked;
+    for (int I = 0; I < C.PageControl1->count(); ++I)
+      if (!C.PageControl1->tabIcon(I).isNull() || !C.PageControl1->tabToolTip(I).isEmpty())
+        Marked << QStringLiteral("%1:%2").arg(I).arg(C.PageControl1->tabText(I));
+    return Marked;
+  };
+  Emulator->setSilent(true);
+  ASSERT_TRUE(WaitFor([&] { return !MarkedTabs().isEmpty(); }));
+  EXPECT_EQ(MarkedTabs(), QStringList{"0:Mast"}) << MarkedTabs().join('|').toStdString();
+
+  // Moved one place to the right; it stays the rotator shown.
+  C.actBackwardRptator->trigger();
+  EXPECT_EQ(Tabs(*M), (QStringList{"Tower", "Mast", "Console"}));
+  EXPECT_EQ(MarkedTabs(), QStringList{"1:Mast"}) << MarkedTabs().join('|').toStdString();
+  EXPECT_EQ(C.PageControl1->tabToolTip(1), "Not responding");
+  EXPECT_EQ(NotResponding->text(), "Mast not responding");
+  EXPECT_TRUE(NotResponding->isVisible());
+
+  // A rotator inserted before it is shown instead: a closed one, the panels.
+  C.actInsRotator->trigger();
+  EXPECT_EQ(Tabs(*M), (QStringList{"Tower", "Rotator1", "Mast", "Console"}));
+  EXPECT_EQ(MarkedTabs(), QStringList{"2:Mast"}) << MarkedTabs().join('|').toStdString();
+  EXPECT_FALSE(NotResponding->isVisible());
+  EXPECT_TRUE(C.StatusPanels[0]->isVisible());
+
+  // Deleted again.
+  C.actDelRotator->trigger();
+  EXPECT_EQ(Tabs(*M), (QStringList{"Tower", "Mast", "Console"}));
+  EXPECT_EQ(MarkedTabs(), QStringList{"1:Mast"}) << MarkedTabs().join('|').toStdString();
+  C.PageControl1->setCurrentIndex(1);
+  EXPECT_TRUE(NotResponding->isVisible());
+
+  // The line lost while the controller is silent: the rotator closes, and
+  // the mark and the text go with it.
+  Emulator->hangUp();
+  ASSERT_TRUE(WaitFor([&] { return !Mast->Active(); }));
+  EXPECT_TRUE(MarkedTabs().isEmpty()) << MarkedTabs().join('|').toStdString();
+  EXPECT_FALSE(NotResponding->isVisible());
+  for (QLabel *Panel : C.StatusPanels)
+    EXPECT_TRUE(Panel->isVisible()) << Panel->objectName().toStdString();
+  EXPECT_EQ(C.btnOpenClose->text(), "Open");
 }
 
 TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
