@@ -154,6 +154,8 @@ private:
   // Toggles a turn button: its state, its picture, and the turn or stop.
   void ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn, const QString &FileOff,
                   void (TGs232::*Go)());
+  // Both turn buttons off, with their off pictures.
+  void ResetTurnButtons();
   // Loads a picture file into a turn button; throws when it can't be read.
   static void LoadButtonPicture(QPushButton *Button, const QString &FileName);
   void Gs232ChangeAzEl();

@@ -53,6 +53,10 @@ void TMain::ShowPortState() {
   if (!Gs232)
     return;
   const bool Active = Gs232->Active();
+  // A closed rotator turns no more, whatever closed it (a lost controller
+  // too): the turn buttons show it.
+  if (!Active && (FCWTag != 0 || FCCWTag != 0))
+    ResetTurnButtons();
   btnOpenClose->setEnabled(Enabled);
   btnOpenClose->setText(Enabled && Active ? QStringLiteral("Close") : QStringLiteral("Open"));
   const bool Moving = Enabled && Active;
@@ -147,11 +151,15 @@ void TMain::btnCCWClick() {
   ToggleTurn(FCCWTag, btnCCW, FileCCW_On, FileCCW_Off, &TGs232::GoCCW);
 }
 
-void TMain::btnStopClick() {
+void TMain::ResetTurnButtons() {
   FCCWTag = 0;
   FCWTag = 0;
   LoadButtonPicture(btnCCW, FileCCW_Off);
   LoadButtonPicture(btnCW, FileCW_Off);
+}
+
+void TMain::btnStopClick() {
+  ResetTurnButtons();
   if (TGs232 *Gs232 = Current())
     Gs232->Stop();
 }

@@ -129,9 +129,13 @@ TEST_F(MainEmulatorTest, LostControllerShowsTheRotatorClosed) {
   ASSERT_TRUE(CurrentDriver(*M)->Active());
   ASSERT_EQ(C.btnOpenClose->text(), "Close");
   ASSERT_TRUE(C.btnCW->isEnabled());
+  C.btnCW->click(); // turning clockwise when the controller goes
+  ASSERT_EQ(PictureColor(C.btnCW), ColorCW_On);
 
   Emulator->hangUp();
   ASSERT_TRUE(WaitFor([&] { return !CurrentDriver(*M)->Active(); }));
+  EXPECT_EQ(PictureColor(C.btnCW), ColorCW_Off);
+  EXPECT_EQ(M->CWTag(), 0);
   EXPECT_EQ(C.btnOpenClose->text(), "Open");
   EXPECT_TRUE(C.btnOpenClose->isEnabled());
   for (QPushButton *Button : {C.btnCW, C.btnCCW, C.btnStop, C.btnPreset})
