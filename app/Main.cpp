@@ -26,6 +26,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <utility>
+
 namespace {
 
 constexpr int ClientWidth = 269;
@@ -343,7 +345,17 @@ void TMain::FormCreate() {
 
     Display->Arrange();
   });
-  if (Placed && Guarded([this] { FStation.Load(); }))
+  FPlaced = Placed;
+}
+
+void TMain::StartStation() {
+  if (FStarted)
+    return;
+  FStarted = true;
+  // A problem with the stored window position is told now, over the window.
+  if (!FPlaceProblems.isEmpty())
+    Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
+  if (FPlaced && Guarded([this] { FStation.Load(); }))
     Guarded([this] { FStation.Start(); });
 
   if (FStation.RotatorCount() > 0) {
@@ -361,7 +373,7 @@ void TMain::PlaceWindow() {
   TLoadProblems Problems;
   const TWindowPosition Pos = LoadWindowPosition(FStation.SettingsFile(), Problems);
   if (!Problems.isEmpty())
-    Ui().ShowMessage(LoadProblemsMessage(Problems));
+    FPlaceProblems = LoadProblemsMessage(Problems);
   move(Pos.Left, Pos.Top);
   if (Pos.Left == 0 && Pos.Top == 0) {
     if (layout())

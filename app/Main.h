@@ -70,11 +70,16 @@ bool ConfirmEndWithAutomationClients();
 class TMain : public QMainWindow {
   Q_OBJECT
 public:
-  // Builds the window on Station (not owned; it outlives the window), loads
-  // and starts the station, and selects the first rotator.
+  // Builds the window on Station (not owned; it outlives the window) and
+  // places it; nothing is loaded yet.
   explicit TMain(TStation &Station, const TMainOptions &Options = {},
                  QWidget *Parent = nullptr);
   ~TMain() override;
+  // Loads and starts the station and selects the first rotator; the
+  // messages of the start-up (problems of the document, a port that does not
+  // open, the notice of a model) show over the window, so the program shows
+  // the window first. Runs once.
+  void StartStation();
 
   TStation &Station() const { return FStation; }
   // Asked before the closing sequence when the window is asked to close;
@@ -176,6 +181,11 @@ private:
   void actOptionsExecute();
 
   TStation &FStation;
+  // The window was placed; the station was started.
+  bool FPlaced = false;
+  bool FStarted = false;
+  // Problems with the stored window position, told once the station starts.
+  QString FPlaceProblems;
 
   // --- Controls ----------------------------------------------------------------
   QTabWidget *PageControl1;

@@ -174,6 +174,35 @@ int main(int argc, char *argv[]) {
   {
     TStation Station(SettingsFile);
     std::unique_ptr<TMain> Window;
+
+    // The servers come first, from the moment the station exists: a client
+    // is served while the start-up shows its messages (modal boxes run the
+    // event loop), and a logger that started the program through the bus
+    // finds its object at once.
+    //
+    // Automation server: the automation object over the station, offered on
+    // the session bus. Started for a client, the program ends when the last
+    // client has left, without the closing sequence; started by the
+    // operator, it keeps running, and closing the window while clients
+    // remain asks first.
+    TStationAutomation Automation(Station, QDBusConnection::sessionBus());
+    QString AutomationError;
+    if (!Automation.Start(&AutomationError))
+      qWarning("Automation server not started: %s", qPrintable(AutomationError));
+    if (FindAutomationSwitch(QCoreApplication::arguments()) == TAutomationSwitch::Automation)
+      Automation.EndWhenClientsLeave([] { QCoreApplication::exit(0); });
+
+    // Network control (rotctld protocol): a server for each of the station's
+    // rotators while switched on by --rotctld or by the settings document.
+    // Its messages wait for the event loop, so that a box never shows before
+    // the window.
+    QStringList RotctldArguments = QCoreApplication::arguments();
+    TStationRotctld Rotctld(Station, TakeRotctldArguments(RotctldArguments));
+    QObject::connect(
+        &Rotctld, &TStationRotctld::Message, &Rotctld,
+        [](const QString &Text) { ShowMessage(Text, mkInformation); }, Qt::QueuedConnection);
+    Rotctld.Start();
+
     if (Headless) {
       QObject::connect(&Station, &TStation::Message, &Station,
                        [](const QString &Text, TMessageKind Kind) { ShowMessage(Text, Kind); });
@@ -199,34 +228,15 @@ int main(int argc, char *argv[]) {
     } else {
       Window = std::make_unique<TMain>(Station);
       Services->parent = Window.get();
-    }
-
-    // Automation server: the automation object over the station, offered on
-    // the session bus. Started for a client, the program ends when the last
-    // client has left, without the closing sequence; started by the
-    // operator, it keeps running, and closing the window while clients
-    // remain asks first.
-    TStationAutomation Automation(Station, QDBusConnection::sessionBus());
-    QString AutomationError;
-    if (!Automation.Start(&AutomationError))
-      qWarning("Automation server not started: %s", qPrintable(AutomationError));
-    if (FindAutomationSwitch(QCoreApplication::arguments()) == TAutomationSwitch::Automation)
-      Automation.EndWhenClientsLeave([] { QCoreApplication::exit(0); });
-    if (Window)
       Window->CloseQuery = [&Automation] {
         return !Automation.HasClients() || ConfirmEndWithAutomationClients();
       };
-
-    // Network control (rotctld protocol): a server for each of the station's
-    // rotators while switched on by --rotctld or by the settings document.
-    QStringList RotctldArguments = QCoreApplication::arguments();
-    TStationRotctld Rotctld(Station, TakeRotctldArguments(RotctldArguments));
-    QObject::connect(&Rotctld, &TStationRotctld::Message, &Rotctld,
-                     [](const QString &Text) { ShowMessage(Text, mkInformation); });
-    Rotctld.Start();
+      // The start-up's messages show over the window.
+      Window->show();
+      Window->StartStation();
+    }
 
     if (Window) {
-      Window->show();
       if (Parser.isSet(ScreenshotOption)) {
         const QString File = Parser.value(ScreenshotOption);
         TMain *W = Window.get();

@@ -52,6 +52,7 @@ protected:
     TMainOptions Options;
     Options.PictureFolder = QStringLiteral(ORBALT_TEST_ASSET_DIR);
     Window = std::make_unique<TMain>(*Station, Options);
+    Window->StartStation();
     ASSERT_EQ(Station->RotatorCount(), 3);
     ASSERT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('\n').toStdString();
 

@@ -463,3 +463,40 @@ TEST_F(HeadlessTest, AControllerThatStopsAnsweringIsALineOnStandardError) {
 }
 
 } // namespace
+
+namespace {
+
+// A window start serves the automation object and rotctld while a start-up
+// box waits for the operator (here a key of the document that does not
+// convert): a logger that started the program does not time out.
+TEST_F(HeadlessTest, WindowStartServesClientsWhileAStartupBoxIsOpen) {
+  TPrivateBus Bus;
+  ASSERT_TRUE(Bus.Start()) << "dbus-daemon could not be started";
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("maybe")},
+                 {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
+  QProcessEnvironment Env = Environment();
+  Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+  const quint16 Port = FreePort();
+  ASSERT_NE(Port, 0);
+  QStringList Arguments = Headless(Port);
+  Arguments.removeAll(QStringLiteral("--headless"));
+  TProgram Program;
+  Program.Start(Arguments, Env);
+
+  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  TRun Title;
+  EXPECT_TRUE(WaitFor([&] {
+    Title = RunClient(QStringLiteral("gdbus"),
+                      {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt",
+                       "--method", "Orbalt.IOrbalt.GetRotatorTitle", "0"},
+                      Bus.ClientEnvironment());
+    return Title.Code == 0 || !Program.Running();
+  }));
+  EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)"))
+      << Title.Err.toStdString() << " | " << Program.Errors().toStdString();
+  EXPECT_TRUE(Program.Running()) << "the box waits for the operator";
+}
+
+} // namespace

@@ -161,6 +161,7 @@ protected:
     Options.PictureFolder = Dir.path();
     TWindow M(new TMain(*Station, Options));
     Station.release();
+    M->StartStation();
     return M;
   }
 
