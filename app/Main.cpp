@@ -37,6 +37,8 @@ constexpr int StatusPanelWidth = 65;
 // A move of the window counts as ended when no further move follows within
 // this time.
 constexpr int MoveSettleMs = 500;
+// How long a notice stays in the status bar.
+constexpr int NoticeMs = 8000;
 
 const QString ConsoleCaption = QStringLiteral("Console");
 
@@ -78,6 +80,12 @@ TMain::TMain(TStation &Station, const TMainOptions &Options, QWidget *Parent)
     : QMainWindow(Parent), FStation(Station) {
   BuildWindow();
   BuildMenus();
+  FNoticeTimer.setSingleShot(true);
+  FNoticeTimer.setInterval(NoticeMs);
+  connect(&FNoticeTimer, &QTimer::timeout, this, [this] {
+    FNotice.clear();
+    Guarded([this] { UpdateStatusBar(); });
+  });
   FMoveTimer.setSingleShot(true);
   FMoveTimer.setInterval(MoveSettleMs);
   connect(&FMoveTimer, &QTimer::timeout, this,
@@ -135,12 +143,12 @@ void TMain::BuildWindow() {
     StatusPanels[I]->setFrameShadow(QFrame::Sunken);
     StatusPanels[I]->setGeometry(I * StatusPanelWidth, 2, StatusPanelWidth, StatusBarHeight - 4);
   }
-  StatusNotResponding = new QLabel(StatusBar1);
-  StatusNotResponding->setObjectName(QStringLiteral("StatusNotResponding"));
-  StatusNotResponding->setFrameShape(QFrame::Panel);
-  StatusNotResponding->setFrameShadow(QFrame::Sunken);
-  StatusNotResponding->setGeometry(0, 2, 4 * StatusPanelWidth, StatusBarHeight - 4);
-  StatusNotResponding->hide();
+  StatusNotice = new QLabel(StatusBar1);
+  StatusNotice->setObjectName(QStringLiteral("StatusNotice"));
+  StatusNotice->setFrameShape(QFrame::Panel);
+  StatusNotice->setFrameShadow(QFrame::Sunken);
+  StatusNotice->setGeometry(0, 2, 4 * StatusPanelWidth, StatusBarHeight - 4);
+  StatusNotice->hide();
 
   // The rotator page, shared by every rotator tab.
   pnlRotator = MakePanel(Client, "pnlRotator");

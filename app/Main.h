@@ -139,8 +139,10 @@ private:
   // bar after the port opened or closed (a disabled rotator is closed).
   void ShowPortState();
   // The four azimuth panels; while the current rotator is open and its
-  // controller does not answer, one text across the bar says so instead.
+  // controller does not answer, one text across the bar says so instead, and
+  // a notice is shown there the same way for a few seconds.
   void UpdateStatusBar();
+  void ShowNotice(const QString &Text);
   // The mark on rotator Index's tab while it is open and its controller does
   // not answer: a warning icon and the tooltip "Not responding". Set from the
   // driver's state wherever the tab's caption is set and whenever its port
@@ -186,13 +188,16 @@ private:
   bool FStarted = false;
   // Problems with the stored window position, told once the station starts.
   QString FPlaceProblems;
+  // The status bar's notice and the time it stays.
+  QString FNotice;
+  QTimer FNoticeTimer;
 
   // --- Controls ----------------------------------------------------------------
   QTabWidget *PageControl1;
   QWidget *TabSheet2;
   QFrame *StatusBar1;
   QLabel *StatusPanels[4];
-  QLabel *StatusNotResponding;
+  QLabel *StatusNotice;
   QFrame *pnlRotator;
   QLineEdit *edtPresetD;
   QPushButton *btnPreset;

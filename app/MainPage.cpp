@@ -72,13 +72,21 @@ void TMain::UpdateStatusBar() {
     StatusPanels[I]->setText(I < FStation.RotatorCount()
                                  ? QStringLiteral("AZ=%1°").arg(FStation.Driver(I).AzimuthD())
                                  : QString());
+  // One text across the bar instead of the panels: the current rotator's
+  // controller does not answer, or a notice (a travel limit reached).
   const TGs232 *Gs232 = Current();
   const bool Silent = Gs232 && Gs232->Active() && !Gs232->Responding();
-  StatusNotResponding->setText(Silent ? Gs232->Title() + QStringLiteral(" not responding")
-                                      : QString());
-  StatusNotResponding->setVisible(Silent);
+  const QString Text = Silent ? Gs232->Title() + QStringLiteral(" not responding") : FNotice;
+  StatusNotice->setText(Text);
+  StatusNotice->setVisible(!Text.isEmpty());
   for (QLabel *Panel : StatusPanels)
-    Panel->setVisible(!Silent);
+    Panel->setVisible(Text.isEmpty());
+}
+
+void TMain::ShowNotice(const QString &Text) {
+  FNotice = Text;
+  FNoticeTimer.start();
+  UpdateStatusBar();
 }
 
 void TMain::ShowRespondingMark(int Index) {
@@ -239,6 +247,10 @@ void TMain::Gs232ReachBound(TBoundPosition Bound) {
     btnCCW->setEnabled(false);
   DrawDirection();
   btnStopClick();
+  // The driver has stopped the rotator: the operator is told why, without a
+  // box that would wait for an answer.
+  if (TGs232 *Gs232 = Current())
+    ShowNotice(QStringLiteral("Limit %1° reached").arg(Gs232->AzimuthD()));
 }
 
 void TMain::Gs232ReachPreset() {

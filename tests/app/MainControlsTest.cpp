@@ -208,6 +208,12 @@ TEST_F(MainTest, ReachedBoundBlocksThatDirectionUntilTheNextReading) {
     EXPECT_EQ(M->CCWTag(), 0);
     EXPECT_EQ(PictureColor(C.btnCW), ColorCW_Off);
     EXPECT_EQ(PictureColor(C.btnCCW), ColorCCW_Off);
+    // Told in the status bar, without a box.
+    const auto *Notice = TControls::Find<QLabel>(*M, "StatusNotice");
+    EXPECT_EQ(Notice->text(), QStringLiteral("Limit %1° reached").arg(D.AzimuthD()));
+    EXPECT_FALSE(Notice->isHidden());
+    EXPECT_TRUE(C.StatusPanels[0]->isHidden());
+    EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 
     D.ChangeAzEl()(&D);
     EXPECT_TRUE(C.btnCW->isEnabled());
