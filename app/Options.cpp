@@ -32,17 +32,32 @@ const QStringList DesignPorts = {QStringLiteral("Com1"), QStringLiteral("Com2"),
                                  QStringLiteral("Com3"), QStringLiteral("Com4"),
                                  QStringLiteral("Com5")};
 
-// Accepts a text while its UTF-8 form fits Width bytes, the unit in which
-// the table's text fields are measured.
+// Accepts a text that fits Width, in the unit the table's text fields are
+// measured in (CtrlTextWidth), and refuses typing beyond it. A stored text
+// that is already wider stays editable while it gets narrower, so that it
+// can be shortened; the table takes it once it fits.
 class TByteWidthValidator : public QValidator {
 public:
-  TByteWidthValidator(int Width, QObject *Parent) : QValidator(Parent), FWidth(Width) {}
+  // Stored: the text the editor starts with.
+  TByteWidthValidator(int Width, const QString &Stored, QObject *Parent)
+      : QValidator(Parent), FWidth(Width),
+        FWiderSeen(std::max(Width, CtrlTextWidth(Stored)) + 1) {}
   State validate(QString &Input, int &) const override {
-    return Input.toUtf8().size() <= FWidth ? Acceptable : Invalid;
+    const int Width = CtrlTextWidth(Input);
+    if (Width <= FWidth) {
+      FWiderSeen = FWidth + 1;
+      return Acceptable;
+    }
+    if (Width >= FWiderSeen)
+      return Invalid;
+    FWiderSeen = Width;
+    return Intermediate;
   }
 
 private:
   int FWidth;
+  // The narrowest width above Width the editor may hold now.
+  mutable int FWiderSeen;
 };
 
 QPushButton *MakeButton(const char *Name, const QString &Caption, QWidget *Parent) {
@@ -116,7 +131,8 @@ public:
           new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?[0-9]*")), Editor));
       break;
     case TCtrlFieldKind::Text:
-      Editor->setValidator(new TByteWidthValidator(Info.Width, Editor));
+      Editor->setValidator(
+          new TByteWidthValidator(Info.Width, Index.data(Qt::EditRole).toString(), Editor));
       break;
     }
     const QVariant Align = Index.data(Qt::TextAlignmentRole);

@@ -188,7 +188,14 @@ QVariant TCtrlRow::Value(TCtrlField Field) const {
   return QVariant();
 }
 
-QString SetCtrlValue(TCtrlRow &Row, TCtrlField Field, const QVariant &Value) {
+int CtrlTextWidth(const QString &Text) {
+  int Width = 0;
+  for (const char32_t C : Text.toUcs4())
+    Width += (C < 0x80 || (C >= 0xFF61 && C <= 0xFF9F)) ? 1 : 2;
+  return Width;
+}
+
+QString SetCtrlValue(TCtrlRow &Row, TCtrlField Field, const QVariant &Value, bool *TooLong) {
   const TCtrlFieldInfo &Info = CtrlFieldInfo(Field);
   const QString Name = FieldName(Field);
   const bool IsText = Value.typeId() == QMetaType::QString;
@@ -233,8 +240,11 @@ QString SetCtrlValue(TCtrlRow &Row, TCtrlField Field, const QVariant &Value) {
         return QStringLiteral("The value is not a text for %1").arg(Name);
       if (const QString S = Value.toString(); !S.isEmpty())
         Stored = S;
-      if (Stored && Stored->toUtf8().size() > Info.Width)
-        return QStringLiteral("%1 holds at most %2 bytes").arg(Name).arg(Info.Width);
+      if (Stored && CtrlTextWidth(*Stored) > Info.Width) {
+        if (!TooLong)
+          return QStringLiteral("%1 holds at most %2 bytes").arg(Name).arg(Info.Width);
+        *TooLong = true;
+      }
     }
     (Field == TCtrlField::Title ? Row.Title
      : Field == TCtrlField::Command1 ? Row.Command1
@@ -338,6 +348,7 @@ TCtrlTable TCtrlTable::FromXml(const QByteArray &Xml, const QString &SourceName)
   CheckNoChangeLog(Packet, SourceName);
 
   TCtrlTable Table;
+  QStringList Long;
   int RowNumber = 0;
   for (pugi::xml_node Element : Packet.child("ROWDATA").children()) {
     if (Element.type() != pugi::node_element)
@@ -351,17 +362,29 @@ TCtrlTable TCtrlTable::FromXml(const QByteArray &Xml, const QString &SourceName)
       const pugi::xml_attribute Attribute = Element.attribute(CtrlFieldInfo(Field).Name);
       if (!Attribute)
         continue;
-      const QString Reason = SetCtrlValue(Row, Field, QString::fromUtf8(Attribute.value()));
+      bool TooLong = false;
+      const QString Reason =
+          SetCtrlValue(Row, Field, QString::fromUtf8(Attribute.value()), &TooLong);
       if (!Reason.isEmpty())
         Refuse(SourceName, QStringLiteral("row %1: %2").arg(RowNumber).arg(Reason));
+      if (TooLong)
+        Long << QStringLiteral("row %1: %2 (at most %3 bytes)")
+                    .arg(RowNumber)
+                    .arg(QLatin1String(CtrlFieldInfo(Field).Name))
+                    .arg(CtrlFieldInfo(Field).Width);
     }
     Table.Rows.push_back(std::move(Row));
   }
+  if (!Long.isEmpty())
+    Table.FLoadNote = QStringLiteral("Some texts in \"%1\" are longer than their fields allow; "
+                                     "they were loaded as they are:\n%2")
+                          .arg(SourceName, Long.join(u'\n'));
   return Table;
 }
 
 void TCtrlTable::Load(const QString &FileName) {
   Rows.clear();
+  FLoadNote.clear();
   QFile File(FileName);
   if (!File.exists())
     return;

@@ -38,7 +38,7 @@ struct TCtrlFieldInfo {
   const char *Name;       // "LowerFreq", ...
   TCtrlFieldKind Kind;
   const char *TypeCode;   // "r8", "i4" or "string" in the file
-  int Width;              // bytes of UTF-8 for texts, 0 for numbers
+  int Width;              // width of texts (CtrlTextWidth), 0 for numbers
 };
 
 const TCtrlFieldInfo &CtrlFieldInfo(TCtrlField Field);
@@ -64,13 +64,21 @@ struct TCtrlRow {
   friend bool operator==(const TCtrlRow &, const TCtrlRow &) = default;
 };
 
+// The width of a text as the table counts it, in bytes of the Japanese
+// double-byte character set: ASCII and half-width katakana one each, every
+// other character two.
+int CtrlTextWidth(const QString &Text);
+
 // Checks a value for a field and converts it: an invalid QVariant, or a text
 // that is empty or only blanks for a number field, gives an empty field;
 // numbers are read from their text with a point as the decimal separator
 // (whole numbers only for Rotator and Offset, within 32 bits); texts must fit
-// the field's width in bytes of UTF-8. On success sets Field of Row and
+// the field's width (CtrlTextWidth). On success sets Field of Row and
 // returns an empty text; otherwise returns the reason and leaves Row alone.
-QString SetCtrlValue(TCtrlRow &Row, TCtrlField Field, const QVariant &Value);
+// With TooLong given, a text wider than its field is taken all the same and
+// *TooLong set, so that a stored value is never lost for its length.
+QString SetCtrlValue(TCtrlRow &Row, TCtrlField Field, const QVariant &Value,
+                     bool *TooLong = nullptr);
 
 // Text form of a number as the file holds it: plain decimal digits with a
 // point, as few as read back to the same double ("7", "14.35", "-0.5").
@@ -91,8 +99,12 @@ public:
 
   // Replaces the rows by those of the file; an absent file gives an empty
   // table. The rows are dropped before reading, so a file that is refused
-  // leaves the table empty; throws TCtrlTableError then.
+  // leaves the table empty; throws TCtrlTableError then. Texts wider than
+  // their field are loaded as they are and told in LoadNote.
   void Load(const QString &FileName);
+  // What the last load took although it does not fit (texts wider than
+  // their field), as one message for the operator; empty when nothing.
+  QString LoadNote() const { return FLoadNote; }
   // Writes the table, replacing the file as a whole (the old file stays when
   // writing fails). Throws TCtrlTableError.
   void Save(const QString &FileName) const;
@@ -102,8 +114,13 @@ public:
   // Reads a data packet. SourceName names it in messages. Throws
   // TCtrlTableError when the text is not a control table: not well-formed,
   // a missing field, a field of another type or width, a value that does not
-  // fit its field, or a change log (rows edited but not merged).
+  // convert, or a change log (rows edited but not merged). A text wider than
+  // its field is taken and told in LoadNote.
   static TCtrlTable FromXml(const QByteArray &Xml, const QString &SourceName);
 
-  friend bool operator==(const TCtrlTable &, const TCtrlTable &) = default;
+  // Tables are equal when their rows are.
+  friend bool operator==(const TCtrlTable &A, const TCtrlTable &B) { return A.Rows == B.Rows; }
+
+private:
+  QString FLoadNote;
 };

@@ -250,6 +250,7 @@ void TStation::Load() {
   // rotators are still loaded, so that a later save of the rotators can't
   // replace the stored ones by an empty list.
   Guarded([this] { ReloadCtrlTable(); });
+  RaiseProblems(FCtrlTable.LoadNote());
 
   const std::optional<QStringList> Names = RotatorEntryNames(Ini);
   const int Count = Names ? static_cast<int>(Names->size()) : 0;

@@ -435,17 +435,17 @@ TEST_F(OptionsTest, TextCellsTakeNoMoreBytesThanTheFieldHolds) {
   QTest::keyClicks(Editor, "ABCDEFGHIJ");
   EXPECT_EQ(Editor->text(), "ABCDEFGH");
   Editor->clear();
-  // Three bytes each in UTF-8: two fit in eight bytes.
-  for (const QChar Char : QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E")) {
+  // Two bytes each in the table's character set: four fit in eight bytes.
+  for (const QChar Char : QStringLiteral(u"日本語無線")) {
     QKeyEvent Key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(Char));
     QCoreApplication::sendEvent(Editor, &Key);
   }
-  EXPECT_EQ(Editor->text(), QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC"));
+  EXPECT_EQ(Editor->text(), QStringLiteral(u"日本語無"));
   O->btnApply->click();
   TCtrlTable Saved;
   Saved.Load(TablePath());
   ASSERT_EQ(Saved.RowCount(), 1);
-  EXPECT_EQ(Saved.Rows[0].Title, QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC"));
+  EXPECT_EQ(Saved.Rows[0].Title, QStringLiteral(u"日本語無"));
 }
 
 TEST_F(OptionsTest, TableThatCanNotBeWrittenIsReportedAndTheDialogStillApplies) {
@@ -462,6 +462,38 @@ TEST_F(OptionsTest, FileThatIsNotAControlTableKeepsTheDialogFromOpening) {
   File.write("<DATAPACKET Version=\"2.0\"><METADATA><FIELDS/></METADATA></DATAPACKET>");
   File.close();
   EXPECT_THROW(Make(), TCtrlTableError);
+}
+
+} // namespace
+
+namespace {
+
+// A stored title wider than its field (five kanji, ten bytes of eight) does
+// not keep the dialog from opening, and can be shortened until it fits; four
+// kanji fit.
+TEST_F(OptionsTest, AnOverlongStoredTitleOpensAndCanBeShortened) {
+  TCtrlTable Stored;
+  TCtrlRow Row{7.0, 7.3, 1};
+  Row.Title = QStringLiteral(u"無線局長室");
+  Stored.Rows = {Row};
+  WriteTable(Stored);
+  std::unique_ptr<TOptions> O;
+  ASSERT_NO_THROW(O = Make());
+  O->show();
+  const QModelIndex Title = O->DataSource1->index(0, int(TCtrlField::Title));
+  EXPECT_EQ(Title.data().toString(), QStringLiteral(u"無線局長室"));
+
+  O->DBGrid1->setCurrentIndex(Title);
+  O->DBGrid1->edit(Title);
+  QLineEdit *Editor = CellEditor(*O);
+  ASSERT_NE(Editor, nullptr);
+  Editor->end(false);
+  QTest::keyClick(Editor, Qt::Key_Backspace);
+  EXPECT_EQ(Editor->text(), QStringLiteral(u"無線局長"));
+  QTest::keyClicks(Editor, "x"); // no wider again
+  EXPECT_EQ(Editor->text(), QStringLiteral(u"無線局長"));
+  O->FinishCellEdit();
+  EXPECT_EQ(Title.data().toString(), QStringLiteral(u"無線局長"));
 }
 
 } // namespace

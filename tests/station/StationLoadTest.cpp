@@ -185,3 +185,22 @@ TEST_F(StationTest, UnreadableDocumentThrowsAndIsNeverReplaced) {
     EXPECT_EQ(S.RotatorCount(), 0);
   }
 }
+
+// A control table whose stored text is wider than its field loads whole, and
+// the operator is told once.
+TEST_F(StationTest, ControlTableWithAnOverlongTextLoadsAndIsToldOnce) {
+  Store({Tower()}, true);
+  TCtrlTable Table;
+  TCtrlRow Row;
+  Row.LowerFreq = 7;
+  Row.UpperFreq = 7.3;
+  Row.Rotator = 1;
+  Row.Title = QStringLiteral(u"無線局長室"); // ten bytes in a field of eight
+  Table.Rows = {Row};
+  Table.Save(QFileInfo(File()).absoluteDir().filePath(QStringLiteral("CtrlTable.xml")));
+  TStation &S = Load();
+  ASSERT_EQ(S.CtrlTable().RowCount(), 1);
+  EXPECT_EQ(S.CtrlTable().Rows[0].Title, Row.Title);
+  ASSERT_EQ(Messages.size(), 1) << Messages.join('|').toStdString();
+  EXPECT_TRUE(Messages[0].contains(QStringLiteral("row 1: Title"))) << Messages[0].toStdString();
+}
