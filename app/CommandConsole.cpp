@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QDir>
 #include <QPushButton>
 #include <QPointer>
 #include <QRegularExpression>
@@ -88,9 +89,13 @@ void TCommandConsole::Clear() {
 }
 
 void TCommandConsole::Save() {
+  // The user's documents folder, or the home folder where there is none (a
+  // folder that does not exist would be offered as the file name).
+  QString Folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (Folder.isEmpty() || !QDir(Folder).exists())
+    Folder = QDir::homePath();
   const auto FileName =
-      Ui().SaveFile(QStringLiteral("Text File(*.txt)"), QStringLiteral("txt"),
-                    QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+      Ui().SaveFile(QStringLiteral("Text File(*.txt)"), QStringLiteral("txt"), Folder);
   if (FileName)
     WriteTranscript(*FileName, FLines); // throws before the transcript is emptied
   Clear();

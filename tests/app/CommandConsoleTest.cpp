@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -210,7 +211,34 @@ TEST_F(CommandConsoleTest, SaveWritesCrLfLinesWithoutBomAndEmptiesTheTranscript)
   const auto &Dialog = Recording->entries.front();
   EXPECT_EQ(Dialog.kind, TRecordingUiServices::Entry::SaveDialog);
   EXPECT_EQ(Dialog.caption, QStringLiteral("Text File(*.txt)"));
-  EXPECT_EQ(Dialog.text, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  const QString Documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  EXPECT_EQ(Dialog.text, QDir(Documents).exists() ? Documents : QDir::homePath());
+}
+
+// The save dialog starts in the documents folder, or in the home folder when
+// there is no documents folder.
+TEST_F(CommandConsoleTest, SaveDialogStartsInTheDocumentsFolderOrElseHome) {
+  QTemporaryDir Home;
+  ASSERT_TRUE(Home.isValid());
+  const QByteArray OldHome = qgetenv("HOME");
+  const QByteArray OldConfig = qgetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", Home.path().toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", Home.filePath(QStringLiteral(".config")).toLocal8Bit());
+  for (const bool WithDocuments : {false, true}) {
+    SCOPED_TRACE(WithDocuments);
+    if (WithDocuments)
+      ASSERT_TRUE(QDir(Home.path()).mkdir(QStringLiteral("Documents")));
+    Recording->entries.clear();
+    Console.btnSaveClick();
+    ASSERT_EQ(Recording->entries.size(), 1u);
+    EXPECT_EQ(Recording->entries.front().text,
+              WithDocuments ? Home.filePath(QStringLiteral("Documents")) : Home.path());
+  }
+  qputenv("HOME", OldHome);
+  if (OldConfig.isNull())
+    qunsetenv("XDG_CONFIG_HOME");
+  else
+    qputenv("XDG_CONFIG_HOME", OldConfig);
 }
 
 TEST_F(CommandConsoleTest, CancelledSaveEmptiesTheTranscriptToo) {
