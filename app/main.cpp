@@ -14,6 +14,9 @@
 //                    in a temporary folder with one rotator on the emulator
 //   --screenshot FILE  save a picture of the window to FILE (PNG) two seconds
 //                    after it is shown, then end (for the documentation)
+//   -h, --help       print the switches and end with 0; -v, --version print
+//                    the version. A switch the program does not know prints
+//                    the usage and ends with 2.
 //
 // Automation server switches ("/" or "-", any letter case): RegServer,
 // UnregServer, RegServerPerUser, UnregServerPerUser write or remove the bus
@@ -28,6 +31,7 @@
 
 #include "app/Main.h"
 #include "app/WidgetUiServices.h"
+#include "base/Routine.h"
 #include "base/UiServices.h"
 #include "remote/OrbaltDBusRegistration.h"
 #include "remote/StationAutomation.h"
@@ -43,6 +47,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -65,6 +70,94 @@ void WriteDemoSettings(const QString &XmlName, const QString &Device) {
   Demo.AutoActive = true;
   Demo.Port = Device;
   SaveRotators(XmlName, false, {Demo});
+}
+
+const char Usage[] =
+    "Usage: orbalt [options]\n"
+    "Controls the antenna rotators and the relay box of an amateur-radio station.\n"
+    "\n"
+    "Options:\n"
+    "  --settings PATH          use PATH as the settings document (also the\n"
+    "                           environment variable ORBALT_SETTINGS)\n"
+    "  --headless               run without a window; messages go to standard\n"
+    "                           error, SIGTERM or SIGINT closes the station\n"
+    "  --demo                   try it without hardware: an emulated controller\n"
+    "                           and settings in a temporary folder\n"
+    "  --screenshot FILE        save a picture of the window and end\n"
+    "  --rotctld [PORT|off]     serve the rotctld protocol, rotator i on PORT + 2 i\n"
+    "                           (first 4533); remembered in the settings\n"
+    "  --rotctld-address ADDR   listen on ADDR instead of 127.0.0.1\n"
+    "  -Automation, -Embedding  started by the session bus for a client\n"
+    "  -RegServer, -UnregServer, -RegServerPerUser, -UnregServerPerUser\n"
+    "                           write or remove the bus activation file and end\n"
+    "  -h, --help               show this text and end\n"
+    "  -v, --version            show the version and end\n";
+
+// The switches that only inform: --help and --version print and end with 0,
+// and a switch the program does not know prints the usage and ends with 2.
+// Checked before anything starts, so nothing is created and no display is
+// needed. -1 when the program goes on.
+int HandleInfoSwitches(int argc, char *argv[]) {
+  QStringList Arguments;
+  for (int I = 0; I < argc; ++I)
+    Arguments << QString::fromLocal8Bit(argv[I]);
+  // The switches of the rotctld servers and of the automation server are
+  // read where they are used.
+  TakeRotctldArguments(Arguments);
+  for (qsizetype I = Arguments.size() - 1; I >= 1; --I)
+    if (IsAutomationSwitch(Arguments[I]))
+      Arguments.removeAt(I);
+  // Qt's own switches ("-platform offscreen", "-style Fusion", ...) are the
+  // application object's.
+  static const QStringList QtWithValue = {
+      QStringLiteral("platform"), QStringLiteral("platformpluginpath"),
+      QStringLiteral("platformtheme"), QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"),
+      QStringLiteral("qwindowicon"), QStringLiteral("qwindowtitle"), QStringLiteral("geometry"),
+      QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("display"),
+      QStringLiteral("session"), QStringLiteral("name"), QStringLiteral("title"),
+      QStringLiteral("qmljsdebugger")};
+  static const QStringList QtAlone = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                      QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                      QStringLiteral("sync")};
+  for (qsizetype I = 1; I < Arguments.size();) {
+    const QString Name = Arguments[I].startsWith(u'-') ? Arguments[I].mid(1) : QString();
+    const QString Bare = Name.section(u'=', 0, 0);
+    if (QtWithValue.contains(Bare))
+      Arguments.remove(I, Name.contains(u'=') || I + 1 >= Arguments.size() ? 1 : 2);
+    else if (QtAlone.contains(Name))
+      Arguments.removeAt(I);
+    else
+      ++I;
+  }
+
+  QCommandLineParser Parser;
+  const QCommandLineOption Help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("help"));
+  const QCommandLineOption Version({QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("version"));
+  Parser.addOptions({Help, Version,
+                     {QStringLiteral("settings"), QString(), QStringLiteral("PATH")},
+                     {QStringLiteral("screenshot"), QString(), QStringLiteral("FILE")},
+                     {QStringLiteral("headless"), QString()},
+                     {QStringLiteral("demo"), QString()}});
+  QString Error;
+  if (!Parser.parse(Arguments))
+    Error = Parser.errorText();
+  else if (!Parser.positionalArguments().isEmpty())
+    Error = QStringLiteral("Unknown argument '%1'.").arg(Parser.positionalArguments().first());
+  if (!Error.isEmpty()) {
+    std::fprintf(stderr, "orbalt: %s\n\n%s", qPrintable(Error), Usage);
+    return 2;
+  }
+  if (Parser.isSet(Help)) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (Parser.isSet(Version)) {
+    std::printf("Orbalt %s\n", qPrintable(ProgramVersion()));
+    return 0;
+  }
+  return -1;
 }
 
 bool HasHeadlessSwitch(int argc, char *argv[]) {
@@ -112,6 +205,8 @@ int main(int argc, char *argv[]) {
   // Automation server: a registration switch ends the program here, before
   // the single-instance check and without a window.
   if (const int Code = HandleRegistrationSwitch(argc, argv); Code >= 0)
+    return Code;
+  if (const int Code = HandleInfoSwitches(argc, argv); Code >= 0)
     return Code;
 
   // Without a window there is no QApplication and so no platform plugin: no

@@ -59,3 +59,5 @@ QString GetVersionInfo(const QString &FileName, int Key) {
       return QString::fromUtf8(Entry.Value);
   return {};
 }
+
+QString ProgramVersion() { return QString::fromLatin1(OrbaltVersion::ProductVersion); }

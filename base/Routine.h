@@ -26,3 +26,6 @@ enum TVersionKey : int {
 // when FileName is not the running program, when the program has no such
 // string, and for a key outside 0 to 11. Never throws.
 QString GetVersionInfo(const QString &FileName, int Key);
+
+// The running program's product version ("1.2.0").
+QString ProgramVersion();

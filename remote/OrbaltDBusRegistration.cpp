@@ -58,6 +58,10 @@ TAutomationSwitch FindAutomationSwitch(const QStringList &Arguments) {
   return Found;
 }
 
+bool IsAutomationSwitch(const QString &Argument) {
+  return FindAutomationSwitch({QString(), Argument}) != TAutomationSwitch::None;
+}
+
 QString ActivationFolder(bool PerUser) {
   if (!PerUser)
     return SystemServiceFolder;

@@ -26,6 +26,8 @@ enum class TAutomationSwitch {
 // first entry, is not looked at); None when there is none. A registration
 // switch wins over "AUTOMATION" and "EMBEDDING".
 TAutomationSwitch FindAutomationSwitch(const QStringList &Arguments);
+// Argument is one of the switches above.
+bool IsAutomationSwitch(const QString &Argument);
 
 // The folder of the activation file: for all users the system's
 // session-service folder, for the current user "dbus-1/services" in

@@ -500,3 +500,45 @@ TEST_F(HeadlessTest, WindowStartServesClientsWhileAStartupBoxIsOpen) {
 }
 
 } // namespace
+
+namespace {
+
+// The switches that only inform answer without a display and create nothing;
+// a switch the program does not know is refused with the usage.
+TEST_F(HeadlessTest, HelpVersionAndUnknownSwitchesEndAtOnceAndCreateNothing) {
+  struct TCase {
+    QStringList Arguments;
+    int Code;
+    const char *Out;
+    const char *Err;
+  };
+  const TCase Cases[] = {
+      {{"--help"}, 0, "--rotctld [PORT|off]", ""},
+      {{"-h", "--headless"}, 0, "Usage: orbalt", ""},
+      {{"--version"}, 0, "Orbalt ", ""},
+      {{"--rotctld", "4600", "-Automation", "-platform", "offscreen", "--version"}, 0, "Orbalt ",
+       ""},
+      {{"--no-such-switch"}, 2, "", "Unknown option 'no-such-switch'"},
+      {{"--headless", "stray"}, 2, "", "Unknown argument 'stray'"},
+  };
+  for (const TCase &C : Cases) {
+    SCOPED_TRACE(C.Arguments.join(' ').toStdString());
+    QStringList Arguments = C.Arguments;
+    Arguments << QStringLiteral("--settings") << SettingsPath();
+    TProgram Program;
+    Program.Start(Arguments, Environment());
+    ASSERT_TRUE(Program.Process.waitForFinished(WaitMs));
+    EXPECT_EQ(Program.Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Program.Process.exitCode(), C.Code);
+    const QString Out = QString::fromUtf8(Program.Process.readAllStandardOutput());
+    const QString Err = Program.Errors();
+    EXPECT_TRUE(Out.contains(QLatin1String(C.Out))) << Out.toStdString();
+    EXPECT_TRUE(Err.contains(QLatin1String(C.Err))) << Err.toStdString();
+    if (C.Code == 2)
+      EXPECT_TRUE(Err.contains(QStringLiteral("Usage: orbalt"))) << Err.toStdString();
+    EXPECT_FALSE(QFile::exists(SettingsPath()));
+    EXPECT_FALSE(QFile::exists(LockPath()));
+  }
+}
+
+} // namespace
