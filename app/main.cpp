@@ -326,6 +326,13 @@ int main(int argc, char *argv[]) {
       Window->CloseQuery = [&Automation] {
         return !Automation.HasClients() || ConfirmEndWithAutomationClients();
       };
+      // SIGTERM or SIGINT (a desktop session or a service manager ending the
+      // program) closes the window as "Exit" does, so the closing sequence
+      // runs; nobody is asked, as nobody may be there to answer.
+      OnEndSignals(Window.get(), [W = Window.get()] {
+        W->CloseQuery = nullptr;
+        W->close();
+      });
       // The start-up's messages show over the window.
       Window->show();
       Window->StartStation();

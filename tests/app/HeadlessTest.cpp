@@ -542,3 +542,40 @@ TEST_F(HeadlessTest, HelpVersionAndUnknownSwitchesEndAtOnceAndCreateNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// With a window, SIGTERM and SIGINT close it as "Exit" does: the rotator is
+// sent home and closed, the window position and the rotators are written, and
+// the program ends with 0.
+TEST_F(HeadlessTest, EndSignalsCloseTheWindowWithTheClosingSequence) {
+  for (const int Number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(Number);
+    Gs232Emulator Emulator;
+    ASSERT_TRUE(Emulator.start());
+    WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                   {QStringLiteral("Enable"), QStringLiteral("-1")},
+                   {QStringLiteral("AutoActive"), QStringLiteral("-1")},
+                   {QStringLiteral("ReturnHome"), QStringLiteral("-1")},
+                   {QStringLiteral("Home"), QStringLiteral("90")},
+                   {QStringLiteral("CommandB"), QStringLiteral("Y11 WAIT500")},
+                   {QStringLiteral("Port"), Emulator.devicePath()}});
+    QProcessEnvironment Env = Environment();
+    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    TProgram Program;
+    Program.Start({QStringLiteral("--settings"), SettingsPath()}, Env);
+    ASSERT_TRUE(WaitFor([&] { return Received(Emulator).contains(QStringLiteral("I0")); }))
+        << Program.Errors().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Emulator.commands().size() > 5; })); // polling
+
+    Program.Signal(Number);
+    EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+    EXPECT_TRUE(Received(Emulator).contains(QStringLiteral("Y11")))
+        << Received(Emulator).join('|').toStdString();
+    EXPECT_FALSE(SectionKeys(SettingsPath(), {QStringLiteral("Main")}).empty());
+    EXPECT_EQ(SavedRotator().count(QStringLiteral("RelaysCount")), 1u);
+    Emulator.stop();
+  }
+}
+
+} // namespace
