@@ -161,6 +161,8 @@ TConsolePanel::TConsolePanel(QWidget *Panel, std::function<TGs232 *()> CurrentDr
   };
 
   connect(btnExecute, &QPushButton::clicked, this, &TConsolePanel::btnExecuteClick);
+  // Enter in the command field executes, as the button does.
+  connect(edtCommand, &QLineEdit::returnPressed, this, &TConsolePanel::btnExecuteClick);
   connect(btnClear, &QPushButton::clicked, this, &TConsolePanel::btnClearClick);
   connect(btnSave, &QPushButton::clicked, this, &TConsolePanel::btnSaveClick);
 }

@@ -201,6 +201,8 @@ void TMain::BuildWindow() {
   connect(btnOpenClose, &QPushButton::clicked, this,
           [this] { Operate(&TMain::btnOpenCloseClick); });
   connect(btnPreset, &QPushButton::clicked, this, [this] { Operate(&TMain::btnPresetClick); });
+  connect(edtPresetD, &QLineEdit::returnPressed, this,
+          [this] { Operate(&TMain::edtPresetDReturn); });
   connect(btnCW, &QPushButton::clicked, this, [this] { Operate(&TMain::btnCWClick); });
   connect(btnCCW, &QPushButton::clicked, this, [this] { Operate(&TMain::btnCCWClick); });
   connect(btnStop, &QPushButton::clicked, this, [this] { Operate(&TMain::btnStopClick); });
@@ -219,15 +221,21 @@ void TMain::BuildMenus() {
     connect(Action, &QAction::triggered, this, [this, Handler] { Operate(Handler); });
     return Action;
   };
-  actClose = MakeAction("actClose", QStringLiteral("Exit"), &TMain::actCloseExecute);
+  // The captions carry their Alt mnemonics ("&").
+  actClose = MakeAction("actClose", QStringLiteral("E&xit"), &TMain::actCloseExecute);
   actGotoHome =
-      MakeAction("actGotoHome", QStringLiteral("Goto Home position"), &TMain::actGotoHomeExecute);
+      MakeAction("actGotoHome", QStringLiteral("Goto &Home position"), &TMain::actGotoHomeExecute);
   actInsRotator =
-      MakeAction("actInsRotator", QStringLiteral("Insert Rotator"), &TMain::actInsRotatorExecute);
+      MakeAction("actInsRotator", QStringLiteral("&Insert Rotator"), &TMain::actInsRotatorExecute);
   actDelRotator =
-      MakeAction("actDelRotator", QStringLiteral("Delete Rotator"), &TMain::actDelRotatorExecute);
-  actOptions = MakeAction("actOptions", QStringLiteral("Options"), &TMain::actOptionsExecute);
-  actAboutBox = MakeAction("actAboutBox", QStringLiteral("About"), &TMain::actAboutBoxExecute);
+      MakeAction("actDelRotator", QStringLiteral("&Delete Rotator"), &TMain::actDelRotatorExecute);
+  actOptions = MakeAction("actOptions", QStringLiteral("&Options"), &TMain::actOptionsExecute);
+  actAboutBox = MakeAction("actAboutBox", QStringLiteral("&About"), &TMain::actAboutBoxExecute);
+  // Stops the current rotator from anywhere in the window with Escape.
+  actStop = MakeAction("actStop", QStringLiteral("&Stop"), &TMain::btnStopClick);
+  actStop->setShortcut(QKeySequence(Qt::Key_Escape));
+  actStop->setShortcutContext(Qt::WindowShortcut);
+  addAction(actStop);
   actForwadRoatator = MakeAction("actForwadRoatator", QStringLiteral("Forwad"),
                                  &TMain::actForwadRoatatorExecute);
   actBackwardRptator = MakeAction("actBackwardRptator", QStringLiteral("Backward"),
@@ -236,12 +244,14 @@ void TMain::BuildMenus() {
   QMenuBar *MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
   MainMenu1->addAction(actClose);
-  QMenu *RotatorMenu = MainMenu1->addMenu(QStringLiteral("Rotator"));
+  QMenu *RotatorMenu = MainMenu1->addMenu(QStringLiteral("&Rotator"));
   RotatorMenu->addAction(actGotoHome);
   RotatorMenu->addAction(actInsRotator);
   RotatorMenu->addAction(actDelRotator);
   RotatorMenu->addAction(actOptions);
-  QMenu *HelpMenu = MainMenu1->addMenu(QStringLiteral("Help"));
+  RotatorMenu->addSeparator();
+  RotatorMenu->addAction(actStop);
+  QMenu *HelpMenu = MainMenu1->addMenu(QStringLiteral("&Help"));
   HelpMenu->addAction(actAboutBox);
 
   // The popup's items carry captions of their own and run the same actions.

@@ -158,6 +158,7 @@ private:
   void btnPresetClick();
   void edtPresetDEnter();
   void edtPresetDExit();
+  void edtPresetDReturn();
   // Toggles a turn button: its state, its picture, and the turn or stop.
   void ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn, const QString &FileOff,
                   void (TGs232::*Go)());
@@ -221,6 +222,7 @@ private:
   QAction *actDelRotator;
   QAction *actOptions;
   QAction *actAboutBox;
+  QAction *actStop;
   QAction *actForwadRoatator;
   QAction *actBackwardRptator;
 

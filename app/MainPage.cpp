@@ -229,6 +229,16 @@ void TMain::edtPresetDExit() {
   Display->ShowPreset(Gs232->AzPresetR());
 }
 
+void TMain::edtPresetDReturn() {
+  // Enter takes the typed preset as leaving the field would, and moves there.
+  edtPresetDExit();
+  if (FPresetRefused)
+    return;
+  BeforeValue = edtPresetD->text();
+  if (!BeforeValue.isEmpty())
+    btnPresetClick();
+}
+
 // --- Driver events ------------------------------------------------------------------------
 
 void TMain::Gs232ChangeAzEl() {

@@ -285,6 +285,40 @@ TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
   EXPECT_NEAR(CurrentDriver(*M)->AzimuthD(), 30, 2);
 }
 
+// The keyboard: Enter in the preset field moves there, a refused value moves
+// nothing; Escape stops the current rotator; Enter in the console's command
+// field executes it.
+TEST_F(MainEmulatorTest, EnterMovesToTheTypedPresetEscapeStopsAndEnterExecutes) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
+  auto M = Start();
+  const TControls C(*M);
+  M->show();
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active());
+
+  C.edtPresetD->setFocus();
+  Focus(C.edtPresetD, QEvent::FocusIn);
+  QTest::keyClicks(C.edtPresetD, "400");
+  QTest::keyClick(C.edtPresetD, Qt::Key_Return);
+  EXPECT_EQ(Ui->shown(), QStringList{"Value exceeds the range"});
+  C.edtPresetD->clear();
+  QTest::keyClicks(C.edtPresetD, "45");
+  QTest::keyClick(C.edtPresetD, Qt::Key_Return);
+  EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, "M045"); })) << Sent(*Emulator).join(',').toStdString();
+  EXPECT_FALSE(Has(*Emulator, "M400"));
+  EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), 45);
+
+  Emulator->clearLog();
+  QTest::keyClick(M.get(), Qt::Key_Escape);
+  EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, "S"); })) << Sent(*Emulator).join(',').toStdString();
+
+  C.PageControl1->setCurrentIndex(C.PageControl1->count() - 1); // the console
+  C.edtCommand->setFocus();
+  QTest::keyClicks(C.edtCommand, "c");
+  QTest::keyClick(C.edtCommand, Qt::Key_Return);
+  EXPECT_TRUE(C.Memo1->toPlainText().startsWith("S--> C")) << C.Memo1->toPlainText().toStdString();
+}
+
 TEST_F(MainEmulatorTest, ShiftPressOnTheMapStartsTheMove) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
   auto M = Start();

@@ -17,7 +17,7 @@ QStringList ActionTexts(const QList<QAction *> &Actions) {
   QStringList Texts;
   for (const QAction *Action : Actions)
     if (!Action->isSeparator())
-      Texts << Action->text();
+      Texts << Action->text().remove(u'&');
   return Texts;
 }
 
@@ -147,7 +147,8 @@ TEST_F(MainTest, WindowHasItsCaptionMenusAndFixedLayout) {
   const QList<QAction *> Bar = M->menuBar()->actions();
   EXPECT_EQ(ActionTexts(Bar), (QStringList{"Exit", "Rotator", "Help"}));
   EXPECT_EQ(ActionTexts(Bar[1]->menu()->actions()),
-            (QStringList{"Goto Home position", "Insert Rotator", "Delete Rotator", "Options"}));
+            (QStringList{"Goto Home position", "Insert Rotator", "Delete Rotator", "Options",
+                         "Stop"}));
   EXPECT_EQ(ActionTexts(Bar[2]->menu()->actions()), QStringList{"About"});
   EXPECT_EQ(ActionTexts(C.PopupMenu1->actions()),
             (QStringList{"Insert", "Delete", "Forwad", "Backward"}));
