@@ -7,7 +7,9 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <QPen>
 
 #include <cmath>
@@ -121,6 +123,19 @@ void TOverlayLayer::paintEvent(QPaintEvent *) {
   P.drawImage(0, 0, WhiteTransparent(FPicture));
 }
 
+bool TOverlayLayer::event(QEvent *Event) {
+  if (Event->type() == QEvent::ToolTip && ToolTipAt) {
+    auto *Help = static_cast<QHelpEvent *>(Event);
+    const QString Text = ToolTipAt(Help->pos());
+    if (Text.isEmpty())
+      QToolTip::hideText();
+    else
+      QToolTip::showText(Help->globalPos(), Text, this);
+    return true;
+  }
+  return QWidget::event(Event);
+}
+
 void TOverlayLayer::mousePressEvent(QMouseEvent *Event) {
   if (OnMousePress)
     OnMousePress(Event);
@@ -150,11 +165,15 @@ TAzimuthDisplay::TAzimuthDisplay(QWidget *Panel) : FPanel(Panel) {
   imgPreset->setAttribute(Qt::WA_TransparentForMouseEvents);
   imgRelay->setAttribute(Qt::WA_TransparentForMouseEvents);
   imgDirection->OnMousePress = [this](QMouseEvent *Event) { MapPressed(Event); };
+  // The lamps lie below the direction layer, which gets the mouse.
+  imgDirection->ToolTipAt = [this](const QPoint &Pos) { return RelayToolTipAt(Pos); };
 }
 
 TAzimuthDisplay::~TAzimuthDisplay() {
-  if (imgDirection)
+  if (imgDirection) {
     imgDirection->OnMousePress = nullptr;
+    imgDirection->ToolTipAt = nullptr;
+  }
 }
 
 void TAzimuthDisplay::Arrange() {
@@ -220,6 +239,7 @@ void TAzimuthDisplay::DrawRelays(const TRelayArray &Relays) {
 
 void TAzimuthDisplay::DrawRelays(bool Enabled, const std::vector<bool> &States) {
   ClearImage(*imgRelay);
+  FLamps.clear();
   if (!Enabled)
     return;
   QPainter P(&imgRelay->Picture());
@@ -231,7 +251,18 @@ void TAzimuthDisplay::DrawRelays(bool Enabled, const std::vector<bool> &States) 
     P.setPen(QPen(Color, 5, Qt::SolidLine));
     P.setBrush(QBrush(Color, Qt::SolidPattern));
     P.drawEllipse(QRect(X, Y, 10, 10));
+    // The pen's width reaches a little beyond the circle.
+    FLamps.emplace_back(QRect(X, Y, 10, 10).adjusted(-3, -3, 3, 3), States[I]);
   }
+}
+
+QString TAzimuthDisplay::RelayToolTipAt(const QPoint &Pos) const {
+  for (size_t I = 0; I < FLamps.size(); ++I)
+    if (FLamps[I].first.contains(Pos))
+      return QStringLiteral("Relay %1: %2")
+          .arg(I + 1)
+          .arg(FLamps[I].second ? QStringLiteral("on") : QStringLiteral("off"));
+  return QString();
 }
 
 void TAzimuthDisplay::ShowPreset(double Angle) {

@@ -98,8 +98,11 @@ public:
   void ResetPicture();
 
   std::function<void(QMouseEvent *Event)> OnMousePress;
+  // The tooltip at a point of the layer; none where it gives an empty text.
+  std::function<QString(const QPoint &Pos)> ToolTipAt;
 
 protected:
+  bool event(QEvent *Event) override;
   void paintEvent(QPaintEvent *Event) override;
   void mousePressEvent(QMouseEvent *Event) override;
 
@@ -135,6 +138,9 @@ public:
   // when on, green when off; otherwise the layer stays empty.
   void DrawRelays(bool Enabled, const std::vector<bool> &States);
   void DrawRelays(const TRelayArray &Relays);
+  // The tooltip of the relay lamp at Pos (layer pixels), "Relay 2: on";
+  // empty where there is no lamp.
+  QString RelayToolTipAt(const QPoint &Pos) const;
   // Clears imgPreset and draws the blue preset needle at Angle.
   void ShowPreset(double Angle);
 
@@ -165,5 +171,7 @@ public:
 
 private:
   QWidget *FPanel;
+  // The lamps drawn last: where each lies and whether it is on.
+  std::vector<std::pair<QRect, bool>> FLamps;
   void MapPressed(QMouseEvent *Event);
 };

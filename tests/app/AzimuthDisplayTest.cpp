@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 
 #include <cmath>
 #include <numbers>
@@ -199,10 +201,20 @@ TEST_F(AzimuthDisplayTest, RelayLampsRedWhenOnGreenWhenOff) {
   EXPECT_EQ(Pixel(Layer, 75, 235), White);
   EXPECT_EQ(Pixel(Layer, 35, 215), White);
 
+  // Each lamp names itself and its state.
+  EXPECT_EQ(Display.RelayToolTipAt({15, 235}), QStringLiteral("Relay 1: off"));
+  EXPECT_EQ(Display.RelayToolTipAt({35, 235}), QStringLiteral("Relay 2: on"));
+  EXPECT_EQ(Display.RelayToolTipAt({125, 125}), QString());
+  // The direction layer on top, which gets the mouse, shows it.
+  QHelpEvent Help(QEvent::ToolTip, {35, 235}, Display.imgDirection->mapToGlobal(QPoint(35, 235)));
+  QCoreApplication::sendEvent(Display.imgDirection, &Help);
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("Relay 2: on"));
+
   // A disabled array leaves the layer empty, also after lamps were shown.
   Relays.SetCount(0);
   Display.DrawRelays(Relays);
   EXPECT_EQ(CountPixels(Layer, White), 250 * 250);
+  EXPECT_EQ(Display.RelayToolTipAt({15, 235}), QString());
 }
 
 TEST(AzimuthDisplayPress, PressesBecomeAzimuths) {
