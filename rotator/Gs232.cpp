@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 #include <cmath>
 #include <cstdlib>
@@ -167,8 +168,10 @@ TGs232::TGs232(QObject *Owner)
       FRelayArray(new TRelayArray(this)) {
   Timer1->setInterval(PollIntervalMs);
   connect(Timer1, &QTimer::timeout, this, &TGs232::Timer1Timer);
-  ComPort->OnException = [this](QObject *, TComExceptions, const QString &Message, int64_t,
-                                const QString &) { ComPortException(Message); };
+  ComPort->OnException = [this](QObject *, TComExceptions, const QString &Message,
+                                int64_t WinError, const QString &WinMessage) {
+    ComPortException(Message, WinError, WinMessage);
+  };
   ComPort->OnError = [this](QObject *, TComErrors Errors) { ComPortError(Errors); };
 }
 
@@ -421,7 +424,19 @@ void TGs232::RaiseMessage(const QString &Text, TMessageKind Kind) {
     FMessage(this, Text, Kind);
 }
 
-void TGs232::ComPortException(const QString &ComportMessage) {
+QString TGs232::ComExceptionText(const QString &ComportMessage, const QString &Port,
+                                 int64_t WinError, const QString &WinMessage) {
+  QString Text = QStringLiteral("ComException ") + ComportMessage;
+  if (WinError <= 0 || WinMessage.isEmpty())
+    return Text;
+  Text += u'\n' + TComPortBase::DevicePath(Port) + QStringLiteral(": ") + WinMessage;
+  if (WinError == EACCES || WinError == EPERM)
+    Text += QStringLiteral("\nAdd your user to the dialout group and log in again.");
+  return Text;
+}
+
+void TGs232::ComPortException(const QString &ComportMessage, int64_t WinError,
+                              const QString &WinMessage) {
   if (FReporting)
     return;
   FReporting = true;
@@ -430,7 +445,7 @@ void TGs232::ComPortException(const QString &ComportMessage) {
   if (!Self)
     return;
   FReporting = false;
-  RaiseMessage(QStringLiteral("ComException ") + ComportMessage, mkInformation);
+  RaiseMessage(ComExceptionText(ComportMessage, Port(), WinError, WinMessage), mkInformation);
 }
 
 void TGs232::ComPortError(unsigned Errors) {

@@ -144,6 +144,12 @@ public:
   // a number, gives 0.
   static void ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevationD);
 
+  // The message of a port failure: "ComException " + the port's message, and
+  // on a second line the device and the system's reason ("/dev/ttyUSB0:
+  // Permission denied"), with the fix for a permission failure.
+  static QString ComExceptionText(const QString &ComportMessage, const QString &Port,
+                                  int64_t WinError, const QString &WinMessage);
+
   // --- Readings (read-only) ----------------------------------------------------
   int AzimuthD() const { return FAzimuthD; }
   double AzimuthR() const { return FAzimuthR; }
@@ -297,7 +303,8 @@ private:
   void PresetCheck();
   void BoundCheck();
   void ChangeReport();
-  void ComPortException(const QString &ComportMessage);
+  void ComPortException(const QString &ComportMessage, int64_t WinError,
+                        const QString &WinMessage);
   void ComPortError(unsigned Errors);
   void CloseAfterFailure();
   void SetInactive();

@@ -25,7 +25,9 @@ TEST(Gs232Failure, PortThatCannotBeOpenedLeavesTheDriverClosedWithOneMessage) {
   Drv.Open();
   EXPECT_FALSE(Drv.Active());
   QTest::qWait(300); // no poll runs
-  EXPECT_EQ(Messages.Texts(), QStringList{QStringLiteral("ComException Unable to open com port")});
+  EXPECT_EQ(Messages.Texts(), QStringList{QStringLiteral("ComException Unable to open com port\n"
+                                                         "/dev/orbalt-no-such-port: No such "
+                                                         "file or directory")});
   EXPECT_TRUE(Messages.AllFrom(&Drv, kFailureKind));
   Drv.GoCW();
   Drv.Close();
@@ -33,6 +35,32 @@ TEST(Gs232Failure, PortThatCannotBeOpenedLeavesTheDriverClosedWithOneMessage) {
   // Never opened, so never reported as opened or closed.
   EXPECT_TRUE(Actives.Reports.isEmpty());
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+TEST(Gs232Failure, FailureTextNamesTheDeviceTheReasonAndTheFix) {
+  struct TCase {
+    const char *Port;
+    int64_t Code;
+    const char *Reason;
+    const char *Text;
+  };
+  const TCase Cases[] = {
+      {"/dev/ttyUSB0", EACCES, "Permission denied",
+       "ComException Unable to open com port\n/dev/ttyUSB0: Permission denied\n"
+       "Add your user to the dialout group and log in again."},
+      {"COM2", EBUSY, "Device or resource busy",
+       "ComException Unable to open com port\n/dev/ttyS1: Device or resource busy"},
+      {"ttyACM0", ENOENT, "No such file or directory",
+       "ComException Unable to open com port\n/dev/ttyACM0: No such file or directory"},
+      // Without a system code (a port that is not open), the port's text alone.
+      {"/dev/ttyUSB0", -24, "", "ComException Unable to open com port"},
+  };
+  for (const TCase &C : Cases) {
+    SCOPED_TRACE(C.Text);
+    EXPECT_EQ(TGs232::ComExceptionText(QStringLiteral("Unable to open com port"),
+                                       QLatin1String(C.Port), C.Code, QLatin1String(C.Reason)),
+              QString::fromLatin1(C.Text));
+  }
 }
 
 TEST(Gs232Failure, HangUpWhileOpenClosesOnceWithOneMessage) {
