@@ -68,6 +68,9 @@ void WriteDemoSettings(const QString &XmlName, const QString &Device) {
   TRotatorSettings Demo = TRotatorSettings::Defaults(QStringLiteral("Demo"));
   Demo.Enable = true;
   Demo.AutoActive = true;
+  // The emulated controller turns from 0 to 360 with its end stops north:
+  // the rotator's travel matches it, so that a preset anywhere arrives.
+  Demo.CenterPosition = cpSouth;
   Demo.Port = Device;
   SaveRotators(XmlName, false, {Demo});
 }

@@ -579,3 +579,32 @@ TEST_F(HeadlessTest, EndSignalsCloseTheWindowWithTheClosingSequence) {
 }
 
 } // namespace
+
+namespace {
+
+// The demonstration rotator's travel matches its emulated controller: a
+// preset past south (135 to 200) arrives instead of stopping at 180.
+TEST_F(HeadlessTest, DemoRotatorReachesAPresetPastSouth) {
+  ASSERT_FALSE(RotctlPath().isEmpty()) << "rotctl not found: install libhamlib-utils";
+  const quint16 Port = FreePort();
+  ASSERT_NE(Port, 0);
+  TProgram Program;
+  Program.Start({QStringLiteral("--headless"), QStringLiteral("--demo"), QStringLiteral("--rotctld"),
+                 QString::number(Port)},
+                Environment());
+  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  const TRun Move = Rotctl(Port, {QStringLiteral("P"), QStringLiteral("200"), QStringLiteral("0")});
+  EXPECT_EQ(Move.Code, 0) << Move.Err.toStdString();
+  QString Position;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        Position = Rotctl(Port, {QStringLiteral("p")}).Out;
+        return std::abs(Position.section(u'\n', 0, 0).toDouble() - 200) <= 2;
+      },
+      40000))
+      << Position.toStdString() << Program.Errors().toStdString();
+  Program.Signal(SIGTERM);
+  EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+}
+
+} // namespace
