@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QStringList>
 #include <QTimer>
 
@@ -237,10 +238,12 @@ void TGs232::Open() {
   FMissedPolls = 0;
   Timer1->start(PollIntervalMs);
   FActive = true;
+  const uint64_t Session = FSession;
   SendCenterPosition();
   // Reported once the start-up commands are out: a receiver that closes the
-  // port again must not cut them short.
-  if (Self && FActive)
+  // port again must not cut them short. An open that ran meanwhile (inside
+  // the start-up read) has reported itself.
+  if (Self && FActive && FSession == Session)
     emit ActiveChanged(true);
 }
 
@@ -287,9 +290,12 @@ void TGs232::Close() {
     if (!Self)
       return;
   }
+  // Closed first, then reported: a receiver finds the driver closed.
+  const bool WasActive = FActive;
+  FActive = false;
   SetResponding(true);
-  if (Self)
-    SetInactive();
+  if (Self && WasActive)
+    emit ActiveChanged(false);
 }
 
 bool TGs232::Draining() const { return ComPort->Draining(); }
@@ -327,12 +333,15 @@ bool TGs232::WaitUntil(const std::function<bool()> &Ready) {
   while (Live() && !Ready()) {
     QEventLoop Loop;
     FWaits.append(&Loop);
+    // Also when an exception passes through the loop: no pointer to it stays.
+    const auto Forget = qScopeGuard([&] {
+      if (Self)
+        FWaits.removeOne(&Loop);
+    });
     // Once the application is ending, an event loop no longer runs.
-    const int Result = Loop.exec();
-    if (!Self)
+    if (Loop.exec() < 0)
       return false;
-    FWaits.removeOne(&Loop);
-    if (Result < 0)
+    if (!Self)
       return false;
   }
   return Live();
@@ -409,14 +418,6 @@ void TGs232::CloseAfterFailure() {
   SetResponding(true);
   if (Self && WasActive)
     emit ActiveChanged(false);
-}
-
-// The report comes last: its handlers may free the driver.
-void TGs232::SetInactive() {
-  if (!FActive)
-    return;
-  FActive = false;
-  emit ActiveChanged(false);
 }
 
 void TGs232::RaiseMessage(const QString &Text, TMessageKind Kind) {
@@ -544,12 +545,12 @@ void TGs232::FinishPoll(const QString &Reply) {
         std::clamp<int64_t>(int64_t(FOrgElevationD) + FElOffsetD, INT32_MIN, INT32_MAX)));
     FElevationR = DegToRad(FElevationD);
   }
-  NoteAnswer(Answered);
+  // Commands sent while the reply was awaited go out before anything the
+  // checks below, or a receiver of the answering report, send.
+  ReleaseLine(!Answered);
   if (!Live())
     return;
-  // Commands sent while the reply was awaited go out before anything the
-  // checks below send.
-  ReleaseLine(!Answered);
+  NoteAnswer(Answered);
   if (!Live() || !FromTick || !Answered)
     return;
   FOverlap = FOrgAzimuthD > 360;

@@ -307,7 +307,6 @@ private:
                         const QString &WinMessage);
   void ComPortError(unsigned Errors);
   void CloseAfterFailure();
-  void SetInactive();
   void RaiseMessage(const QString &Text, TMessageKind Kind);
   QString Target(int64_t Degrees) const;
 

@@ -405,7 +405,7 @@ bool TComPortBase::BeginRead(int Len, bool StopAtLineEnd, TReadDone Done) {
   FRead.Total = QDeadlineTimer(BoundMs(Len), Qt::PreciseTimer);
   FRead.Gap = QDeadlineTimer(QDeadlineTimer::Forever);
   FRead.Done = std::move(Done);
-  FReadTimer->start(Len <= 0 ? 0 : int(BoundMs(Len)));
+  FReadTimer->start(Len <= 0 ? 0 : TimerMs(BoundMs(Len)));
   // Bytes that are already here are taken from the event loop, as Done may
   // not run inside this call; line errors are looked at there too.
   if (FDevice->bytesAvailable() > 0 || FHasCounters)
