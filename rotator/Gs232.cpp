@@ -145,9 +145,9 @@ QStringList SplitCommandList(QString Text) {
 }
 
 
-void DelayMs(int Ms) {
+bool DelayMs(int Ms) {
   if (Ms <= 0)
-    return;
+    return true;
   const QDeadlineTimer Deadline(Ms, Qt::PreciseTimer);
   // A nested wait that outlasts this one delays its end; the loop then quits
   // as soon as control comes back to it.
@@ -158,8 +158,9 @@ void DelayMs(int Ms) {
     // Once the application is ending, an event loop no longer runs: the wait
     // ends rather than spinning until its deadline.
     if (Loop.exec() < 0)
-      return;
+      return false;
   }
+  return true;
 }
 
 // --- Construction ----------------------------------------------------------------

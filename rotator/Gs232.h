@@ -55,8 +55,9 @@ using TMessageEvent =
 
 // Waits Ms milliseconds while the main thread goes on processing its events
 // (timers, port reports, user input) in a nested event loop. Zero or a
-// negative value returns at once.
-void DelayMs(int Ms);
+// negative value returns at once. False when the wait was cut short because
+// the application is ending and runs no event loop any more.
+bool DelayMs(int Ms);
 
 // Splits a command list into its items. Items end at a comma, a blank or a
 // control character; blanks and control characters between items are
@@ -78,7 +79,9 @@ public:
   // poll. Called only while not Active. A port that cannot be opened is
   // reported by a message and leaves the driver closed.
   void Open();
-  // Stops the poll, sends a lone CR, purges and closes the port. No stop.
+  // Stops the poll, sends the commands still held behind an awaited reply
+  // and a lone CR, discards the input and closes the port, which lets the
+  // written bytes leave the line first (see Draining). No stop.
   void Close();
   // Port open and poll running.
   bool Active() const { return FActive; }
@@ -239,7 +242,8 @@ public:
   void SetFlowControl(const QString &Value);
 
   // --- Events ------------------------------------------------------------------
-  // Raised from the poll tick on the main thread, in this order.
+  // Raised on the main thread when a poll's reply has been read, in this
+  // order.
   const TReachPresetEvent &ReachPreset() const { return FReachPreset; }
   void SetReachPreset(TReachPresetEvent Handler) { FReachPreset = std::move(Handler); }
   const TReachBoundEvent &ReachBound() const { return FReachBound; }
@@ -297,8 +301,9 @@ private:
   void WakeWaits();
   void SendCenterPosition();
   void SendCommandList(const QString &Text, bool WithLists);
-  // Writes Text to the port while the driver's port is open; false when the
-  // driver is gone, the port failed or is closed afterwards.
+  // Writes Text to the port while the driver's port is open, or holds it
+  // while a reply is awaited (it goes out when that exchange ends); false
+  // when the driver is gone, the port failed or is closed afterwards.
   bool SendRaw(const QString &Text);
   void PresetCheck();
   void BoundCheck();
@@ -364,8 +369,9 @@ private:
   int FTempOffsetD = 0;
   double FTempOffsetR = 0;
 
-  // Counts the opens of the port; a command list stops when the driver closes
-  // or reopens while it waits.
+  // Counts the open periods: bumped by every open and every close, so that a
+  // command list, a wait or a read's callback of an earlier period does
+  // nothing.
   uint64_t FSession = 0;
   // A poll tick is queued and not yet run.
   bool FTickQueued = false;

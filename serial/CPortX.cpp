@@ -259,7 +259,7 @@ void TComPortBase::Open() {
   FFailurePending = false;
 
   // Buffer sizes and timeouts need no call here: the kernel keeps its own
-  // buffers, and the read and write bounds are kept by ReadBytes/WriteBytes.
+  // buffers, and the read and write bounds are kept by the port's timers.
   int64_t Code = 0;
   if (!ApplyLineSettings(Code)) {
     BeginOp(opClose);
@@ -407,8 +407,8 @@ bool TComPortBase::BeginRead(int Len, bool StopAtLineEnd, TReadDone Done) {
   FRead.Done = std::move(Done);
   FReadTimer->start(Len <= 0 ? 0 : TimerMs(BoundMs(Len)));
   // Bytes that are already here are taken from the event loop, as Done may
-  // not run inside this call; line errors are looked at there too.
-  if (FDevice->bytesAvailable() > 0 || FHasCounters)
+  // not run inside this call. (Line errors are looked at as each read ends.)
+  if (FDevice->bytesAvailable() > 0)
     ScheduleHandOver();
   return true;
 }

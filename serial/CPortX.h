@@ -118,17 +118,20 @@ protected:
   // 100 ms after it began; with StopAtLineEnd also after a CR, taking an LF
   // that has already arrived behind it. Done then gets the bytes, from the
   // event loop. Close ends a read with what it has, a failure with nothing.
-  // Done is never called from inside BeginRead, and never once the port is
-  // destroyed. One read at a time: a new read ends the one before. False,
-  // with the failure reported, when the port is not open or has failed;
-  // Done is then never called.
+  // The new read's Done is never called from inside BeginRead, and never
+  // once the port is destroyed. One read at a time: a read still running is
+  // ended first, its Done called with what it has. False when the port is
+  // not open or has failed (the failure reported), or was closed by that
+  // earlier Done; Done is then never called.
   bool BeginRead(int Len, bool StopAtLineEnd, TReadDone Done);
   // BeginRead, and a wait for its end in a nested event loop. Empty when the
   // port is destroyed meanwhile.
   QByteArray ReadBytes(int Len, bool StopAtLineEnd = false);
-  // Hands the bytes to the device and returns. Bytes the device has not
-  // taken within 10 x length + 100 ms are dropped, so that they never reach
-  // the controller later, out of their exchange.
+  // Hands the bytes to the device and returns. Bytes the port still holds
+  // because the device takes nothing (its flow control, a full buffer) when
+  // the bound of the latest write (10 x length + 100 ms) has passed are
+  // dropped, so that they never reach the controller later, out of their
+  // exchange; the device's own queue is left to it.
   void WriteBytes(const QByteArray &Data);
   // Received bytes that no read waited for, handled when the main thread
   // processes events: the derived port delivers or discards them.
@@ -226,7 +229,8 @@ private:
     TReadDone Done;
   } FRead;
   QTimer *FReadTimer;
-  // The bound of the latest write; bytes not taken by then are dropped.
+  // The latest bound of the writes still queued; bytes the device has not
+  // taken by then are dropped.
   QDeadlineTimer FWriteDeadline;
   QTimer *FWriteTimer;
   bool FDraining = false;

@@ -311,8 +311,10 @@ void TStation::Close() {
     return std::any_of(FDrivers.begin(), FDrivers.end(),
                        [](const auto &Driver) { return Driver->Draining(); });
   };
-  while (Draining() && !DrainLimit.hasExpired())
-    DelayMs(DrainPollMs);
+  // (An application that is already ending runs no event loop: nothing
+  // could drain, and the wait ends.)
+  while (Draining() && !DrainLimit.hasExpired() && DelayMs(DrainPollMs)) {
+  }
   // A document that could not be read is left as it is.
   if (FLoaded)
     Guarded([this] { SaveRotators(); });

@@ -295,7 +295,8 @@ TEST_F(CommandConsoleTest, WhileAReplyIsAwaitedTheWindowWorksAndTakesNoSecondCom
   Emulator.setSilent(true);
   Console.edtCommand->setText(QStringLiteral("C"));
   bool SeenDisabled = false;
-  QTimer::singleShot(100, [&] {
+  QObject Context; // no call into this frame once it has ended
+  QTimer::singleShot(100, &Context, [&] {
     SeenDisabled = !Console.btnExecute->isEnabled();
     Console.btnExecuteClick(); // a second Execute while the first waits
   });

@@ -225,6 +225,16 @@ protected:
     return Env;
   }
 
+  // Starts the program without a window, serving rotctld on a free port,
+  // and waits until it serves; the port, or 0 when it does not.
+  quint16 StartServing(TProgram &Program, const QStringList &Extra = {}) const {
+    const quint16 Port = FreePort();
+    if (Port == 0)
+      return 0;
+    Program.Start(Headless(Port) + Extra, Environment());
+    return Program.WaitServing(Port) ? Port : 0;
+  }
+
   QStringList Headless(quint16 Port) const {
     return {QStringLiteral("--headless"), QStringLiteral("--settings"), SettingsPath(),
             QStringLiteral("--rotctld"), QString::number(Port)};
@@ -267,12 +277,9 @@ TEST_P(HeadlessCloseTest, RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves) {
                  {QStringLiteral("Home"), QStringLiteral("90")},
                  {QStringLiteral("CommandB"), QStringLiteral("Y11 WAIT1000")},
                  {QStringLiteral("Port"), Emulator.devicePath()}});
-  const quint16 Port = FreePort();
-  ASSERT_NE(Port, 0);
-
   TProgram Program;
-  Program.Start(Headless(Port), Environment());
-  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  const quint16 Port = StartServing(Program);
+  ASSERT_NE(Port, 0) << Program.Errors().toStdString();
 
   const TRun Move = Rotctl(Port, {QStringLiteral("P"), QStringLiteral("135"), QStringLiteral("0")});
   EXPECT_EQ(Move.Code, 0) << Move.Err.toStdString();
@@ -410,11 +417,9 @@ TEST_F(HeadlessTest, AMessageThatWouldBeABoxIsALineOnStandardError) {
   WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
                  {QStringLiteral("Enable"), QStringLiteral("maybe")},
                  {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
-  const quint16 Port = FreePort();
-  ASSERT_NE(Port, 0);
   TProgram Program;
-  Program.Start(Headless(Port), Environment());
-  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  const quint16 Port = StartServing(Program);
+  ASSERT_NE(Port, 0) << Program.Errors().toStdString();
   Program.Signal(SIGTERM);
   EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
 
@@ -444,11 +449,9 @@ TEST_F(HeadlessTest, AControllerThatStopsAnsweringIsALineOnStandardError) {
                  {QStringLiteral("Enable"), QStringLiteral("-1")},
                  {QStringLiteral("AutoActive"), QStringLiteral("-1")},
                  {QStringLiteral("Port"), Emulator.devicePath()}});
-  const quint16 Port = FreePort();
-  ASSERT_NE(Port, 0);
   TProgram Program;
-  Program.Start(Headless(Port), Environment());
-  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  const quint16 Port = StartServing(Program);
+  ASSERT_NE(Port, 0) << Program.Errors().toStdString();
 
   Emulator.setSilent(true);
   auto Told = [&](const char *Line) {
@@ -586,13 +589,9 @@ namespace {
 // preset past south (135 to 200) arrives instead of stopping at 180.
 TEST_F(HeadlessTest, DemoRotatorReachesAPresetPastSouth) {
   ASSERT_FALSE(RotctlPath().isEmpty()) << "rotctl not found: install libhamlib-utils";
-  const quint16 Port = FreePort();
-  ASSERT_NE(Port, 0);
   TProgram Program;
-  Program.Start({QStringLiteral("--headless"), QStringLiteral("--demo"), QStringLiteral("--rotctld"),
-                 QString::number(Port)},
-                Environment());
-  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+  const quint16 Port = StartServing(Program, {QStringLiteral("--demo")});
+  ASSERT_NE(Port, 0) << Program.Errors().toStdString();
   const TRun Move = Rotctl(Port, {QStringLiteral("P"), QStringLiteral("200"), QStringLiteral("0")});
   EXPECT_EQ(Move.Code, 0) << Move.Err.toStdString();
   QString Position;
