@@ -392,19 +392,31 @@ void TMain::PlaceWindow() {
   const TWindowPosition Pos = LoadWindowPosition(FStation.SettingsFile(), Problems);
   if (!Problems.isEmpty())
     FPlaceProblems = LoadProblemsMessage(Problems);
-  move(Pos.Left, Pos.Top);
-  if (Pos.Left == 0 && Pos.Top == 0) {
-    if (layout())
-      layout()->activate();
-    const QScreen *Screen = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (Screen) {
-      const QSize Outer = frameGeometry().size().expandedTo(size());
-      const QRect Area = Screen->geometry();
-      move(Area.x() + (Area.width() - Outer.width()) / 2,
-           Area.y() + (Area.height() - Outer.height()) / 2);
-    }
+  // The stored point is the outer frame's corner, as it is saved. The window
+  // gets its size first: a window shown without one is sized at show, and that
+  // places the client area at the point instead of the frame, so the window
+  // would creep by its title bar at every start.
+  adjustSize();
+  QPoint Corner(Pos.Left, Pos.Top);
+  if (Corner.isNull()) {
+    // First start: centred on the screen by its outer size. Where the window
+    // manager frames the window only once it is shown, it is centred again
+    // when the frame is known.
+    Corner = CentredCorner();
+    FCentreOnFrame = frameGeometry().size() == size();
   }
-  FSavedPos = pos();
+  move(Corner);
+  FSavedPos = Corner;
+}
+
+QPoint TMain::CentredCorner() const {
+  const QScreen *Screen = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!Screen)
+    return frameGeometry().topLeft();
+  const QSize Outer = frameGeometry().size();
+  const QRect Area = Screen->geometry();
+  return {Area.x() + (Area.width() - Outer.width()) / 2,
+          Area.y() + (Area.height() - Outer.height()) / 2};
 }
 
 void TMain::closeEvent(QCloseEvent *Event) {
@@ -437,15 +449,34 @@ void TMain::FormClose() {
 }
 
 void TMain::SaveWindowPosition() {
-  ::SaveWindowPosition(FStation.SettingsFile(), GetVersionInfo(AppName, vkFileVersion), x(), y());
-  FSavedPos = pos();
+  const QPoint Corner = frameGeometry().topLeft();
+  ::SaveWindowPosition(FStation.SettingsFile(), GetVersionInfo(AppName, vkFileVersion), Corner.x(),
+                       Corner.y());
+  FSavedPos = Corner;
+}
+
+bool TMain::CentreOnFrame() {
+  if (!FCentreOnFrame || frameGeometry().size() == size())
+    return false;
+  FCentreOnFrame = false;
+  FSavedPos = CentredCorner();
+  move(FSavedPos);
+  return true;
+}
+
+void TMain::showEvent(QShowEvent *Event) {
+  QMainWindow::showEvent(Event);
+  CentreOnFrame();
 }
 
 void TMain::moveEvent(QMoveEvent *Event) {
   QMainWindow::moveEvent(Event);
-  // Remember a move by the operator once it has ended; placing the window at
-  // start is no move.
-  if (!FClosed && isVisible() && pos() != FSavedPos)
+  if (CentreOnFrame())
+    return;
+  // Remember a move by the operator once it has ended. Placing the window at
+  // start, and the frame arriving around it, leave its outer corner where it
+  // was put and are no move.
+  if (!FClosed && isVisible() && frameGeometry().topLeft() != FSavedPos)
     FMoveTimer.start();
 }
 

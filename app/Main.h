@@ -96,6 +96,7 @@ public:
 protected:
   void closeEvent(QCloseEvent *Event) override;
   void moveEvent(QMoveEvent *Event) override;
+  void showEvent(QShowEvent *Event) override;
   bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
@@ -108,6 +109,11 @@ private:
   void SetPaths(const TMainOptions &Options);
   void FormCreate();
   void PlaceWindow();
+  // The outer corner that centres the window on its screen.
+  QPoint CentredCorner() const;
+  // On a first start, centres the window again once its frame is known; true
+  // when it did.
+  bool CentreOnFrame();
   void SaveWindowPosition();
   // Runs an operator action or control guarded; nothing once closing has
   // started.
@@ -245,5 +251,9 @@ private:
   bool FClosed = false;
   // Saves the window position once a move has ended.
   QTimer FMoveTimer;
+  // The outer corner last placed or saved; a move elsewhere is the operator's.
   QPoint FSavedPos;
+  // First start under a window manager that frames the window only once it is
+  // shown: it is centred again by its outer size when the frame arrives.
+  bool FCentreOnFrame = false;
 };

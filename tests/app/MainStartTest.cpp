@@ -167,7 +167,10 @@ TEST_F(MainTest, WindowHasItsCaptionMenusAndFixedLayout) {
   M->close();
 }
 
-TEST_F(MainTest, StoredPositionIsUsedUnlessBothAreZero) {
+// The stored point is the outer frame's corner: the shown window's frame stands
+// there, nothing is written while it only appears, and closing stores the same
+// point again, so the window does not creep by its frame from start to start.
+TEST_F(MainTest, StoredPositionIsTheFramesCornerUnlessBothAreZero) {
   struct TCase {
     int Left, Top;
     bool Centred;
@@ -179,13 +182,19 @@ TEST_F(MainTest, StoredPositionIsUsedUnlessBothAreZero) {
                              "<Left Type=\"9\">%1</Left><Top Type=\"9\">%2</Top></Main></root>")
                   .arg(Case.Left)
                   .arg(Case.Top));
+    const QByteArray Stored = ReadFile();
     auto M = Start();
+    M->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(M.get()));
+    QTest::qWait(700);
     const QRect Screen = M->screen()->geometry();
+    const QRect Frame = M->frameGeometry();
     const QPoint Expected =
-        Case.Centred ? QPoint(Screen.x() + (Screen.width() - M->frameGeometry().width()) / 2,
-                              Screen.y() + (Screen.height() - M->frameGeometry().height()) / 2)
+        Case.Centred ? QPoint(Screen.x() + (Screen.width() - Frame.width()) / 2,
+                              Screen.y() + (Screen.height() - Frame.height()) / 2)
                      : QPoint(Case.Left, Case.Top);
-    EXPECT_EQ(M->pos(), Expected);
+    EXPECT_EQ(std::pair(Frame.left(), Frame.top()), std::pair(Expected.x(), Expected.y()));
+    EXPECT_TRUE(ReadFile() == Stored) << "the document was written while the window appeared";
     M->close();
     TXMLIniFile Ini(SettingsPath());
     ASSERT_TRUE(Ini.OpenNode("/Main", false));
