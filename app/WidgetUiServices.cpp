@@ -3,32 +3,59 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 QWidget *ParentOf(QWidget *Parent) { return Parent ? Parent : QApplication::activeWindow(); }
 QString AppTitle() { return QApplication::applicationName(); }
+
+// Runs a modal box over Parent and gives the window back its activation when
+// the box has closed. A window manager does that by itself; without one (a
+// bare X server, a kiosk session) the window would stay inactive, its focus
+// changes would go unnoticed and a field left by Tab would never be checked.
+template <class TBox> auto OverWindow(QWidget *Parent, TBox Box) {
+  const QPointer<QWidget> Window = Parent ? Parent->window() : nullptr;
+  struct TGiveBack {
+    const QPointer<QWidget> &Window;
+    ~TGiveBack() {
+      if (Window && Window->isVisible() && !Window->isActiveWindow())
+        Window->activateWindow();
+    }
+  } GiveBack{Window};
+  return Box(Parent);
+}
 } // namespace
 
 void TWidgetUiServices::ShowMessage(const QString &Text) {
-  QMessageBox::information(ParentOf(parent), AppTitle(), Text, QMessageBox::Ok);
+  OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+    QMessageBox::information(Parent, AppTitle(), Text, QMessageBox::Ok);
+  });
 }
 
 void TWidgetUiServices::ShowError(const QString &Text) {
-  QMessageBox::critical(ParentOf(parent), AppTitle(), Text, QMessageBox::Ok);
+  OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+    QMessageBox::critical(Parent, AppTitle(), Text, QMessageBox::Ok);
+  });
 }
 
 bool TWidgetUiServices::AskWarningYesNo(const QString &Caption, const QString &Text) {
-  return QMessageBox::warning(ParentOf(parent), Caption, Text, QMessageBox::Yes | QMessageBox::No,
-                              QMessageBox::No) == QMessageBox::Yes;
+  return OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+    return QMessageBox::warning(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) == QMessageBox::Yes;
+  });
 }
 
 void TWidgetUiServices::ShowException(const QString &Message) {
-  QMessageBox::critical(ParentOf(parent), AppTitle(), Message, QMessageBox::Ok);
+  OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+    QMessageBox::critical(Parent, AppTitle(), Message, QMessageBox::Ok);
+  });
 }
 
 std::optional<QString> TWidgetUiServices::OpenFile(const QString &Title, const QString &Filter,
                                                    const QString &InitialFile) {
-  QString Name = QFileDialog::getOpenFileName(ParentOf(parent), Title, InitialFile, Filter);
+  const QString Name = OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+    return QFileDialog::getOpenFileName(Parent, Title, InitialFile, Filter);
+  });
   if (Name.isEmpty())
     return std::nullopt;
   return Name;
@@ -36,10 +63,12 @@ std::optional<QString> TWidgetUiServices::OpenFile(const QString &Title, const Q
 
 std::optional<QString> TWidgetUiServices::SaveFile(const QString &Filter, const QString &DefaultExt,
                                                    const QString &InitialDir) {
-  QFileDialog Dialog(ParentOf(parent), QString(), InitialDir, Filter);
-  Dialog.setAcceptMode(QFileDialog::AcceptSave);
-  Dialog.setDefaultSuffix(DefaultExt);
-  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
-    return std::nullopt;
-  return Dialog.selectedFiles().first();
+  return OverWindow(ParentOf(parent), [&](QWidget *Parent) -> std::optional<QString> {
+    QFileDialog Dialog(Parent, QString(), InitialDir, Filter);
+    Dialog.setAcceptMode(QFileDialog::AcceptSave);
+    Dialog.setDefaultSuffix(DefaultExt);
+    if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
+      return std::nullopt;
+    return Dialog.selectedFiles().first();
+  });
 }

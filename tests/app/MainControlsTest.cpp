@@ -4,6 +4,7 @@
 
 #include "MainTestFixture.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QLineEdit>
 
@@ -63,6 +64,33 @@ TEST_F(MainTest, PresetFieldAcceptsZeroToTheRangeInclusive) {
       EXPECT_FALSE(D.Presetting());
     }
   }
+}
+
+// With real focus moves and no window manager to hand the focus back: the
+// field that refused its value has the focus again once the move has ended, so
+// what the operator types next goes into it and is taken.
+TEST_F(MainTest, RefusedPresetKeepsTheFocusForTheCorrection) {
+  auto M = Start();
+  const TControls C(*M);
+  TGs232 &D = *CurrentDriver(*M);
+  C.edtPresetD->setEnabled(true);
+  M->show();
+  QApplication::setActiveWindow(M.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(M.get()));
+  C.edtPresetD->setFocus(Qt::MouseFocusReason);
+  QTest::keyClicks(C.edtPresetD, "999");
+  QTest::keyClick(C.edtPresetD, Qt::Key_Tab);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Ui->shown(), QStringList{"Value exceeds the range"});
+  ASSERT_EQ(QApplication::focusWidget(), C.edtPresetD);
+
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(QApplication::focusWidget(), "30");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(D.Presetting());
+  EXPECT_EQ(D.AzPresetD(), 30);
+  EXPECT_EQ(Ui->shown().size(), 1);
 }
 
 TEST_F(MainTest, PresetFieldTakesDigitsOnly) {
