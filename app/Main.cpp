@@ -321,6 +321,15 @@ void TMain::ConnectStation() {
       UpdateStatusBar();
     });
   });
+  // Wherever a movement came from (the operator, automation, rotctld, home),
+  // its target shows on the map and in the status bar.
+  connect(S, &TStation::RotatorMoveTargetChanged, this, [this](int Index) {
+    if (IsConnected(Index))
+      Guarded([this] {
+        ShowPresetNeedle();
+        UpdateStatusBar();
+      });
+  });
   connect(S, &TStation::AzimuthChanged, this, [this](int Index) {
     if (IsConnected(Index))
       Guarded([this] { Gs232ChangeAzEl(); });

@@ -157,6 +157,9 @@ private:
   void DrawDirection();
   void DrawRelays();
   void SetPresetDisplay();
+  // The preset needle: the current rotator's movement target, else its
+  // pending preset, else none.
+  void ShowPresetNeedle();
   void btnOpenCloseClick();
   void btnCWClick();
   void btnCCWClick();

@@ -20,13 +20,24 @@
 
 void TMain::SetPresetDisplay() {
   TGs232 *Gs232 = Current();
-  if (Gs232->Presetting()) {
+  if (Gs232->Presetting())
     edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-    Display->ShowPreset(Gs232->AzPresetR());
-  } else {
+  else
     edtPresetD->clear();
+  ShowPresetNeedle();
+}
+
+void TMain::ShowPresetNeedle() {
+  const TGs232 *Gs232 = Current();
+  if (!Gs232)
+    return;
+  // The target of a movement under way, else the pending preset.
+  if (const std::optional<int> Target = Gs232->MoveTarget())
+    Display->ShowPreset(static_cast<float>(*Target * M_PI / 180.0));
+  else if (Gs232->Presetting())
+    Display->ShowPreset(Gs232->AzPresetR());
+  else
     Display->ClearImage(*Display->imgPreset);
-  }
 }
 
 void TMain::RefreshRotatorPage() {
@@ -76,7 +87,15 @@ void TMain::UpdateStatusBar() {
   // controller does not answer, or a notice (a travel limit reached).
   const TGs232 *Gs232 = Current();
   const bool Silent = Gs232 && Gs232->Active() && !Gs232->Responding();
-  const QString Text = Silent ? Gs232->Title() + QStringLiteral(" not responding") : FNotice;
+  QString Text = Silent ? Gs232->Title() + QStringLiteral(" not responding") : FNotice;
+  if (Text.isEmpty() && Gs232 && Gs232->MoveTarget()) {
+    // While it moves to a target, the current rotator's reading and where it
+    // goes, in the same degrees (the reading has no temporary offset).
+    const int64_t Goal = int64_t(*Gs232->MoveTarget()) - Gs232->TempOffsetD();
+    Text = QStringLiteral("AZ=%1° → %2°").arg(Gs232->AzimuthD()).arg(Goal);
+    if (FStation.RotatorCount() > 1)
+      Text = Gs232->Title() + QStringLiteral(": ") + Text;
+  }
   StatusNotice->setText(Text);
   StatusNotice->setVisible(!Text.isEmpty());
   for (QLabel *Panel : StatusPanels)

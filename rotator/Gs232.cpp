@@ -295,6 +295,8 @@ void TGs232::Close() {
   const bool WasActive = FActive;
   FActive = false;
   SetResponding(true);
+  if (Self)
+    SetMoveTarget(std::nullopt);
   if (Self && WasActive)
     emit ActiveChanged(false);
 }
@@ -417,6 +419,8 @@ void TGs232::CloseAfterFailure() {
   if (!Self)
     return;
   SetResponding(true);
+  if (Self)
+    SetMoveTarget(std::nullopt);
   if (Self && WasActive)
     emit ActiveChanged(false);
 }
@@ -558,6 +562,9 @@ void TGs232::FinishPoll(const QString &Reply) {
   PresetCheck();
   if (!Live())
     return;
+  MoveTargetCheck();
+  if (!Live())
+    return;
   if (FMoving)
     BoundCheck();
   if (!Live())
@@ -625,6 +632,27 @@ void TGs232::PresetCheck() {
   Handler(this);
 }
 
+void TGs232::MoveTargetCheck() {
+  if (!FMoveTarget)
+    return;
+  int64_t Off = int64_t(FAzimuthD) + FTempOffsetD - *FMoveTarget;
+  // In the 360° range 0 and 360 are the same place; in the 450° range every
+  // reading is a place of its own.
+  if (FAzimuthAngle == az360) {
+    Off = ((Off % 360) + 360) % 360;
+    Off = std::min<int64_t>(Off, 360 - Off);
+  }
+  if (std::llabs(Off) <= 2)
+    SetMoveTarget(std::nullopt);
+}
+
+void TGs232::SetMoveTarget(std::optional<int> Az) {
+  if (FMoveTarget == Az)
+    return;
+  FMoveTarget = Az;
+  emit MoveTargetChanged();
+}
+
 void TGs232::BoundCheck() {
   // The raw reading; with the centre north the ends of travel lie south.
   int A = FOrgAzimuthD;
@@ -685,6 +713,12 @@ void TGs232::SendCommandList(const QString &Text, bool WithLists) {
     }
     const QChar First = Item.isEmpty() ? QChar() : Item[0];
     const QString Line = Item + u'\r';
+    // A stop or a turn by hand ends a movement to a target.
+    if (FMoveTarget && (First == u'S' || First == u'A' || First == u'L' || First == u'R')) {
+      SetMoveTarget(std::nullopt);
+      if (!Live())
+        return;
+    }
     switch (First.unicode()) {
     case u'L':
     case u'R':
@@ -805,6 +839,8 @@ void TGs232::GoPreset() {
   if (!FActive || !FPresetting)
     return;
   const QString Az = Target(int64_t(FAzPresetD) - FAzOffsetD - FTempOffsetD);
+  const int Preset = FAzPresetD;
+  QPointer<TGs232> Self(this);
   if (FElEnable) {
     // Quoted, so that the blank stays inside the one command line.
     const QString El = Target(int64_t(FElPresetD) - FElOffsetD);
@@ -812,6 +848,8 @@ void TGs232::GoPreset() {
   } else {
     DoCmd(QStringLiteral("M") + Az);
   }
+  if (Self && FActive)
+    SetMoveTarget(Preset);
 }
 
 void TGs232::GoPreset(int Az) {
@@ -825,6 +863,8 @@ void TGs232::GoPreset(int Az) {
     return;
   FAzPresetD = P;
   FAzPresetR = DegToRad(P);
+  if (FActive)
+    SetMoveTarget(P);
 }
 
 void TGs232::GoPreset(int Az, int El) {
@@ -842,6 +882,8 @@ void TGs232::GoPreset(int Az, int El) {
   FAzPresetR = DegToRad(P);
   FElPresetD = E;
   FElPresetR = DegToRad(E);
+  if (FActive)
+    SetMoveTarget(P);
 }
 
 void TGs232::ApplySettings(const TRotatorSettings &Settings) {
@@ -905,8 +947,16 @@ void TGs232::SetHome(int Az, int El) {
 }
 
 void TGs232::GoHome() {
-  if (FActive)
-    DoCmd(QStringLiteral("M") + Target(int64_t(FAzHomeD) - FAzOffsetD));
+  if (!FActive)
+    return;
+  // Home takes no temporary offset: in the degrees of a preset it lies that
+  // offset further on.
+  const int Home = static_cast<int>(
+      std::clamp<int64_t>(int64_t(FAzHomeD) + FTempOffsetD, INT32_MIN, INT32_MAX));
+  QPointer<TGs232> Self(this);
+  DoCmd(QStringLiteral("M") + Target(int64_t(FAzHomeD) - FAzOffsetD));
+  if (Self && FActive)
+    SetMoveTarget(Home);
 }
 
 void TGs232::SetOffset(int Az) {

@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QEventLoop;
 class QTimer;
@@ -178,6 +179,10 @@ public:
   bool Moving() const { return FMoving; }
   // A preset is pending.
   bool Presetting() const { return FPresetting; }
+  // Where the rotator was last sent by GoPreset or GoHome, in the degrees of
+  // the preset (temporary offset included), until it gets within 2° of it, a
+  // stop or turn command goes out, or the port closes. Empty otherwise.
+  std::optional<int> MoveTarget() const { return FMoveTarget; }
   TRelayArray *RelayArray() const { return FRelayArray; }
 
   // --- Settings (read-write) ---------------------------------------------------
@@ -264,6 +269,8 @@ signals:
   // Responding() changed: the controller stopped answering, answered again,
   // or the driver opened or closed while it was not answering.
   void RespondingChanged(bool Responding);
+  // MoveTarget() changed: a movement to a target was sent, or ended.
+  void MoveTargetChanged();
 
 public:
   // The port still transmits what was written before Close (see
@@ -306,6 +313,9 @@ private:
   // when the driver is gone, the port failed or is closed afterwards.
   bool SendRaw(const QString &Text);
   void PresetCheck();
+  // Ends the movement target once the reading is within 2° of it.
+  void MoveTargetCheck();
+  void SetMoveTarget(std::optional<int> Az);
   void BoundCheck();
   void ChangeReport();
   void ComPortException(const QString &ComportMessage, int64_t WinError,
@@ -364,6 +374,7 @@ private:
   bool FAutoActive = false;
   bool FMoving = false;
   bool FPresetting = false;
+  std::optional<int> FMoveTarget;
   TRelayArray *FRelayArray;
   bool FCurrent = false;
   int FTempOffsetD = 0;

@@ -119,6 +119,10 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
     if (const int I = IndexOf(D); I >= 0)
       emit RotatorRespondingChanged(I, Responding);
   });
+  connect(D, &TGs232::MoveTargetChanged, this, [this, D] {
+    if (const int I = IndexOf(D); I >= 0)
+      emit RotatorMoveTargetChanged(I);
+  });
   return Driver;
 }
 

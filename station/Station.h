@@ -131,6 +131,9 @@ signals:
   // Rotator Index's controller stopped answering its polls (Responding
   // false) or answers again (see TGs232::Responding).
   void RotatorRespondingChanged(int Index, bool Responding);
+  // Rotator Index was sent to a target, or its movement there ended (see
+  // TGs232::MoveTarget), whoever started it.
+  void RotatorMoveTargetChanged(int Index);
   // Rotator Index's events: position changed, preset reached (only while
   // watched, see WatchPreset), a travel bound reached (the driver has
   // stopped it), the relay states changed.

@@ -3,6 +3,7 @@
 // window while clients hold the automation object asks the operator first,
 // wired as the program wires it.
 
+#include "app/AzimuthDisplay.h"
 #include "app/Main.h"
 #include "common/RecordingUiServices.h"
 #include "remote/AutomationBusSupport.h" // the automation tests' bus, from tests/remote
@@ -11,6 +12,7 @@
 #include "station/Station.h"
 #include "tools/Gs232Emulator.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -107,6 +109,20 @@ TEST_F(AutomationWindowTest, RotatorPageShowsPortsOpenedAndClosedByClients) {
 
   EXPECT_EQ(Value(Call(*Client, "Close", {0})), QVariant::fromValue<qint16>(-1));
   EXPECT_EQ(Button->text(), "Open");
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('\n').toStdString();
+}
+
+TEST_F(AutomationWindowTest, RotatorPageShowsWhereAClientSendsTheRotator) {
+  TConnection Client(Bus->Address);
+  ASSERT_EQ(Value(Call(*Client, "Open", {0})), QVariant::fromValue<qint16>(-1));
+  ASSERT_EQ(Value(Call(*Client, "Move", {0, 90})), QVariant::fromValue<qint16>(-1));
+  // The preset needle points east, and the status bar tells where it goes.
+  const auto *Preset = Window->findChild<TOverlayLayer *>(QStringLiteral("imgPreset"));
+  ASSERT_NE(Preset, nullptr);
+  EXPECT_EQ(Preset->Picture().pixelColor(200, 125), QColor(Qt::blue));
+  const auto *Notice = Window->findChild<QLabel *>(QStringLiteral("StatusNotice"));
+  ASSERT_NE(Notice, nullptr);
+  EXPECT_EQ(Notice->text(), QStringLiteral("Alpha: AZ=0° → 90°"));
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('\n').toStdString();
 }
 

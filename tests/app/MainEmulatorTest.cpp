@@ -285,6 +285,43 @@ TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
   EXPECT_NEAR(CurrentDriver(*M)->AzimuthD(), 30, 2);
 }
 
+// Whatever sends the rotator somewhere (home, as the menu and rotctld's park
+// do; a move of the automation object, which sets the preset and goes), the
+// map shows the target and the status bar the reading beside it, until the
+// rotator gets there.
+TEST_F(MainEmulatorTest, TargetOfEveryMovementShowsUntilTheRotatorGetsThere) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())}});
+  auto M = Start();
+  const TControls C(*M);
+  auto *Notice = TControls::Find<QLabel>(*M, "StatusNotice");
+  C.btnOpenClose->click();
+  TGs232 &D = *CurrentDriver(*M);
+  ASSERT_TRUE(D.Active());
+  ASSERT_TRUE(LayerIsClear(C.imgPreset));
+
+  // Home in the west (the travel ends lie south).
+  D.SetHome(270);
+  D.GoHome();
+  EXPECT_TRUE(PixelIs(C.imgPreset, 50, 125, clBlue));
+  EXPECT_FALSE(Notice->isHidden());
+  EXPECT_EQ(Notice->text(), QStringLiteral("AZ=0° → 270°"));
+  EXPECT_TRUE(WaitFor([&] { return Notice->text().startsWith("AZ=3"); }))
+      << Notice->text().toStdString();
+  EXPECT_TRUE(Notice->text().endsWith(QStringLiteral(" → 270°")));
+  ASSERT_TRUE(WaitFor([&] { return !D.MoveTarget(); }));
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
+  EXPECT_TRUE(Notice->isHidden());
+  EXPECT_FALSE(C.StatusPanels[0]->isHidden());
+
+  D.SetPreset(90);
+  D.GoPreset();
+  EXPECT_TRUE(PixelIs(C.imgPreset, 200, 125, clBlue));
+  EXPECT_TRUE(Notice->text().endsWith(QStringLiteral(" → 90°"))) << Notice->text().toStdString();
+  ASSERT_TRUE(WaitFor([&] { return !D.MoveTarget(); }));
+  EXPECT_TRUE(LayerIsClear(C.imgPreset));
+  EXPECT_NEAR(D.AzimuthD(), 90, 2);
+}
+
 // The keyboard: Enter in the preset field moves there, a refused value moves
 // nothing; Escape stops the current rotator; Enter in the console's command
 // field executes it.

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <climits>
+#include <optional>
 
 using namespace rotator_test;
 
@@ -19,28 +20,30 @@ struct TTargetCase {
   std::function<void(TGs232 &)> Action;
   QString Sent;
   int PresetAfter; // AzPresetD afterwards
+  int TargetAfter; // MoveTarget afterwards, in the degrees of the preset
 };
 
 TEST(Gs232Positioning, TargetsSentForPresetsAndHome) {
   const TTargetCase Cases[] = {
       {"stored preset beyond the range", az360, 0, 0,
-       [](TGs232 &D) { D.SetPreset(370); D.GoPreset(); }, "M010", 370},
+       [](TGs232 &D) { D.SetPreset(370); D.GoPreset(); }, "M010", 370, 370},
       {"preset argument is normalised", az360, 0, 0, [](TGs232 &D) { D.GoPreset(370); }, "M010",
-       10},
-      {"offset", az360, 10, 0, [](TGs232 &D) { D.GoPreset(5); }, "M355", 5},
-      {"home less offset", az360, 10, 0, [](TGs232 &D) { D.SetHome(0); D.GoHome(); }, "M350", 5},
+       10, 10},
+      {"offset", az360, 10, 0, [](TGs232 &D) { D.GoPreset(5); }, "M355", 5, 5},
+      {"home less offset", az360, 10, 0, [](TGs232 &D) { D.SetHome(0); D.GoHome(); }, "M350", 5,
+       0},
       {"home ignores the temporary offset", az360, 0, 90,
-       [](TGs232 &D) { D.SetHome(45); D.GoHome(); }, "M045", 5},
-      {"temporary offset", az360, 0, 90, [](TGs232 &D) { D.GoPreset(180); }, "M090", 180},
-      {"temporary offset wraps", az360, 0, 90, [](TGs232 &D) { D.GoPreset(45); }, "M315", 45},
+       [](TGs232 &D) { D.SetHome(45); D.GoHome(); }, "M045", 5, 135},
+      {"temporary offset", az360, 0, 90, [](TGs232 &D) { D.GoPreset(180); }, "M090", 180, 180},
+      {"temporary offset wraps", az360, 0, 90, [](TGs232 &D) { D.GoPreset(45); }, "M315", 45, 45},
       {"temporary offset on the stored preset", az360, 0, 90,
-       [](TGs232 &D) { D.SetPreset(100); D.GoPreset(); }, "M010", 100},
-      {"both offsets", az360, -20, 30, [](TGs232 &D) { D.GoPreset(0); }, "M350", 0},
-      {"450 mode keeps 400", az450, 0, 0, [](TGs232 &D) { D.GoPreset(400); }, "M400", 400},
-      {"450 mode wraps 451", az450, 0, 0, [](TGs232 &D) { D.GoPreset(451); }, "M091", 91},
-      {"one digit padded", az360, 0, 0, [](TGs232 &D) { D.GoPreset(5); }, "M005", 5},
+       [](TGs232 &D) { D.SetPreset(100); D.GoPreset(); }, "M010", 100, 100},
+      {"both offsets", az360, -20, 30, [](TGs232 &D) { D.GoPreset(0); }, "M350", 0, 0},
+      {"450 mode keeps 400", az450, 0, 0, [](TGs232 &D) { D.GoPreset(400); }, "M400", 400, 400},
+      {"450 mode wraps 451", az450, 0, 0, [](TGs232 &D) { D.GoPreset(451); }, "M091", 91, 91},
+      {"one digit padded", az360, 0, 0, [](TGs232 &D) { D.GoPreset(5); }, "M005", 5, 5},
       {"extreme offsets do not overflow", az360, INT_MAX, INT_MAX,
-       [](TGs232 &D) { D.GoPreset(0); }, "M106", 0},
+       [](TGs232 &D) { D.GoPreset(0); }, "M106", 0, 0},
   };
   TRig Rig;
   Rig.Open();
@@ -57,7 +60,56 @@ TEST(Gs232Positioning, TargetsSentForPresetsAndHome) {
     EXPECT_EQ(Sent.filter(QRegularExpression("^[MW]")), QStringList{C.Sent});
     EXPECT_EQ(D.AzPresetD(), C.PresetAfter);
     EXPECT_TRUE(D.Presetting());
+    EXPECT_EQ(D.MoveTarget(), std::optional<int>(C.TargetAfter));
   }
+}
+
+// The movement target lasts from the go-to command until the rotator gets
+// there, or a stop, a turn or a close ends it; each change is reported once.
+TEST(Gs232Positioning, MoveTargetLastsUntilArrivalStopTurnOrClose) {
+  Gs232Emulator::Options Fast;
+  Fast.speedDegPerSec[3] = 90;
+  TRig Rig(Fast);
+  int Reports = 0;
+  QObject::connect(Rig.Drv.get(), &TGs232::MoveTargetChanged, [&] { ++Reports; });
+  Rig.Open();
+  TGs232 &D = *Rig.Drv;
+
+  D.GoPreset(90);
+  EXPECT_EQ(D.MoveTarget(), std::optional<int>(90));
+  EXPECT_EQ(Reports, 1);
+  ASSERT_TRUE(WaitFor([&] { return !D.MoveTarget(); }));
+  EXPECT_NEAR(D.AzimuthD(), 90, 2);
+  EXPECT_EQ(Reports, 2);
+
+  // Home at 0 is met by a reading of 359 or 1 alike in the 360° range.
+  D.SetHome(0);
+  D.GoHome();
+  ASSERT_TRUE(WaitFor([&] { return !D.MoveTarget(); }));
+  EXPECT_TRUE(D.AzimuthD() <= 2 || D.AzimuthD() >= 358) << D.AzimuthD();
+
+  const std::pair<const char *, std::function<void()>> Enders[] = {
+      {"stop", [&] { D.Stop(); }},
+      {"stop in a command list", [&] { D.DoCmd(QStringLiteral("Y10,S")); }},
+      {"turn by hand", [&] { D.GoCW(); }},
+      {"close", [&] { D.Close(); }},
+  };
+  for (const auto &[What, End] : Enders) {
+    SCOPED_TRACE(What);
+    if (!D.Active())
+      Rig.Open();
+    D.GoPreset(270);
+    ASSERT_TRUE(D.MoveTarget());
+    Reports = 0;
+    End();
+    EXPECT_FALSE(D.MoveTarget());
+    EXPECT_EQ(Reports, 1);
+    D.Stop();
+  }
+  // Closed, nothing goes out and no target is set.
+  D.GoPreset(10);
+  D.GoHome();
+  EXPECT_FALSE(D.MoveTarget());
 }
 
 TEST(Gs232Positioning, PresetCommandsNeedAPendingPresetAndAnOpenDriver) {
