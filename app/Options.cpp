@@ -1,6 +1,7 @@
 #include "app/Options.h"
 
 #include "base/UiServices.h"
+#include "serial/PortList.h"
 #include "settings/ValueText.h"
 
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QAbstractItemView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,8 +19,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
-#include <QSerialPortInfo>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
@@ -296,8 +298,14 @@ void TOptions::BuildRotatorTab() {
   auto *PortBox = new QGroupBox(QStringLiteral(" Com Port "), RotatorBox);
   PortBox->setObjectName(QStringLiteral("GroupBox2"));
   cmbPort = MakeList("cmbPort", DesignPorts, PortBox);
-  cmbPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  cmbPort->setMinimumContentsLength(12);
+  // Any device path may be typed (the emulator's pseudo-terminal, a link of
+  // one's own); the list offers the ports found. Long stable names do not
+  // widen the dialog: the field keeps its width and shows the whole name in
+  // its tooltip, the open list is as wide as its longest name.
+  cmbPort->setEditable(true);
+  cmbPort->setInsertPolicy(QComboBox::NoInsert);
+  cmbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  cmbPort->setMinimumContentsLength(18);
   cmbBaudRate = MakeList("cmbBaudRate",
                          {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
                           QStringLiteral("38400")},
@@ -419,7 +427,10 @@ void TOptions::ConnectHandlers() {
             [List, &Field](int Index) { Field = List->itemText(Index); });
   };
   PickText(cmbModel, FModel);
-  PickText(cmbPort, FPort);
+  connect(cmbPort, &QComboBox::currentTextChanged, this, [this](const QString &Text) {
+    FPort = Text.trimmed();
+    cmbPort->setToolTip(FPort);
+  });
   PickText(cmbBaudRate, FBaudRate);
   PickText(cmbDataBits, FDataBits);
   PickText(cmbParity, FParity);
@@ -464,19 +475,18 @@ void TOptions::showEvent(QShowEvent *Event) {
 
 // --- Port list ------------------------------------------------------------------------
 
-QStringList TOptions::AvailablePorts() {
-  QStringList Ports;
-  for (const QSerialPortInfo &Info : QSerialPortInfo::availablePorts())
-    Ports << Info.systemLocation();
-  return Ports;
-}
+QStringList TOptions::AvailablePorts() { return AvailableSerialPorts(); }
 
 void TOptions::FillPortList(const QStringList &Ports) {
-  cmbPort->clear();
-  cmbPort->addItems(Ports.isEmpty() ? DesignPorts : Ports);
-  cmbPort->setCurrentIndex(-1);
   // A port already set stays selected (and in the list).
   const QString Stored = FPort;
+  {
+    const QSignalBlocker Quiet(cmbPort);
+    cmbPort->clear();
+    cmbPort->addItems(Ports.isEmpty() ? DesignPorts : Ports);
+    cmbPort->view()->setMinimumWidth(cmbPort->view()->sizeHintForColumn(0) + 24);
+    cmbPort->setCurrentIndex(-1);
+  }
   FPort.clear();
   SetPort(Stored);
 }

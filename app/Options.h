@@ -84,7 +84,8 @@ public:
 
   // --- Port list ----------------------------------------------------------------------
   // The serial ports of this computer as device paths (/dev/ttyUSB0), in the
-  // order the platform gives them; empty when none is found.
+  // order the platform gives them, each followed by its stable links under
+  // /dev/serial/by-id; empty when none is found.
   static QStringList AvailablePorts();
   // Replaces the port list by Ports, or by "Com1" to "Com5" when Ports is
   // empty. Names are kept exactly as given: device names are case-sensitive.

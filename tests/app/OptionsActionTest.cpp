@@ -399,3 +399,32 @@ TEST_F(OptionsActionTest, MapThatCanNotBeShownIsReportedAndTheTableIsStillReload
   ASSERT_EQ(M->Station().CtrlTable().RowCount(), 1);
   EXPECT_EQ(M->Station().CtrlTable().Rows[0].LowerFreq, 7.0);
 }
+
+// The way to the emulator that the README gives a newcomer: on a first start,
+// "Options", tick "Enable", type the emulator's link as the port, apply, then
+// "Open" and turn.
+TEST_F(OptionsActionTest, TypedPortOfTheEmulatorOpensAndTurnsTheRotator) {
+  auto Emulator = StartEmulator();
+  const QString Link = Dir.filePath(QStringLiteral("gs232"));
+  ASSERT_TRUE(QFile::link(Emulator->devicePath(), Link));
+  auto M = Start();
+  const TControls C(*M);
+  ASSERT_FALSE(C.btnOpenClose->isEnabled());
+
+  ExecuteOptions(*M, [&](TOptions &O) {
+    SetTick(O.cbxEnable, true);
+    Retype(O.cmbPort->lineEdit(), Link);
+    O.btnApply->click();
+    return O.result();
+  });
+  EXPECT_EQ(CurrentDriver(*M)->Port(), Link);
+  ASSERT_TRUE(C.btnOpenClose->isEnabled());
+  C.btnOpenClose->click();
+  ASSERT_TRUE(CurrentDriver(*M)->Active()) << Ui->shown().join('|').toStdString();
+  C.btnCW->click();
+  EXPECT_TRUE(WaitFor([&] { return Count(*Emulator, "R") == 1; }));
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+  const auto Saved = SavedRotators();
+  ASSERT_TRUE(Saved);
+  EXPECT_EQ(Saved->at(0).second.at("Port"), Link);
+}

@@ -95,8 +95,9 @@ TEST_F(OptionsTest, ShowsTheCaptionsAndListsOfBothTabs) {
   EXPECT_EQ(Entries(O->cmbParity), (QStringList{"NONE", "ODD", "EVEN", "", ""}));
   EXPECT_EQ(Entries(O->cmbStopBits), (QStringList{"1", "1.5", "2"}));
   EXPECT_EQ(Entries(O->cmbFlowControl), (QStringList{"HARDWARE", "SOFTWARE", "NONE", "CUSTOM"}));
+  // Only the port takes a typed name (a device path not in the list).
   for (const QComboBox *List : O->findChildren<QComboBox *>())
-    EXPECT_FALSE(List->isEditable()) << List->objectName().toStdString();
+    EXPECT_EQ(List->isEditable(), List == O->cmbPort) << List->objectName().toStdString();
   EXPECT_TRUE(Ui->entries.empty());
 }
 
@@ -214,8 +215,19 @@ TEST_F(OptionsTest, PortsAreMatchedExactlyAndAPortNotInTheListIsKept) {
   EXPECT_EQ(O->cmbPort->currentText(), "/dev/pts/7");
 
   // The operator's pick becomes the value.
-  QTest::keyClick(O->cmbPort, Qt::Key_Home);
+  QTest::keyClick(O->cmbPort, Qt::Key_Up);
   EXPECT_EQ(O->Port(), "/dev/ttyACM0");
+
+  // So does a path typed into the field (the emulator's pseudo-terminal, a
+  // link of one's own), without surrounding blanks, and the list is left as
+  // it was.
+  O->cmbPort->lineEdit()->selectAll();
+  QTest::keyClicks(O->cmbPort->lineEdit(), " /tmp/gs232-link ");
+  EXPECT_EQ(O->Port(), "/tmp/gs232-link");
+  EXPECT_EQ(O->cmbPort->toolTip(), "/tmp/gs232-link");
+  QTest::keyClick(O->cmbPort->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(O->Port(), "/tmp/gs232-link");
+  EXPECT_EQ(Entries(O->cmbPort), (QStringList{"/dev/ttyACM0", "/dev/pts/7"}));
   EXPECT_TRUE(Ui->entries.empty());
 }
 
