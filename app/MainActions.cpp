@@ -113,6 +113,10 @@ void ExecuteOptions(TMain &Main, const TShowOptions &Show) {
   TStation &Station = Main.FStation;
 
   TOptions Options(Station.CtrlTableFile(), &Main);
+  // A control table that can't be read is told first; the rotator's options
+  // can still be changed.
+  if (!Options.TableProblem().isEmpty())
+    Ui().ShowException(Options.TableProblem());
   // The order of filling is the order in which the setters' messages appear.
   Options.SetCtrlTableEnable(Station.CtrlTableEnable());
   Options.SetSettings(Driver->Settings());
@@ -131,6 +135,8 @@ void ExecuteOptions(TMain &Main, const TShowOptions &Show) {
   Guarded([&Main] { Main.RefreshRotatorPage(); });
 
   // The station's table follows the file the dialog has written; without a
-  // file it stays as it was.
-  Station.ReloadCtrlTable();
+  // file, or with one the dialog could not read (and left alone), it stays as
+  // it was.
+  if (Options.TableProblem().isEmpty())
+    Station.ReloadCtrlTable();
 }

@@ -207,7 +207,15 @@ TOptions::TOptions(const QString &CtlTableName, QWidget *Parent)
   BuildTableTab();
   ConnectHandlers();
 
-  ClientDataSet1->Load(FCtlTableName);
+  try {
+    ClientDataSet1->Load(FCtlTableName);
+  } catch (const std::exception &E) {
+    FTableProblem = QString::fromUtf8(E.what());
+    for (QWidget *Control : {static_cast<QWidget *>(DBGrid1), static_cast<QWidget *>(btnAdd),
+                             static_cast<QWidget *>(btnDelete)})
+      Control->setEnabled(false);
+    DBGrid1->setToolTip(FTableProblem);
+  }
   if (DataSource1->rowCount() > 0)
     DBGrid1->setCurrentIndex(DataSource1->index(0, 0));
   ReadPortList();
@@ -661,7 +669,8 @@ void TOptions::btnGetHomeClick() { SetHomePosition(FCurrentPosition); }
 void TOptions::btnApplyClick() {
   FinishCellEdit();
   try {
-    ClientDataSet1->Save(FCtlTableName);
+    if (FTableProblem.isEmpty())
+      ClientDataSet1->Save(FCtlTableName);
   } catch (const std::exception &E) {
     // The rotator settings are applied all the same.
     Ui().ShowError(QString::fromUtf8(E.what()));

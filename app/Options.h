@@ -81,6 +81,10 @@ public:
 
   // Full path of the control table file.
   QString CtlTableName() const { return FCtlTableName; }
+  // Why the control table file could not be read, empty when it was. The
+  // dialog opens all the same: the rows can't be edited then, and applying
+  // leaves the file as it is, for the operator to repair or remove.
+  QString TableProblem() const { return FTableProblem; }
 
   // --- Port list ----------------------------------------------------------------------
   // The serial ports of this computer as device paths (/dev/ttyUSB0), in the
@@ -214,6 +218,7 @@ private:
   void SelectByText(QComboBox *List, const QString &Value, QString &Field, const QString &Name);
 
   QString FCtlTableName;
+  QString FTableProblem;
   TCtrlCellDelegate *FCellDelegate;
   bool FCentred = false;
 

@@ -12,6 +12,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
 
 #include <chrono>
 
@@ -427,4 +429,33 @@ TEST_F(OptionsActionTest, TypedPortOfTheEmulatorOpensAndTurnsTheRotator) {
   const auto Saved = SavedRotators();
   ASSERT_TRUE(Saved);
   EXPECT_EQ(Saved->at(0).second.at("Port"), Link);
+}
+
+// A control table file that can't be read does not keep the operator from
+// the rotator's options: the dialog opens after one report, its rows can't be
+// edited, and applying changes the rotator and leaves the file as it was.
+TEST_F(OptionsActionTest, UnreadableControlTableStillLetsTheRotatorOptionsBeApplied) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", "/dev/ttyUSB9")}});
+  QFile Table(TablePath());
+  ASSERT_TRUE(Table.open(QIODevice::WriteOnly));
+  Table.write("not a data packet");
+  Table.close();
+  auto M = Start();
+  Ui->clear();
+
+  bool Shown = false;
+  ExecuteOptions(*M, [&](TOptions &O) {
+    Shown = true;
+    EXPECT_EQ(Ui->texts(Kind::Exception).size(), 1);
+    EXPECT_TRUE(O.TableProblem().contains("CtrlTable.xml")) << O.TableProblem().toStdString();
+    EXPECT_FALSE(O.DBGrid1->isEnabled());
+    EXPECT_FALSE(O.btnAdd->isEnabled());
+    Retype(O.edtTitle, "Tower");
+    O.btnApply->click();
+    return O.result();
+  });
+  ASSERT_TRUE(Shown);
+  EXPECT_EQ(CurrentDriver(*M)->Title(), "Tower");
+  EXPECT_EQ(ReadTable(), QByteArray("not a data packet"));
+  EXPECT_EQ(Ui->shown().size(), 1) << Ui->shown().join('|').toStdString();
 }

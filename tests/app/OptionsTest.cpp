@@ -468,12 +468,26 @@ TEST_F(OptionsTest, TableThatCanNotBeWrittenIsReportedAndTheDialogStillApplies) 
   EXPECT_TRUE(Ui->texts(Kind::Error)[0].contains("CtrlTable.xml"));
 }
 
-TEST_F(OptionsTest, FileThatIsNotAControlTableKeepsTheDialogFromOpening) {
+// The dialog opens on a file that is not a control table, with the reason,
+// no rows and the row buttons locked; applying leaves the file as it was.
+TEST_F(OptionsTest, FileThatIsNotAControlTableOpensLockedAndIsLeftAlone) {
+  const QByteArray Stored =
+      "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS/></METADATA></DATAPACKET>";
   QFile File(TablePath());
   ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-  File.write("<DATAPACKET Version=\"2.0\"><METADATA><FIELDS/></METADATA></DATAPACKET>");
+  File.write(Stored);
   File.close();
-  EXPECT_THROW(Make(), TCtrlTableError);
+  auto O = Make();
+  EXPECT_TRUE(O->TableProblem().contains("CtrlTable.xml")) << O->TableProblem().toStdString();
+  EXPECT_EQ(O->DataSource1->rowCount(), 0);
+  for (QWidget *Control : {static_cast<QWidget *>(O->DBGrid1), static_cast<QWidget *>(O->btnAdd),
+                           static_cast<QWidget *>(O->btnDelete)})
+    EXPECT_FALSE(Control->isEnabled()) << Control->objectName().toStdString();
+  O->btnApply->click();
+  EXPECT_EQ(O->result(), QDialog::Accepted);
+  ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+  EXPECT_EQ(File.readAll(), Stored);
+  EXPECT_TRUE(Ui->entries.empty());
 }
 
 } // namespace
