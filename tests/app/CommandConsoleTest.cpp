@@ -226,8 +226,9 @@ TEST_F(CommandConsoleTest, SaveDialogStartsInTheDocumentsFolderOrElseHome) {
   qputenv("XDG_CONFIG_HOME", Home.filePath(QStringLiteral(".config")).toLocal8Bit());
   for (const bool WithDocuments : {false, true}) {
     SCOPED_TRACE(WithDocuments);
-    if (WithDocuments)
+    if (WithDocuments) {
       ASSERT_TRUE(QDir(Home.path()).mkdir(QStringLiteral("Documents")));
+    }
     Recording->entries.clear();
     Console.btnSaveClick();
     ASSERT_EQ(Recording->entries.size(), 1u);

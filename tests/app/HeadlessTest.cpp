@@ -537,8 +537,9 @@ TEST_F(HeadlessTest, HelpVersionAndUnknownSwitchesEndAtOnceAndCreateNothing) {
     const QString Err = Program.Errors();
     EXPECT_TRUE(Out.contains(QLatin1String(C.Out))) << Out.toStdString();
     EXPECT_TRUE(Err.contains(QLatin1String(C.Err))) << Err.toStdString();
-    if (C.Code == 2)
+    if (C.Code == 2) {
       EXPECT_TRUE(Err.contains(QStringLiteral("Usage: orbalt"))) << Err.toStdString();
+    }
     EXPECT_FALSE(QFile::exists(SettingsPath()));
     EXPECT_FALSE(QFile::exists(LockPath()));
   }
