@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace {
 
 const char *const TypeAttribute = "Type";
@@ -72,12 +74,52 @@ bool HoldsSingleText(pugi::xml_node Key) {
                            .arg(QString::fromUtf8(Key.name())));
 }
 
+// Collects the written text. A carriage return can only come from a value
+// (the writer's own line ends are line feeds): it is written as a character
+// reference, since a parser reads a raw one as a line feed, and the value
+// would not read back as it was stored.
 struct TByteWriter : pugi::xml_writer {
   QByteArray Data;
   void write(const void *Bytes, size_t Size) override {
-    Data.append(static_cast<const char *>(Bytes), static_cast<qsizetype>(Size));
+    const auto *Text = static_cast<const char *>(Bytes);
+    for (size_t I = 0; I < Size; ++I) {
+      if (Text[I] == '\r')
+        Data.append("&#13;");
+      else
+        Data.append(Text[I]);
+    }
   }
 };
+
+// Deeper than anything the program writes by far; a deeper document is
+// refused, since every level it keeps costs one more tab on each of its lines
+// when it is written back.
+constexpr int MaxDepth = 256;
+
+// The depth of the deepest element, counted without recursion.
+int ElementDepth(const pugi::xml_node &Root) {
+  int Depth = 0;
+  int Deepest = 0;
+  pugi::xml_node Node = Root.first_child();
+  while (Node) {
+    if (Node.type() == pugi::node_element)
+      Deepest = std::max(Deepest, Depth + 1);
+    if (Node.first_child() && Depth + 1 <= MaxDepth) {
+      Node = Node.first_child();
+      ++Depth;
+      continue;
+    }
+    while (Node && !Node.next_sibling()) {
+      Node = Node.parent();
+      --Depth;
+      if (Node == Root)
+        return Deepest;
+    }
+    if (Node)
+      Node = Node.next_sibling();
+  }
+  return Deepest;
+}
 
 QByteArray DocumentText(pugi::xml_document &Document) {
   // The file is always written as UTF-8; a loaded declaration that named
@@ -121,6 +163,11 @@ void LoadDocument(pugi::xml_document &Document, const QString &FileName) {
       Data.constData(), static_cast<size_t>(Data.size()),
       pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single,
       pugi::encoding_auto);
+  if (Result && ElementDepth(Document) > MaxDepth)
+    throw TSettingsError(
+        QStringLiteral("The settings file \"%1\" is nested deeper than %2 elements")
+            .arg(NativeName(FileName))
+            .arg(MaxDepth));
   if (Result)
     return;
   const QByteArray Before = Data.left(static_cast<qsizetype>(Result.offset));

@@ -195,6 +195,10 @@ TEST_F(XMLIniFileTest, EveryValueTypeRoundTripsThroughTheFile) {
       String(" "),
       String("Ünïcødé ✓ 北"),
       String("tab\tand line\nbreak"),
+      String("carriage\rreturn, CR LF\r\nand LF CR\n\r"),
+      String("\r"),
+      String("\r\n"),
+      String("\"C1:'a'\rCHAR(13)\""),
       Expand("%ORBALT_NEVER_DEFINED%\\maps & <more>"),
       Expand(""),
       Integer(0),
@@ -503,6 +507,42 @@ TEST_F(XMLIniFileTest, MalformedFileIsRefusedAndLeftUntouched) {
   WriteFileBytes(File, "");
   EXPECT_THROW(TXMLIniFile{File}, TSettingsError);
   EXPECT_EQ(FileBytes(File), "");
+}
+
+// A document nested deeper than any the program writes is refused like a
+// malformed one and left as it is; written back, every level would cost a tab
+// on each of its lines, and a small file would grow without bound.
+TEST_F(XMLIniFileTest, DocumentNestedTooDeeplyIsRefusedAndLeftUntouched) {
+  const QString File = Path("deep.xml");
+  auto Nested = [](int Depth) {
+    QByteArray Text = "<?xml version=\"1.0\"?>";
+    for (int I = 0; I < Depth; ++I)
+      Text += "<a>";
+    Text += "x";
+    for (int I = 0; I < Depth; ++I)
+      Text += "</a>";
+    return Text;
+  };
+  // Deep, but within the limit: loaded, and written back as it was read.
+  WriteFileBytes(File, Nested(256));
+  {
+    TXMLIniFile Ini(File);
+    Ini.WriteString("Key", "value");
+    Ini.UpdateFile();
+  }
+  EXPECT_LT(FileBytes(File).size(), 256 * 300);
+  for (const int Depth : {257, 30000}) {
+    SCOPED_TRACE(Depth);
+    const QByteArray Deep = Nested(Depth);
+    WriteFileBytes(File, Deep);
+    try {
+      TXMLIniFile Ini(File);
+      ADD_FAILURE() << "no error";
+    } catch (const TSettingsError &E) {
+      EXPECT_TRUE(E.Message().contains("nested deeper than 256")) << E.what();
+    }
+    EXPECT_EQ(FileBytes(File), Deep);
+  }
 }
 
 TEST_F(XMLIniFileTest, UnreadableOrUncreatableFilesThrow) {
