@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHash>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
@@ -45,6 +46,41 @@ const QString ConsoleCaption = QStringLiteral("Console");
 // The colour of the rotator and console panels: the light blue of an active
 // title bar's gradient.
 const QColor PanelColor(185, 209, 234);
+
+// A tab bar that remembers the size of a tab by its text and icon. The tab
+// bar lays out all its tabs after every insert and every removal, asking the
+// style for each tab's size; with the sizes remembered that costs little, so
+// that a station with many rotators starts and closes quickly.
+class TRotatorTabBar : public QTabBar {
+public:
+  using QTabBar::QTabBar;
+
+protected:
+  QSize tabSizeHint(int Index) const override {
+    const QString Key = (tabIcon(Index).isNull() ? QStringLiteral("0") : QStringLiteral("1")) +
+                        tabText(Index);
+    auto Found = FSizes.constFind(Key);
+    if (Found == FSizes.constEnd())
+      Found = FSizes.insert(Key, QTabBar::tabSizeHint(Index));
+    return *Found;
+  }
+  void changeEvent(QEvent *Event) override {
+    // A new style or font measures differently.
+    if (Event->type() == QEvent::StyleChange || Event->type() == QEvent::FontChange)
+      FSizes.clear();
+    QTabBar::changeEvent(Event);
+  }
+
+private:
+  mutable QHash<QString, QSize> FSizes;
+};
+
+class TRotatorTabs : public QTabWidget {
+public:
+  explicit TRotatorTabs(QWidget *Parent) : QTabWidget(Parent) {
+    setTabBar(new TRotatorTabBar(this));
+  }
+};
 
 QPushButton *MakeButton(QWidget *Parent, const char *Name, const QString &Caption, int Left,
                         int Top) {
@@ -118,7 +154,7 @@ void TMain::BuildWindow() {
   setCentralWidget(Client);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-  PageControl1 = new QTabWidget(Client);
+  PageControl1 = new TRotatorTabs(Client);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setGeometry(0, 0, ClientWidth, ClientHeight - StatusBarHeight);
   // The rotator tabs come and go with the station's rotators, before the
@@ -347,8 +383,10 @@ void TMain::ConnectStation() {
       Guarded([this] { RelayArrayChangeRelays(); });
   });
   connect(S, &TStation::TablePresetShown, this, &TMain::ShowTablePreset);
-  connect(S, &TStation::Message, this,
-          [](const QString &Text, TMessageKind Kind) { ShowMessage(Text, Kind); });
+  connect(S, &TStation::Message, this, [this](const QString &Text, TMessageKind Kind) {
+    ShowTabs();
+    ShowMessage(Text, Kind);
+  });
 }
 
 // --- Start and close ------------------------------------------------------------------
@@ -382,8 +420,21 @@ void TMain::StartStation() {
   // A problem with the stored window position is told now, over the window.
   if (!FPlaceProblems.isEmpty())
     Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
-  if (FPlaced && Guarded([this] { FStation.Load(); }))
-    Guarded([this] { FStation.Start(); });
+  if (FPlaced) {
+    // The loaded rotators' tabs go into the tab control while it is hidden:
+    // it is laid out once when shown, instead of once per tab, which would
+    // make a start with many rotators take time in the square of their count.
+    // A message of the loading shows it first.
+    FTabsHidden = true;
+    PageControl1->hide();
+    // A tab under the mouse would be looked for again after every insert.
+    QEvent Leave(QEvent::Leave);
+    QCoreApplication::sendEvent(PageControl1->tabBar(), &Leave);
+    const bool Loaded = Guarded([this] { FStation.Load(); });
+    ShowTabs();
+    if (Loaded)
+      Guarded([this] { FStation.Start(); });
+  }
 
   if (FStation.RotatorCount() > 0) {
     SelectTabSilently(0);
@@ -490,6 +541,11 @@ void TMain::moveEvent(QMoveEvent *Event) {
 }
 
 // --- Tabs following the station ------------------------------------------------------
+
+void TMain::ShowTabs() {
+  if (std::exchange(FTabsHidden, false))
+    PageControl1->show();
+}
 
 void TMain::RotatorAdded(int Index) {
   auto *Page = new QWidget;

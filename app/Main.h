@@ -121,6 +121,8 @@ private:
 
   // --- Tabs following the station (Main.cpp) ----------------------------------
   void RotatorAdded(int Index);
+  // Shows the tab control again after the tabs of a loading station went in.
+  void ShowTabs();
   void RotatorRemoved(int Index);
   void RotatorMoved(int From, int To);
   // Selects a tab without running the tab-change steps.
@@ -259,4 +261,6 @@ private:
   // First start under a window manager that frames the window only once it is
   // shown: it is centred again by its outer size when the frame arrives.
   bool FCentreOnFrame = false;
+  // The tab control is hidden while a loading station adds its tabs.
+  bool FTabsHidden = false;
 };

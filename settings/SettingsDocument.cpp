@@ -63,12 +63,11 @@ std::optional<QStringList> RotatorEntryNames(TXMLIniFile &Ini) {
   return Names;
 }
 
-std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,
-                                                 const QString &DefaultTitle,
-                                                 TLoadProblems &Problems) {
-  if (!Ini.OpenNode(RotatorsSection, false) || Index < 0 || Index >= Ini.ChildNodesCount())
-    return std::nullopt;
-  const pugi::xml_node Entry = Ini.ChildNodes(Index);
+namespace {
+
+// One rotator entry; an empty "Title" becomes DefaultTitle.
+TRotatorSettings ReadEntry(TXMLIniFile &Ini, pugi::xml_node Entry, const QString &DefaultTitle,
+                           TLoadProblems &Problems) {
   TKeyReader Keys(Ini, Entry, RotatorsSection + u'/' + QString::fromUtf8(Entry.name()), Problems);
 
   const TRotatorSettings D;
@@ -96,6 +95,27 @@ std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,
   S.StopBits = Keys.String(RotatorKeys[18], D.StopBits);
   S.FlowControl = Keys.String(RotatorKeys[19], D.FlowControl);
   return S;
+}
+
+} // namespace
+
+std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,
+                                                 const QString &DefaultTitle,
+                                                 TLoadProblems &Problems) {
+  if (!Ini.OpenNode(RotatorsSection, false) || Index < 0 || Index >= Ini.ChildNodesCount())
+    return std::nullopt;
+  return ReadEntry(Ini, Ini.ChildNodes(Index), DefaultTitle, Problems);
+}
+
+std::optional<QList<TRotatorSettings>> ReadRotatorEntries(TXMLIniFile &Ini,
+                                                         TLoadProblems &Problems) {
+  if (!Ini.OpenNode(RotatorsSection, false))
+    return std::nullopt;
+  QList<TRotatorSettings> Entries;
+  for (pugi::xml_node Entry : Ini.CurrentNode().children())
+    if (Entry.type() == pugi::node_element)
+      Entries << ReadEntry(Ini, Entry, QString(), Problems);
+  return Entries;
 }
 
 void WriteWindowPosition(TXMLIniFile &Ini, const QString &Version, int Left, int Top) {

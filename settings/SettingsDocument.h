@@ -114,6 +114,11 @@ std::optional<QStringList> RotatorEntryNames(TXMLIniFile &Ini);
 std::optional<TRotatorSettings> ReadRotatorEntry(TXMLIniFile &Ini, int Index,
                                                  const QString &DefaultTitle,
                                                  TLoadProblems &Problems);
+// Every rotator entry of "/Rotators" in document order, read as ReadRotatorEntry
+// reads one (an empty "Title" stays empty), in one pass over the section; or
+// nothing when the document has no "/Rotators".
+std::optional<QList<TRotatorSettings>> ReadRotatorEntries(TXMLIniFile &Ini,
+                                                         TLoadProblems &Problems);
 
 // --- Writing (on a store the caller created; the caller calls UpdateFile) ----
 

@@ -63,27 +63,48 @@ int TStation::IndexOf(const QObject *Driver) const {
   return -1;
 }
 
-QString TStation::NextRotatorName() const {
-  QStringList Titles;
-  for (const auto &Driver : FDrivers)
-    Titles << Driver->Title();
-  return NextRotatorName(Titles);
-}
+namespace {
 
-QString TStation::NextRotatorName(const QStringList &Titles) {
-  std::set<int> Used;
-  for (const QString &Title : Titles) {
+// The numbers that titles of the form "Rotator<number>" use, and the
+// smallest free one. Numbers only ever join, so the smallest free number
+// only grows: naming many rotators takes time in proportion to their count.
+class TRotatorNumbers {
+public:
+  void Add(const QString &Title) {
     if (!Title.startsWith(RotatorPrefix, Qt::CaseSensitive))
-      continue;
+      return;
     try {
-      Used.insert(TextToInteger(Title.mid(RotatorPrefix.size(), 7)));
+      FUsed.insert(TextToInteger(Title.mid(RotatorPrefix.size(), 7)));
     } catch (const TConvertError &) {
     }
   }
-  int Result = 1;
-  while (Used.count(Result))
-    ++Result;
-  return RotatorPrefix + QString::number(Result);
+  // The smallest free number's name, which is in use from then on.
+  QString Take() {
+    while (FUsed.count(FFree))
+      ++FFree;
+    FUsed.insert(FFree);
+    return RotatorPrefix + QString::number(FFree);
+  }
+
+private:
+  std::set<int> FUsed;
+  int FFree = 1;
+};
+
+} // namespace
+
+QString TStation::NextRotatorName() const {
+  TRotatorNumbers Numbers;
+  for (const auto &Driver : FDrivers)
+    Numbers.Add(Driver->Title());
+  return Numbers.Take();
+}
+
+QString TStation::NextRotatorName(const QStringList &Titles) {
+  TRotatorNumbers Numbers;
+  for (const QString &Title : Titles)
+    Numbers.Add(Title);
+  return Numbers.Take();
 }
 
 std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
@@ -256,14 +277,15 @@ void TStation::Load() {
   Guarded([this] { ReloadCtrlTable(); });
   RaiseProblems(FCtrlTable.LoadNote());
 
-  const std::optional<QStringList> Names = RotatorEntryNames(Ini);
-  const int Count = Names ? static_cast<int>(Names->size()) : 0;
-  for (int I = 0; I < Count; ++I) {
-    TRotatorSettings Settings =
-        ReadRotatorEntry(Ini, I, QString(), Problems).value_or(TRotatorSettings());
-    // An entry without a title takes the name a new rotator would get.
+  // An entry without a title takes the name a new rotator would get next to
+  // the entries before it.
+  TRotatorNumbers Numbers;
+  for (TRotatorSettings &Settings :
+       ReadRotatorEntries(Ini, Problems).value_or(QList<TRotatorSettings>())) {
     if (Settings.Title.isEmpty())
-      Settings.Title = NextRotatorName();
+      Settings.Title = Numbers.Take();
+    else
+      Numbers.Add(Settings.Title);
     FDrivers.push_back(MakeDriver(Settings));
   }
   // No rotators stored (or a rotator section without entries): one default

@@ -236,6 +236,8 @@ TEST_F(MainTest, RotatorsLoadInDocumentOrderAndClosingWritesThemBackAsLoaded) {
   ASSERT_TRUE(Before);
   auto M = Start();
   const TControls C(*M);
+  // The tabs went in with the tab control hidden; it is back.
+  EXPECT_FALSE(C.PageControl1->isHidden());
   const QStringList Titles{"Rotator1", "Zero", "Rotator2", "Three", "Four"};
 
   EXPECT_EQ(Tabs(*M), Titles + QStringList{"Console"});

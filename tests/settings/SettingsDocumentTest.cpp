@@ -57,6 +57,19 @@ TWorkspace Load(const QString &XmlName) {
       Workspace.Rotators.append(Settings.value_or(TRotatorSettings{}));
     }
   }
+  // The one pass the station loads with reads the same entries (an empty
+  // title stays empty there) and notes the same problems.
+  TLoadProblems OnePassProblems;
+  TXMLIniFile Again(XmlName);
+  ReadCtrlTableEnable(Again, OnePassProblems);
+  const std::optional<QList<TRotatorSettings>> OnePass = ReadRotatorEntries(Again, OnePassProblems);
+  EXPECT_EQ(OnePass.has_value(), Workspace.HasRotatorsSection);
+  QList<TRotatorSettings> Titled = OnePass.value_or(QList<TRotatorSettings>());
+  for (int I = 0; I < Titled.size(); ++I)
+    if (Titled[I].Title.isEmpty())
+      Titled[I].Title = QStringLiteral("Rotator%1").arg(I + 1);
+  EXPECT_EQ(Titled, Workspace.Rotators);
+  EXPECT_EQ(OnePassProblems, Workspace.Problems);
   return Workspace;
 }
 
