@@ -12,6 +12,7 @@
 #include <QToolTip>
 #include <QPen>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -244,9 +245,13 @@ void TAzimuthDisplay::DrawRelays(bool Enabled, const std::vector<bool> &States) 
     return;
   QPainter P(&imgRelay->Picture());
   PrepareAliased(P);
-  const int Y = imgRelay->Picture().height() - 20;
+  // One row along the bottom, 20 pixels apart; lamps that do not fit on it
+  // (more than 12 on the 250-pixel map) go on rows above, so every lamp shows.
+  const int PerRow = std::max(1, (imgRelay->Picture().width() - 10) / 20);
   for (size_t I = 0; I < States.size(); ++I) {
-    const int X = 20 * static_cast<int>(I) + 10;
+    const int Row = static_cast<int>(I) / PerRow;
+    const int X = 20 * (static_cast<int>(I) % PerRow) + 10;
+    const int Y = imgRelay->Picture().height() - 20 - 20 * Row;
     const QColor Color = ColorOf(States[I] ? clRed : clGreen);
     P.setPen(QPen(Color, 5, Qt::SolidLine));
     P.setBrush(QBrush(Color, Qt::SolidPattern));

@@ -217,6 +217,28 @@ TEST_F(AzimuthDisplayTest, RelayLampsRedWhenOnGreenWhenOff) {
   EXPECT_EQ(Display.RelayToolTipAt({15, 235}), QString());
 }
 
+// A full relay array (16) shows every lamp: twelve along the bottom as with
+// fewer relays, the rest on a row above; none overlaps another or leaves the
+// map, and each names its own relay.
+TEST_F(AzimuthDisplayTest, SixteenRelayLampsAllShow) {
+  TRelayArray Relays;
+  Relays.SetCount(16);
+  Relays.SetRelay(15, true);
+  Display.DrawRelays(Relays);
+  const TOverlayLayer &Layer = *Display.imgRelay;
+  EXPECT_EQ(Pixel(Layer, 235, 235), Green); // lamp 12, the last of the bottom row
+  EXPECT_EQ(Pixel(Layer, 15, 215), Green);  // lamp 13, above lamp 1
+  EXPECT_EQ(Pixel(Layer, 75, 215), Red);    // lamp 16
+  EXPECT_EQ(Pixel(Layer, 95, 215), White);
+  for (int Lamp = 1; Lamp <= 16; ++Lamp) {
+    const int Row = (Lamp - 1) / 12;
+    const QPoint Centre(20 * ((Lamp - 1) % 12) + 15, 235 - 20 * Row);
+    EXPECT_TRUE(Layer.rect().contains(Centre + QPoint(8, 8))) << Lamp;
+    EXPECT_EQ(Display.RelayToolTipAt(Centre),
+              QStringLiteral("Relay %1: %2").arg(Lamp).arg(Lamp == 16 ? "on" : "off"));
+  }
+}
+
 TEST(AzimuthDisplayPress, PressesBecomeAzimuths) {
   constexpr auto None = Qt::NoModifier;
   struct Case {
