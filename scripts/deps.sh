@@ -12,6 +12,10 @@ if [ "${1:-}" = "--run" ]; then
   # Japanese captions and messages need a font that has them.
   packages+=(fonts-noto-cjk)
 fi
+if [ "${1:-}" = "--fuzz" ]; then
+  # clang with the libFuzzer and sanitizer runtimes.
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
