@@ -421,15 +421,12 @@ void TMain::StartStation() {
   if (!FPlaceProblems.isEmpty())
     Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
   if (FPlaced) {
-    // The loaded rotators' tabs go into the tab control while it is hidden:
-    // it is laid out once when shown, instead of once per tab, which would
-    // make a start with many rotators take time in the square of their count.
-    // A message of the loading shows it first.
+    // The loaded rotators' tabs go into the tab control while it is hidden,
+    // so that the tab control does not size itself again after every tab (the
+    // tab bar still lays its tabs out on each insert; see TRotatorTabBar). A
+    // message of the loading shows it first.
     FTabsHidden = true;
     PageControl1->hide();
-    // A tab under the mouse would be looked for again after every insert.
-    QEvent Leave(QEvent::Leave);
-    QCoreApplication::sendEvent(PageControl1->tabBar(), &Leave);
     const bool Loaded = Guarded([this] { FStation.Load(); });
     ShowTabs();
     if (Loaded)

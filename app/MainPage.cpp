@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
+#include <QtMath>
 
 #include <cmath>
 #include <stdexcept>
@@ -33,7 +34,7 @@ void TMain::ShowPresetNeedle() {
     return;
   // The target of a movement under way, else the pending preset.
   if (const std::optional<int> Target = Gs232->MoveTarget())
-    Display->ShowPreset(static_cast<float>(*Target * M_PI / 180.0));
+    Display->ShowPreset(qDegreesToRadians(double(*Target)));
   else if (Gs232->Presetting())
     Display->ShowPreset(Gs232->AzPresetR());
   else

@@ -9,51 +9,52 @@ namespace {
 QWidget *ParentOf(QWidget *Parent) { return Parent ? Parent : QApplication::activeWindow(); }
 QString AppTitle() { return QApplication::applicationName(); }
 
-// Runs a modal box over Parent and gives the window back its activation when
-// the box has closed. A window manager does that by itself; without one (a
-// bare X server, a kiosk session) the window would stay inactive, its focus
-// changes would go unnoticed and a field left by Tab would never be checked.
+// Runs a modal box over Parent (the active window when null) and gives that
+// window back its activation when the box has closed. A window manager does
+// that by itself; without one (a bare X server, a kiosk session) the window
+// would stay inactive, its focus changes would go unnoticed and a field left
+// by Tab would never be checked.
 template <class TBox> auto OverWindow(QWidget *Parent, TBox Box) {
-  const QPointer<QWidget> Window = Parent ? Parent->window() : nullptr;
+  QWidget *Owner = ParentOf(Parent);
   struct TGiveBack {
-    const QPointer<QWidget> &Window;
+    QPointer<QWidget> Window;
     ~TGiveBack() {
       if (Window && Window->isVisible() && !Window->isActiveWindow())
         Window->activateWindow();
     }
-  } GiveBack{Window};
-  return Box(Parent);
+  } GiveBack{Owner ? Owner->window() : nullptr};
+  return Box(Owner);
 }
 } // namespace
 
 void TWidgetUiServices::ShowMessage(const QString &Text) {
-  OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+  OverWindow(parent, [&](QWidget *Parent) {
     QMessageBox::information(Parent, AppTitle(), Text, QMessageBox::Ok);
   });
 }
 
 void TWidgetUiServices::ShowError(const QString &Text) {
-  OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+  OverWindow(parent, [&](QWidget *Parent) {
     QMessageBox::critical(Parent, AppTitle(), Text, QMessageBox::Ok);
   });
 }
 
 bool TWidgetUiServices::AskWarningYesNo(const QString &Caption, const QString &Text) {
-  return OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+  return OverWindow(parent, [&](QWidget *Parent) {
     return QMessageBox::warning(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No,
                                 QMessageBox::No) == QMessageBox::Yes;
   });
 }
 
 void TWidgetUiServices::ShowException(const QString &Message) {
-  OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+  OverWindow(parent, [&](QWidget *Parent) {
     QMessageBox::critical(Parent, AppTitle(), Message, QMessageBox::Ok);
   });
 }
 
 std::optional<QString> TWidgetUiServices::OpenFile(const QString &Title, const QString &Filter,
                                                    const QString &InitialFile) {
-  const QString Name = OverWindow(ParentOf(parent), [&](QWidget *Parent) {
+  const QString Name = OverWindow(parent, [&](QWidget *Parent) {
     return QFileDialog::getOpenFileName(Parent, Title, InitialFile, Filter);
   });
   if (Name.isEmpty())
@@ -63,7 +64,7 @@ std::optional<QString> TWidgetUiServices::OpenFile(const QString &Title, const Q
 
 std::optional<QString> TWidgetUiServices::SaveFile(const QString &Filter, const QString &DefaultExt,
                                                    const QString &InitialDir) {
-  return OverWindow(ParentOf(parent), [&](QWidget *Parent) -> std::optional<QString> {
+  return OverWindow(parent, [&](QWidget *Parent) -> std::optional<QString> {
     QFileDialog Dialog(Parent, QString(), InitialDir, Filter);
     Dialog.setAcceptMode(QFileDialog::AcceptSave);
     Dialog.setDefaultSuffix(DefaultExt);

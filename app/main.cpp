@@ -96,6 +96,28 @@ const char Usage[] =
     "  -h, --help               show this text and end\n"
     "  -v, --version            show the version and end\n";
 
+// The program's own switches, as both readings of the command line know
+// them (Usage above is their text for the operator).
+struct TSwitches {
+  const QCommandLineOption Settings{QStringLiteral("settings"),
+                                    QStringLiteral("Settings document to use."),
+                                    QStringLiteral("PATH")};
+  const QCommandLineOption Demo{QStringLiteral("demo"),
+                                QStringLiteral("Run with an emulated rotator controller.")};
+  const QCommandLineOption Screenshot{QStringLiteral("screenshot"),
+                                      QStringLiteral("Save a picture of the window and end."),
+                                      QStringLiteral("FILE")};
+  const QCommandLineOption Headless{QStringLiteral("headless"),
+                                    QStringLiteral("Run without a window.")};
+  const QCommandLineOption Help{{QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("Show the switches and end.")};
+  const QCommandLineOption Version{{QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("Show the version and end.")};
+  void AddTo(QCommandLineParser &Parser) const {
+    Parser.addOptions({Settings, Demo, Screenshot, Headless, Help, Version});
+  }
+};
+
 // The switches that only inform: --help and --version print and end with 0,
 // and a switch the program does not know prints the usage and ends with 2.
 // Checked before anything starts, so nothing is created and no display is
@@ -134,15 +156,8 @@ int HandleInfoSwitches(int argc, char *argv[]) {
   }
 
   QCommandLineParser Parser;
-  const QCommandLineOption Help({QStringLiteral("h"), QStringLiteral("help")},
-                                QStringLiteral("help"));
-  const QCommandLineOption Version({QStringLiteral("v"), QStringLiteral("version")},
-                                   QStringLiteral("version"));
-  Parser.addOptions({Help, Version,
-                     {QStringLiteral("settings"), QString(), QStringLiteral("PATH")},
-                     {QStringLiteral("screenshot"), QString(), QStringLiteral("FILE")},
-                     {QStringLiteral("headless"), QString()},
-                     {QStringLiteral("demo"), QString()}});
+  const TSwitches Switches;
+  Switches.AddTo(Parser);
   QString Error;
   if (!Parser.parse(Arguments))
     Error = Parser.errorText();
@@ -152,11 +167,11 @@ int HandleInfoSwitches(int argc, char *argv[]) {
     std::fprintf(stderr, "orbalt: %s\n\n%s", qPrintable(Error), Usage);
     return 2;
   }
-  if (Parser.isSet(Help)) {
+  if (Parser.isSet(Switches.Help)) {
     std::fputs(Usage, stdout);
     return 0;
   }
-  if (Parser.isSet(Version)) {
+  if (Parser.isSet(Switches.Version)) {
     std::printf("Orbalt %s\n", qPrintable(ProgramVersion()));
     return 0;
   }
@@ -228,17 +243,8 @@ int main(int argc, char *argv[]) {
   }
 
   QCommandLineParser Parser;
-  const QCommandLineOption SettingsOption(QStringLiteral("settings"),
-                                          QStringLiteral("Settings document to use."),
-                                          QStringLiteral("PATH"));
-  const QCommandLineOption DemoOption(
-      QStringLiteral("demo"), QStringLiteral("Run with an emulated rotator controller."));
-  const QCommandLineOption ScreenshotOption(
-      QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window and end."),
-      QStringLiteral("FILE"));
-  Parser.addOption(SettingsOption);
-  Parser.addOption(DemoOption);
-  Parser.addOption(ScreenshotOption);
+  const TSwitches Switches;
+  Switches.AddTo(Parser);
   // Other switches belong to the automation server; they are not refused here.
   Parser.parse(QCoreApplication::arguments());
 
@@ -246,14 +252,14 @@ int main(int argc, char *argv[]) {
   if (!Lock.TryLock())
     return 0;
 
-  QString SettingsFile = Parser.isSet(SettingsOption) ? Parser.value(SettingsOption)
+  QString SettingsFile = Parser.isSet(Switches.Settings) ? Parser.value(Switches.Settings)
                                                       : qEnvironmentVariable("ORBALT_SETTINGS");
   if (SettingsFile.isEmpty())
     SettingsFile = SettingsFileName(QCoreApplication::applicationFilePath());
 
   std::unique_ptr<Gs232Emulator> Emulator;
   std::unique_ptr<QTemporaryDir> DemoFolder;
-  if (Parser.isSet(DemoOption)) {
+  if (Parser.isSet(Switches.Demo)) {
     Guarded([&] {
       Gs232Emulator::Options EmulatorOptions;
       EmulatorOptions.azimuth = 135; // the needle points somewhere to look at
@@ -342,8 +348,8 @@ int main(int argc, char *argv[]) {
     }
 
     if (Window) {
-      if (Parser.isSet(ScreenshotOption)) {
-        const QString File = Parser.value(ScreenshotOption);
+      if (Parser.isSet(Switches.Screenshot)) {
+        const QString File = Parser.value(Switches.Screenshot);
         TMain *W = Window.get();
         QTimer::singleShot(2000, W, [W, File] {
           if (!W->grab().save(File))

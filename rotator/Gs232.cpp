@@ -294,11 +294,7 @@ void TGs232::Close() {
   // Closed first, then reported: a receiver finds the driver closed.
   const bool WasActive = FActive;
   FActive = false;
-  SetResponding(true);
-  if (Self)
-    SetMoveTarget(std::nullopt);
-  if (Self && WasActive)
-    emit ActiveChanged(false);
+  ReportClosed(WasActive);
 }
 
 bool TGs232::Draining() const { return ComPort->Draining(); }
@@ -407,6 +403,15 @@ void TGs232::ReleaseLine(bool ClearStaleInput) {
 
 // --- Failures ---------------------------------------------------------------------
 
+void TGs232::ReportClosed(bool WasActive) {
+  QPointer<TGs232> Self(this);
+  SetResponding(true);
+  if (Self)
+    SetMoveTarget(std::nullopt);
+  if (Self && WasActive)
+    emit ActiveChanged(false);
+}
+
 void TGs232::CloseAfterFailure() {
   // Nothing is sent to a port that failed.
   Timer1->stop();
@@ -418,11 +423,7 @@ void TGs232::CloseAfterFailure() {
     ComPort->Close();
   if (!Self)
     return;
-  SetResponding(true);
-  if (Self)
-    SetMoveTarget(std::nullopt);
-  if (Self && WasActive)
-    emit ActiveChanged(false);
+  ReportClosed(WasActive);
 }
 
 void TGs232::RaiseMessage(const QString &Text, TMessageKind Kind) {
@@ -839,17 +840,13 @@ void TGs232::GoPreset() {
   if (!FActive || !FPresetting)
     return;
   const QString Az = Target(int64_t(FAzPresetD) - FAzOffsetD - FTempOffsetD);
-  const int Preset = FAzPresetD;
-  QPointer<TGs232> Self(this);
   if (FElEnable) {
     // Quoted, so that the blank stays inside the one command line.
     const QString El = Target(int64_t(FElPresetD) - FElOffsetD);
-    DoCmd(QStringLiteral("\"W%1 %2\"").arg(Az, El));
+    GoTo(QStringLiteral("\"W%1 %2\"").arg(Az, El), FAzPresetD);
   } else {
-    DoCmd(QStringLiteral("M") + Az);
+    GoTo(QStringLiteral("M") + Az, FAzPresetD);
   }
-  if (Self && FActive)
-    SetMoveTarget(Preset);
 }
 
 void TGs232::GoPreset(int Az) {
@@ -857,14 +854,10 @@ void TGs232::GoPreset(int Az) {
     return;
   FPresetting = true;
   const int P = NormalizeAngleD(Az);
-  QPointer<TGs232> Self(this);
-  DoCmd(QStringLiteral("M") + Target(int64_t(P) - FAzOffsetD - FTempOffsetD));
-  if (!Self)
+  if (!GoTo(QStringLiteral("M") + Target(int64_t(P) - FAzOffsetD - FTempOffsetD), P))
     return;
   FAzPresetD = P;
   FAzPresetR = DegToRad(P);
-  if (FActive)
-    SetMoveTarget(P);
 }
 
 void TGs232::GoPreset(int Az, int El) {
@@ -872,18 +865,26 @@ void TGs232::GoPreset(int Az, int El) {
     return;
   const int P = NormalizeAngleD(Az);
   const int E = NormalizeAngleD(El);
-  QPointer<TGs232> Self(this);
-  DoCmd(QStringLiteral("\"W%1 %2\"")
-            .arg(Target(int64_t(P) - FAzOffsetD - FTempOffsetD),
-                 Target(int64_t(E) - FElOffsetD)));
-  if (!Self)
+  if (!GoTo(QStringLiteral("\"W%1 %2\"")
+                .arg(Target(int64_t(P) - FAzOffsetD - FTempOffsetD),
+                     Target(int64_t(E) - FElOffsetD)),
+            P))
     return;
   FAzPresetD = P;
   FAzPresetR = DegToRad(P);
   FElPresetD = E;
   FElPresetR = DegToRad(E);
-  if (FActive)
-    SetMoveTarget(P);
+}
+
+bool TGs232::GoTo(const QString &Cmd, int Az) {
+  QPointer<TGs232> Self(this);
+  const uint64_t Session = FSession;
+  DoCmd(Cmd);
+  // A list that waited may have seen the port closed (and opened again): the
+  // command did not go out then, and there is no target.
+  if (Self && FActive && FSession == Session)
+    SetMoveTarget(Az);
+  return Self;
 }
 
 void TGs232::ApplySettings(const TRotatorSettings &Settings) {
@@ -953,10 +954,7 @@ void TGs232::GoHome() {
   // offset further on.
   const int Home = static_cast<int>(
       std::clamp<int64_t>(int64_t(FAzHomeD) + FTempOffsetD, INT32_MIN, INT32_MAX));
-  QPointer<TGs232> Self(this);
-  DoCmd(QStringLiteral("M") + Target(int64_t(FAzHomeD) - FAzOffsetD));
-  if (Self && FActive)
-    SetMoveTarget(Home);
+  GoTo(QStringLiteral("M") + Target(int64_t(FAzHomeD) - FAzOffsetD), Home);
 }
 
 void TGs232::SetOffset(int Az) {

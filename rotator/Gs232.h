@@ -316,6 +316,12 @@ private:
   // Ends the movement target once the reading is within 2° of it.
   void MoveTargetCheck();
   void SetMoveTarget(std::optional<int> Az);
+  // Runs a go-to command and, when it went out, keeps Az (degrees of a
+  // preset) as the movement target. False when the driver was freed meanwhile.
+  bool GoTo(const QString &Cmd, int Az);
+  // Reports a close once the driver is closed: answering again, no target,
+  // and ActiveChanged when it was open.
+  void ReportClosed(bool WasActive);
   void BoundCheck();
   void ChangeReport();
   void ComPortException(const QString &ComportMessage, int64_t WinError,

@@ -5,8 +5,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <algorithm>
-
 namespace {
 
 const char *const TypeAttribute = "Type";
@@ -96,29 +94,17 @@ struct TByteWriter : pugi::xml_writer {
 // when it is written back.
 constexpr int MaxDepth = 256;
 
-// The depth of the deepest element, counted without recursion.
-int ElementDepth(const pugi::xml_node &Root) {
-  int Depth = 0;
-  int Deepest = 0;
-  pugi::xml_node Node = Root.first_child();
-  while (Node) {
-    if (Node.type() == pugi::node_element)
-      Deepest = std::max(Deepest, Depth + 1);
-    if (Node.first_child() && Depth + 1 <= MaxDepth) {
-      Node = Node.first_child();
-      ++Depth;
-      continue;
+// Whether an element lies deeper than MaxDepth; the walk stops at the first.
+bool NestedTooDeeply(pugi::xml_document &Document) {
+  struct TWalker : pugi::xml_tree_walker {
+    bool TooDeep = false;
+    bool for_each(pugi::xml_node &Node) override {
+      TooDeep = Node.type() == pugi::node_element && depth() >= MaxDepth;
+      return !TooDeep;
     }
-    while (Node && !Node.next_sibling()) {
-      Node = Node.parent();
-      --Depth;
-      if (Node == Root)
-        return Deepest;
-    }
-    if (Node)
-      Node = Node.next_sibling();
-  }
-  return Deepest;
+  } Walker;
+  Document.traverse(Walker);
+  return Walker.TooDeep;
 }
 
 QByteArray DocumentText(pugi::xml_document &Document) {
@@ -163,7 +149,7 @@ void LoadDocument(pugi::xml_document &Document, const QString &FileName) {
       Data.constData(), static_cast<size_t>(Data.size()),
       pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single,
       pugi::encoding_auto);
-  if (Result && ElementDepth(Document) > MaxDepth)
+  if (Result && NestedTooDeeply(Document))
     throw TSettingsError(
         QStringLiteral("The settings file \"%1\" is nested deeper than %2 elements")
             .arg(NativeName(FileName))

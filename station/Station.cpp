@@ -100,13 +100,6 @@ QString TStation::NextRotatorName() const {
   return Numbers.Take();
 }
 
-QString TStation::NextRotatorName(const QStringList &Titles) {
-  TRotatorNumbers Numbers;
-  for (const QString &Title : Titles)
-    Numbers.Add(Title);
-  return Numbers.Take();
-}
-
 std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
   auto Driver = std::make_unique<TGs232>();
   Driver->ApplySettings(Settings);

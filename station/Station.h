@@ -92,7 +92,6 @@ public:
   // "Rotator" and the smallest whole number from 1 up that no title of the
   // form "Rotator<number>" uses: the first gap, or one past the last number.
   QString NextRotatorName() const;
-  static QString NextRotatorName(const QStringList &Titles);
 
   // A new rotator with default settings and the next free name at Index
   // (0 to RotatorCount()); raises RotatorAdded, then writes the document.

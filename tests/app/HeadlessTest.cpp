@@ -205,6 +205,18 @@ protected:
     File.write(Text.toUtf8());
   }
 
+  // One rotator "Tower" on Port that opens at start and goes home to 90° on
+  // close, with CommandB run before each movement (a marker of the homing).
+  void WriteHomingTower(const QString &Port, const QString &CommandB) {
+    WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                   {QStringLiteral("Enable"), QStringLiteral("-1")},
+                   {QStringLiteral("AutoActive"), QStringLiteral("-1")},
+                   {QStringLiteral("ReturnHome"), QStringLiteral("-1")},
+                   {QStringLiteral("Home"), QStringLiteral("90")},
+                   {QStringLiteral("CommandB"), CommandB},
+                   {QStringLiteral("Port"), Port}});
+  }
+
   std::map<QString, QString> SavedRotator() const {
     return SectionKeys(SettingsPath(), {QStringLiteral("Rotators"), QStringLiteral("Rotator_0")});
   }
@@ -270,13 +282,7 @@ TEST_P(HeadlessCloseTest, RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves) {
   Options.timeScale = 10;
   Gs232Emulator Emulator(Options);
   ASSERT_TRUE(Emulator.start());
-  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
-                 {QStringLiteral("Enable"), QStringLiteral("-1")},
-                 {QStringLiteral("AutoActive"), QStringLiteral("-1")},
-                 {QStringLiteral("ReturnHome"), QStringLiteral("-1")},
-                 {QStringLiteral("Home"), QStringLiteral("90")},
-                 {QStringLiteral("CommandB"), QStringLiteral("Y11 WAIT1000")},
-                 {QStringLiteral("Port"), Emulator.devicePath()}});
+  WriteHomingTower(Emulator.devicePath(), QStringLiteral("Y11 WAIT1000"));
   TProgram Program;
   const quint16 Port = StartServing(Program);
   ASSERT_NE(Port, 0) << Program.Errors().toStdString();
@@ -557,13 +563,7 @@ TEST_F(HeadlessTest, EndSignalsCloseTheWindowWithTheClosingSequence) {
     SCOPED_TRACE(Number);
     Gs232Emulator Emulator;
     ASSERT_TRUE(Emulator.start());
-    WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
-                   {QStringLiteral("Enable"), QStringLiteral("-1")},
-                   {QStringLiteral("AutoActive"), QStringLiteral("-1")},
-                   {QStringLiteral("ReturnHome"), QStringLiteral("-1")},
-                   {QStringLiteral("Home"), QStringLiteral("90")},
-                   {QStringLiteral("CommandB"), QStringLiteral("Y11 WAIT500")},
-                   {QStringLiteral("Port"), Emulator.devicePath()}});
+    WriteHomingTower(Emulator.devicePath(), QStringLiteral("Y11 WAIT500"));
     QProcessEnvironment Env = Environment();
     Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     TProgram Program;

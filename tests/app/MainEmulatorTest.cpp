@@ -49,6 +49,16 @@ protected:
 
   QString Device() const { return Emulator->devicePath(); }
 
+  // Two rotators on the emulated line, "Mast" (shown) and "Tower", the window
+  // shown.
+  TWindow StartMastAndTower() {
+    WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())},
+                   {"Rotator_1", EntryKeys("Tower", Device())}});
+    TWindow M = Start();
+    M->show();
+    return M;
+  }
+
   static void Focus(QWidget *Widget, QEvent::Type Type) {
     QFocusEvent Event(Type, Qt::OtherFocusReason);
     QCoreApplication::sendEvent(Widget, &Event);
@@ -149,12 +159,9 @@ TEST_F(MainEmulatorTest, LostControllerShowsTheRotatorClosed) {
 // leaves the rotator open: its tab and the status bar say so, the needle and
 // the azimuth stay where they were, and both clear when it answers again.
 TEST_F(MainEmulatorTest, ControllerThatStopsAnsweringIsMarkedUntilItAnswersAgain) {
-  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())},
-                 {"Rotator_1", EntryKeys("Tower", Device())}});
-  auto M = Start();
+  auto M = StartMastAndTower();
   const TControls C(*M);
   auto *NotResponding = TControls::Find<QLabel>(*M, "StatusNotice");
-  M->show();
   Emulator->setAzimuth(90);
   C.btnOpenClose->click();
   ASSERT_TRUE(CurrentDriver(*M)->Active());
@@ -207,12 +214,9 @@ TEST_F(MainEmulatorTest, ControllerThatStopsAnsweringIsMarkedUntilItAnswersAgain
 // rotators are moved, inserted or deleted around it, and leaves with the
 // rotator's port when the controller's line is lost meanwhile.
 TEST_F(MainEmulatorTest, NotRespondingMarkFollowsItsRotator) {
-  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device())},
-                 {"Rotator_1", EntryKeys("Tower", Device())}});
-  auto M = Start();
+  auto M = StartMastAndTower();
   const TControls C(*M);
   auto *NotResponding = TControls::Find<QLabel>(*M, "StatusNotice");
-  M->show();
   C.btnOpenClose->click();
   const QPointer<TGs232> Mast = CurrentDriver(*M);
   ASSERT_TRUE(Mast && Mast->Active());

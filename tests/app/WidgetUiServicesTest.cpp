@@ -45,6 +45,7 @@ TEST(WidgetUiServices, EveryBoxGivesItsWindowTheActivationBack) {
       {"error", [&] { Ui.ShowError("Value exceeds the range"); }},
       {"question", [&] { Ui.AskWarningYesNo("Caption", "Go on?"); }},
       {"exception", [&] { Ui.ShowException("Failed"); }},
+      {"open dialog", [&] { Ui.OpenFile("Map", "Pictures (*.bmp)", QDir::tempPath()); }},
       {"save dialog", [&] { Ui.SaveFile("Text (*.txt)", "txt", QDir::tempPath()); }},
   };
   for (const auto &[Name, Show] : Boxes) {

@@ -110,6 +110,18 @@ TEST(Gs232Positioning, MoveTargetLastsUntilArrivalStopTurnOrClose) {
   D.GoPreset(10);
   D.GoHome();
   EXPECT_FALSE(D.MoveTarget());
+
+  // A list before the move that waits while the port is closed and opened
+  // again: the move is dropped with the old open period, and so is its target.
+  Rig.Open();
+  D.SetCommandB(QStringLiteral("WAIT300"));
+  QTimer::singleShot(50, &D, [&] {
+    D.Close();
+    D.Open();
+  });
+  D.GoPreset(200);
+  EXPECT_TRUE(D.Active());
+  EXPECT_FALSE(D.MoveTarget());
 }
 
 TEST(Gs232Positioning, PresetCommandsNeedAPendingPresetAndAnOpenDriver) {

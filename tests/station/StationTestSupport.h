@@ -105,10 +105,7 @@ protected:
       return Out;
     TXMLIniFile Ini(File());
     TLoadProblems Problems;
-    const std::optional<QStringList> Names = RotatorEntryNames(Ini);
-    for (int I = 0; Names && I < Names->size(); ++I)
-      if (const auto S = ReadRotatorEntry(Ini, I, QString(), Problems))
-        Out << *S;
+    Out = ReadRotatorEntries(Ini, Problems).value_or(QList<TRotatorSettings>());
     EXPECT_TRUE(Problems.isEmpty()) << LoadProblemsMessage(Problems).toStdString();
     return Out;
   }

@@ -38,6 +38,12 @@ QString WriteDocument(const QTemporaryDir &Dir, int Count, bool Titled) {
   return Path;
 }
 
+// The time per rotator beside the time per start.
+void PerRotator(benchmark::State &State, int Count) {
+  State.counters["us_per_rotator"] = benchmark::Counter(
+      double(Count), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void StationLoad(benchmark::State &State, bool Titled) {
   QTemporaryDir Dir;
   const int Count = static_cast<int>(State.range(0));
@@ -47,8 +53,7 @@ void StationLoad(benchmark::State &State, bool Titled) {
     Station.Load();
     benchmark::DoNotOptimize(Station.RotatorCount());
   }
-  State.counters["us_per_rotator"] = benchmark::Counter(
-      double(Count), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  PerRotator(State, Count);
 }
 
 void WindowStart(benchmark::State &State, bool Titled) {
@@ -66,8 +71,7 @@ void WindowStart(benchmark::State &State, bool Titled) {
     Window.close();
     State.ResumeTiming();
   }
-  State.counters["us_per_rotator"] = benchmark::Counter(
-      double(Count), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  PerRotator(State, Count);
 }
 
 void BM_StationLoad_Titled(benchmark::State &State) { StationLoad(State, true); }
