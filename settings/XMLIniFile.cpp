@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 const char *const TypeAttribute = "Type";
@@ -134,6 +137,28 @@ void SaveDocument(pugi::xml_document &Document, const QString &FileName) {
                            .arg(NativeName(FileName), File.errorString()));
 }
 
+// Joins texts that a comment or processing instruction separated: those are
+// not kept, and written back the two texts would read as one, so that a key
+// would read differently after a save than before it.
+void JoinSplitTexts(pugi::xml_document &Document) {
+  struct TWalker : pugi::xml_tree_walker {
+    std::vector<pugi::xml_node> Second;
+    bool for_each(pugi::xml_node &Node) override {
+      if (Node.type() == pugi::node_pcdata && Node.previous_sibling().type() == pugi::node_pcdata)
+        Second.push_back(Node);
+      return true;
+    }
+  } Walker;
+  Document.traverse(Walker);
+  // Back to front, so that a run of several texts ends up in its first.
+  for (auto It = Walker.Second.rbegin(); It != Walker.Second.rend(); ++It) {
+    pugi::xml_node First = It->previous_sibling();
+    const std::string Joined = std::string(First.value()) + It->value();
+    First.set_value(Joined.c_str());
+    It->parent().remove_child(*It);
+  }
+}
+
 // Whitespace between elements is dropped; a key whose whole text is white
 // space keeps it.
 void LoadDocument(pugi::xml_document &Document, const QString &FileName) {
@@ -154,8 +179,10 @@ void LoadDocument(pugi::xml_document &Document, const QString &FileName) {
         QStringLiteral("The settings file \"%1\" is nested deeper than %2 elements")
             .arg(NativeName(FileName))
             .arg(MaxDepth));
-  if (Result)
+  if (Result) {
+    JoinSplitTexts(Document);
     return;
+  }
   const QByteArray Before = Data.left(static_cast<qsizetype>(Result.offset));
   const qsizetype Line = Before.count('\n') + 1;
   const qsizetype Column = Before.size() - (Before.lastIndexOf('\n') + 1) + 1;

@@ -545,6 +545,22 @@ TEST_F(XMLIniFileTest, DocumentNestedTooDeeplyIsRefusedAndLeftUntouched) {
   }
 }
 
+// Comments and processing instructions are not kept; a text they split is
+// one text, which reads the same before a save and after it.
+TEST_F(XMLIniFileTest, TextSplitByACommentReadsAsOneBeforeAndAfterASave) {
+  const QString File = Path("commented.xml");
+  WriteFileBytes(File, "<root><Port>/dev/<!-- the adapter -->ttyUSB<?pi x?>0</Port>"
+                       "<Left Type=\"9\">1<!-- was 2 -->2</Left></root>");
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    SCOPED_TRACE(Pass == 0 ? "as loaded" : "after a save");
+    TXMLIniFile Ini(File);
+    EXPECT_EQ(Ini.ReadString("Port", ""), "/dev/ttyUSB0");
+    EXPECT_EQ(Ini.ReadInteger("Left", 0), 12);
+    Ini.WriteString("Mark", QString::number(Pass));
+    Ini.UpdateFile();
+  }
+}
+
 TEST_F(XMLIniFileTest, UnreadableOrUncreatableFilesThrow) {
   // A folder where the file should be.
   ASSERT_TRUE(QDir(Dir.path()).mkdir("folder.xml"));
