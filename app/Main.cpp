@@ -2,6 +2,7 @@
 
 #include "app/AzimuthDisplay.h"
 #include "app/CommandConsole.h"
+#include "base/DataFolder.h"
 #include "base/Routine.h"
 #include "base/UiServices.h"
 #include "settings/SettingsDocument.h"
@@ -320,9 +321,8 @@ void TMain::Operate(void (TMain::*Handler)()) {
 
 void TMain::SetPaths(const TMainOptions &Options) {
   AppName = QCoreApplication::applicationFilePath();
-  const QString Folder = Options.PictureFolder.isEmpty()
-                             ? QCoreApplication::applicationDirPath()
-                             : Options.PictureFolder;
+  const QString Folder =
+      Options.PictureFolder.isEmpty() ? DataFolder() : Options.PictureFolder;
   AppPath = QDir(Folder).absolutePath() + u'/';
   MapName = AppPath + QStringLiteral("AzChart.bmp");
   FileCW_On = AppPath + QStringLiteral("CW_On.bmp");

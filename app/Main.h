@@ -45,7 +45,7 @@ class TStation;
 // Where the window finds its pictures.
 struct TMainOptions {
   // The folder of the bitmaps ("AzChart.bmp", the button pictures); empty:
-  // the executable's folder.
+  // the program's data folder (DataFolder).
   QString PictureFolder;
 };
 

@@ -33,7 +33,10 @@ void TWidgetUiServices::ShowMessage(const QString &Text) {
   });
 }
 
+// Errors are also written to standard error, one line each, where a terminal
+// or the session's log keeps them for a report after the box is gone.
 void TWidgetUiServices::ShowError(const QString &Text) {
+  TConsoleUiServices().ShowError(Text);
   OverWindow(parent, [&](QWidget *Parent) {
     QMessageBox::critical(Parent, AppTitle(), Text, QMessageBox::Ok);
   });
@@ -47,6 +50,7 @@ bool TWidgetUiServices::AskWarningYesNo(const QString &Caption, const QString &T
 }
 
 void TWidgetUiServices::ShowException(const QString &Message) {
+  TConsoleUiServices().ShowException(Message);
   OverWindow(parent, [&](QWidget *Parent) {
     QMessageBox::critical(Parent, AppTitle(), Message, QMessageBox::Ok);
   });

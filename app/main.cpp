@@ -8,7 +8,11 @@
 //                    (rotators sent home and closed, settings written) and
 //                    ends with exit code 0
 //   --settings PATH  use PATH as the settings document (also the environment
-//                    variable ORBALT_SETTINGS; the option wins)
+//                    variable ORBALT_SETTINGS; the option wins). Without it:
+//                    the document beside the executable when one exists there
+//                    and may be written (a portable copy), else
+//                    $XDG_CONFIG_HOME/orbalt/orbalt.xml, its folder made at
+//                    the first start. --help prints the one in use.
 //   --demo           try the program without hardware: an emulated rotator
 //                    controller runs inside the program, and the settings live
 //                    in a temporary folder with one rotator on the emulator
@@ -31,6 +35,7 @@
 
 #include "app/Main.h"
 #include "app/WidgetUiServices.h"
+#include "base/DataFolder.h"
 #include "base/Routine.h"
 #include "base/UiServices.h"
 #include "remote/OrbaltDBusRegistration.h"
@@ -43,6 +48,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -118,6 +126,16 @@ struct TSwitches {
   }
 };
 
+// The settings document to use: the one given by --settings, else by
+// ORBALT_SETTINGS, else the executable's default.
+TSettingsLocation SettingsDocument(const QCommandLineParser &Parser, const TSwitches &Switches) {
+  const QString Given = Parser.isSet(Switches.Settings) ? Parser.value(Switches.Settings)
+                                                        : qEnvironmentVariable("ORBALT_SETTINGS");
+  if (!Given.isEmpty())
+    return {TSettingsLocation::Given, Given};
+  return DefaultSettingsLocation(QCoreApplication::applicationFilePath());
+}
+
 // The switches that only inform: --help and --version print and end with 0,
 // and a switch the program does not know prints the usage and ends with 2.
 // Checked before anything starts, so nothing is created and no display is
@@ -168,7 +186,11 @@ int HandleInfoSwitches(int argc, char *argv[]) {
     return 2;
   }
   if (Parser.isSet(Switches.Help)) {
-    std::fputs(Usage, stdout);
+    // The paths in use, as a start with the same switches would take them.
+    QCoreApplication Info(argc, argv);
+    std::printf("%s\nSettings document: %s\nData folder:       %s\n", Usage,
+                qPrintable(QDir::toNativeSeparators(SettingsDocument(Parser, Switches).File)),
+                qPrintable(QDir::toNativeSeparators(DataFolder())));
     return 0;
   }
   if (Parser.isSet(Switches.Version)) {
@@ -238,6 +260,10 @@ int main(int argc, char *argv[]) {
   // messages; with one, the widget services.
   std::unique_ptr<TWidgetUiServices> Services;
   if (!Headless) {
+    // The desktop matches the window to the installed desktop entry and
+    // shows the theme's icon of it.
+    QGuiApplication::setDesktopFileName(ProgramDesktopId());
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(ProgramDesktopId()));
     Services = std::make_unique<TWidgetUiServices>();
     SetUi(Services.get());
   }
@@ -252,10 +278,12 @@ int main(int argc, char *argv[]) {
   if (!Lock.TryLock())
     return 0;
 
-  QString SettingsFile = Parser.isSet(Switches.Settings) ? Parser.value(Switches.Settings)
-                                                      : qEnvironmentVariable("ORBALT_SETTINGS");
-  if (SettingsFile.isEmpty())
-    SettingsFile = SettingsFileName(QCoreApplication::applicationFilePath());
+  const TSettingsLocation Location = SettingsDocument(Parser, Switches);
+  QString SettingsFile = Location.File;
+  // The user's folder is made at the first start; saving reports it if that
+  // failed.
+  if (Location.Kind == TSettingsLocation::User)
+    QDir().mkpath(QFileInfo(SettingsFile).absolutePath());
 
   std::unique_ptr<Gs232Emulator> Emulator;
   std::unique_ptr<QTemporaryDir> DemoFolder;

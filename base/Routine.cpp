@@ -61,3 +61,5 @@ QString GetVersionInfo(const QString &FileName, int Key) {
 }
 
 QString ProgramVersion() { return QString::fromLatin1(OrbaltVersion::ProductVersion); }
+
+QString ProgramDesktopId() { return QString::fromLatin1(OrbaltVersion::DesktopId); }

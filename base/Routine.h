@@ -29,3 +29,7 @@ QString GetVersionInfo(const QString &FileName, int Key);
 
 // The running program's product version ("1.2.0").
 QString ProgramVersion();
+
+// The name of the program's desktop entry (without ".desktop") and of its
+// icon in the icon theme.
+QString ProgramDesktopId();

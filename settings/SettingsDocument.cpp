@@ -1,6 +1,8 @@
 #include "settings/SettingsDocument.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <utility>
 
 namespace {
@@ -30,6 +32,17 @@ QString SettingsFileName(const QString &AppName) {
   const qsizetype Slash = AppName.lastIndexOf(u'/');
   const qsizetype Dot = AppName.lastIndexOf(u'.');
   return (Dot > Slash ? AppName.left(Dot) : AppName) + QStringLiteral(".xml");
+}
+
+TSettingsLocation DefaultSettingsLocation(const QString &AppName) {
+  const QString Beside = SettingsFileName(AppName);
+  const QFileInfo BesideInfo(Beside);
+  if (BesideInfo.isFile() && QFileInfo(BesideInfo.absolutePath()).isWritable())
+    return {TSettingsLocation::Portable, Beside};
+  const QString ConfigFolder =
+      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  return {TSettingsLocation::User,
+          QDir(ConfigFolder).filePath(QStringLiteral("orbalt/orbalt.xml"))};
 }
 
 QString LoadProblemsMessage(const TLoadProblems &Problems) {

@@ -89,6 +89,23 @@ inline const QString RotatorsSection = QStringLiteral("/Rotators");
 // ".xml", or ".xml" appended when it has none.
 QString SettingsFileName(const QString &AppName);
 
+// Where the settings document is kept when no path is given, and why.
+struct TSettingsLocation {
+  enum TKind {
+    Given,    // named by the operator (a switch or the environment)
+    Portable, // beside the executable: its document exists and may be written
+    User      // "orbalt.xml" in the user's configuration folder
+  } Kind = User;
+  QString File;
+};
+
+// The settings document of the executable AppName when no path is given: its
+// own document (SettingsFileName) when that file exists and its folder is
+// writable, so a copy carried on a stick keeps its settings with it;
+// otherwise "orbalt.xml" in the folder "orbalt" of the user's configuration
+// folder ($XDG_CONFIG_HOME, by default ~/.config). Creates nothing.
+TSettingsLocation DefaultSettingsLocation(const QString &AppName);
+
 // --- Reading (on a store the caller created) ---------------------------------
 // Problems collect one value per key that did not convert and took its
 // default.

@@ -12,10 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <climits>
 #include <functional>
+
+#include <unistd.h>
 
 // Readable problems in failure messages.
 inline void PrintTo(const TLoadProblem &P, std::ostream *Out) {
@@ -476,6 +480,49 @@ TEST(SettingsFileNameTest, ExtensionReplacedOrAppended) {
   };
   for (const auto &[AppName, Expected] : Cases)
     EXPECT_EQ(SettingsFileName(AppName), Expected);
+}
+
+// The executable's own document is used only when it exists as a file;
+// otherwise the one in the user's configuration folder, which follows
+// XDG_CONFIG_HOME.
+TEST(DefaultSettingsLocationTest, PortableDocumentBesideTheExecutableElseTheUsersFolder) {
+  QTemporaryDir Dir;
+  ASSERT_TRUE(Dir.isValid());
+  const QString Config = Dir.filePath(QStringLiteral("config"));
+  const QByteArray Saved = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(Config));
+  const QString UserFile = Config + QStringLiteral("/orbalt/orbalt.xml");
+
+  const QString Program = Dir.filePath(QStringLiteral("bin/orbalt"));
+  ASSERT_TRUE(QDir(Dir.path()).mkpath(QStringLiteral("bin")));
+  EXPECT_EQ(DefaultSettingsLocation(Program).File, UserFile);
+  EXPECT_EQ(DefaultSettingsLocation(Program).Kind, TSettingsLocation::User);
+
+  // A folder of that name is no document.
+  ASSERT_TRUE(QDir(Dir.path()).mkpath(QStringLiteral("bin/orbalt.xml")));
+  EXPECT_EQ(DefaultSettingsLocation(Program).File, UserFile);
+  ASSERT_TRUE(QDir(Dir.path()).rmdir(QStringLiteral("bin/orbalt.xml")));
+
+  QFile Beside(Dir.filePath(QStringLiteral("bin/orbalt.xml")));
+  ASSERT_TRUE(Beside.open(QIODevice::WriteOnly));
+  Beside.close();
+  EXPECT_EQ(DefaultSettingsLocation(Program).File, Beside.fileName());
+  EXPECT_EQ(DefaultSettingsLocation(Program).Kind, TSettingsLocation::Portable);
+
+  // A document in a folder the user may not write is left to the system.
+  if (::geteuid() != 0) { // the superuser may write anywhere
+    ASSERT_TRUE(QFile::setPermissions(Dir.filePath(QStringLiteral("bin")),
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    EXPECT_EQ(DefaultSettingsLocation(Program).File, UserFile);
+    QFile::setPermissions(Dir.filePath(QStringLiteral("bin")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ExeOwner);
+  }
+  EXPECT_FALSE(QFileInfo::exists(Config)); // nothing created
+  if (Saved.isNull())
+    qunsetenv("XDG_CONFIG_HOME");
+  else
+    qputenv("XDG_CONFIG_HOME", Saved);
 }
 
 } // namespace
