@@ -1,9 +1,13 @@
 #include "remote/StationAutomation.h"
 
+#include "remote/StationDBus.h"
 #include "station/Station.h"
 
 TStationAutomation::TStationAutomation(TStation &Station, const QDBusConnection &Connection)
-    : FOrbalt(Station), FServer(FOrbalt, Connection) {}
+    : FOrbalt(Station), FServer(FOrbalt, Connection) {
+  // The station's own interface on the same object (owned by the server).
+  new TStationDBusAdaptor(&FServer, Station);
+}
 
 TStationAutomation::~TStationAutomation() { FServer.Stop(); }
 

@@ -4,10 +4,12 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-svg-dev libpugixml-dev
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libpugixml-dev libgeographiclib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus-daemon libglib2.0-bin
   libhamlib-utils
+  # the bearing tests' independent solver
+  geographiclib-tools
   # the install tests: Debian's validators and the package tools
   desktop-file-utils appstream dpkg-dev file binutils)
 if [ "${1:-}" = "--run" ]; then

@@ -58,6 +58,9 @@ public:
   bool Bool(const QString &Key, bool Default) {
     return Tolerant(Key, Default, [&] { return FIni.ReadBool(Key, Default, FSection); });
   }
+  double Float(const QString &Key, double Default) {
+    return Tolerant(Key, Default, [&] { return FIni.ReadFloat(Key, Default, FSection); });
+  }
   // Notes a problem of a key whose value was read but can't be used.
   void Note(const QString &Key, const QString &Text) {
     FProblems.append({FIni.FileName(), FSectionPath, Key, Text});

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <stdexcept>
 
@@ -264,6 +265,7 @@ void TStation::Load() {
   TXMLIniFile Ini(FSettingsFile);
   TLoadProblems Problems;
   FCtrlTableEnable = ReadCtrlTableEnable(Ini, Problems);
+  FLocation = ReadStationSettings(Ini, Problems);
   // A control table file that can't be read leaves the table empty; the
   // rotators are still loaded, so that a later save of the rotators can't
   // replace the stored ones by an empty list.
@@ -289,6 +291,63 @@ void TStation::Load() {
   for (int I = 0; I < RotatorCount(); ++I)
     emit RotatorAdded(I);
   RaiseProblems(LoadProblemsMessage(Problems));
+}
+
+void TStation::SetLocation(const TStationSettings &Settings) {
+  SaveStationSettings(FSettingsFile, Settings);
+  FLocation = Settings;
+  emit LocationChanged();
+}
+
+const TCountryFile *TStation::Countries(QString *Error) {
+  const QString Name = FLocation.CountryFile;
+  if (Name.isEmpty()) {
+    FCountries.reset();
+    return nullptr;
+  }
+  const QDateTime Time = QFileInfo(Name).lastModified();
+  if (!FCountries || Name != FCountriesName || Time != FCountriesTime) {
+    FCountriesName = Name;
+    FCountriesTime = Time;
+    FCountries = TCountryFile::Load(Name, Error);
+  }
+  return FCountries ? &*FCountries : nullptr;
+}
+
+std::variant<TStation::TAim, QString> TStation::Aim(const QString &Place) {
+  const auto Home = Position();
+  if (const QString *Error = std::get_if<QString>(&Home))
+    return *Error;
+  QString CountryError;
+  const TCountryFile *Table = Countries(&CountryError);
+  auto Resolved = ResolvePlace(Place, Table);
+  if (QString *Error = std::get_if<QString>(&Resolved)) {
+    // A call that could not be looked up for want of a readable file says so.
+    if (!Table && !CountryError.isEmpty() && Error->contains(QStringLiteral("country file")))
+      return CountryError;
+    return *Error;
+  }
+  const TPlace &Target = std::get<TPlace>(Resolved);
+  return TAim{Target, BearingBetween(std::get<TLatLon>(Home), Target.Position)};
+}
+
+std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, bool LongPath) {
+  if (Index < 0 || Index >= RotatorCount())
+    return QStringLiteral("There is no rotator %1").arg(Index);
+  if (!RotatorEnabled(Index))
+    return QStringLiteral("%1 is not enabled").arg(Driver(Index).Settings().Title);
+  if (!Driver(Index).Active())
+    return QStringLiteral("%1 is not open").arg(Driver(Index).Settings().Title);
+  const auto Aimed = Aim(Place);
+  if (const QString *Error = std::get_if<QString>(&Aimed))
+    return *Error;
+  const TBearing &Bearing = std::get<TAim>(Aimed).Bearing;
+  const int Azimuth =
+      static_cast<int>(std::lround(LongPath ? Bearing.LongPath : Bearing.ShortPath)) % 360;
+  TGs232 &D = Driver(Index);
+  D.SetPreset(Azimuth);
+  D.GoPreset();
+  return double(Azimuth);
 }
 
 void TStation::Start() {

@@ -31,13 +31,18 @@
 #include "ctrltable/CtrlTable.h"
 #include "ctrltable/FreqOperation.h"
 #include "rotator/Gs232.h"
+#include "settings/StationSettings.h"
 #include "station/AutomationWorkspace.h"
+#include "station/Bearing.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <memory>
+#include <optional>
+#include <variant>
 #include <vector>
 
 class TStation : public QObject, public TAutomationWorkspace {
@@ -110,6 +115,27 @@ public:
   // Writes the control-table switch and every rotator to the document.
   void SaveRotators();
 
+  // --- The station's location --------------------------------------------
+  // Read by Load from "/Station".
+  const TStationSettings &Location() const { return FLocation; }
+  // New station settings: written to the document at once (a failure
+  // throws TSettingsError and keeps the old ones); raises LocationChanged.
+  void SetLocation(const TStationSettings &Settings);
+  // The station's position, or why there is none.
+  std::variant<TLatLon, QString> Position() const { return StationPosition(FLocation); }
+  // Place read (a call through the station's country file, read again when
+  // the file changed) and the bearings to it; or what went wrong.
+  struct TAim {
+    TPlace Place;
+    TBearing Bearing;
+  };
+  std::variant<TAim, QString> Aim(const QString &Place);
+  // Turns rotator Index to Place: the short path's bearing, or the long
+  // path's, rounded to a whole degree, becomes its preset and it goes there,
+  // its offsets applying as for any preset. The rotator must be enabled and
+  // open. The azimuth set, or why nothing was done.
+  std::variant<double, QString> TurnTo(int Index, const QString &Place, bool LongPath);
+
   // --- Control table -----------------------------------------------------------
   bool CtrlTableEnable() const override { return FCtrlTableEnable; }
   void SetCtrlTableEnable(bool Value) { FCtrlTableEnable = Value; }
@@ -144,6 +170,8 @@ signals:
   void TablePresetShown(int Index, int Az);
   // A message for the operator.
   void Message(const QString &Text, TMessageKind Kind);
+  // The station's settings (its location, its country file) changed.
+  void LocationChanged();
 
 private:
   std::unique_ptr<TGs232> MakeDriver(const TRotatorSettings &Settings);
@@ -156,8 +184,17 @@ private:
   QList<QPointer<TGs232>> Snapshot() const;
   void RaiseProblems(const QString &Text);
 
+  // The country file of the station settings, read when first needed and
+  // again when its name or modification time changed; null with the reason
+  // when there is none.
+  const TCountryFile *Countries(QString *Error);
+
   QString FSettingsFile;
   QString FCtrlTableFile;
+  TStationSettings FLocation;
+  std::optional<TCountryFile> FCountries;
+  QString FCountriesName;
+  QDateTime FCountriesTime;
   std::vector<std::unique_ptr<TGs232>> FDrivers;
   int FCurrentRotator = 0;
   bool FCtrlTableEnable = false;
