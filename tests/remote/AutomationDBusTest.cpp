@@ -12,6 +12,7 @@
 #include "remote/OrbaltDBus.h"
 #include "remote/OrbaltDBusRegistration.h"
 #include "remote/StationAutomation.h"
+#include "remote/StationDBus.h"
 #include "rotator/Gs232.h"
 #include "settings/SettingsDocument.h"
 #include "station/Station.h"
@@ -34,6 +35,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -261,6 +264,76 @@ TEST_F(AutomationStationTest, MoveAndRotateTurnTheRotators) {
   EXPECT_EQ(Value(Call(*Client, "Close", {0})), QVariant::fromValue<qint16>(-1));
   ASSERT_EQ(Closed.count(), 1);
   EXPECT_EQ(Closed[0].value(0).toInt(), 0);
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('\n').toStdString();
+}
+
+// The station's interface beside the automation interface: bearings from the
+// station's locator, and a rotator turned to a place, its offset applied.
+TEST_F(AutomationStationTest, StationInterfaceGivesBearingsAndTurnsARotatorToAPlace) {
+  TConnection Client(Bus->Address);
+  const auto StationCall = [&](const QString &Method, const QVariantList &Args) {
+    QDBusMessage Message = QDBusMessage::createMethodCall(OrbaltServiceName, OrbaltObjectPath,
+                                                          StationInterfaceName, Method);
+    Message.setArguments(Args);
+    QDBusPendingCall Pending = Client->asyncCall(Message, automation_test::WaitMs);
+    WaitFor([&] { return Pending.isFinished(); });
+    return Pending.reply();
+  };
+  const auto Refused = [](const QDBusMessage &Reply, const QString &Part) {
+    return Reply.type() == QDBusMessage::ErrorMessage && Reply.errorName() == OrbaltErrorFailed &&
+           Reply.errorMessage().contains(Part);
+  };
+
+  QDBusMessage Reply = StationCall("Bearing", {QStringLiteral("FN31pr")});
+  EXPECT_TRUE(Refused(Reply, "location is not set")) << Reply.errorMessage().toStdString();
+
+  TStationSettings Location;
+  Location.Locator = QStringLiteral("JO62qm");
+  Station->SetLocation(Location);
+  const TBearing Expected =
+      BearingBetween(*LocatorToLatLon(QStringLiteral("JO62qm")), *LocatorToLatLon(QStringLiteral("FN31pr")));
+  Reply = StationCall("Bearing", {QStringLiteral("FN31pr")});
+  ASSERT_EQ(Reply.arguments().size(), 3) << Reply.errorMessage().toStdString();
+  EXPECT_DOUBLE_EQ(Reply.arguments()[0].toDouble(), Expected.ShortPath);
+  EXPECT_DOUBLE_EQ(Reply.arguments()[1].toDouble(), Expected.LongPath);
+  EXPECT_DOUBLE_EQ(Reply.arguments()[2].toDouble(), Expected.DistanceKm);
+  EXPECT_TRUE(Refused(StationCall("Bearing", {QStringLiteral("JZ00")}), "not a locator"));
+  EXPECT_TRUE(Refused(StationCall("Bearing", {QStringLiteral("DL1ABC")}), "no country file"));
+
+  // A real client of the bus sees the same.
+  const TRun Gdbus = RunClient(
+      QStringLiteral("gdbus"),
+      {"call", "--session", "--dest", OrbaltServiceName, "--object-path", OrbaltObjectPath,
+       "--method", StationInterfaceName + ".Bearing", "FN31pr"},
+      Bus->ClientEnvironment());
+  EXPECT_EQ(Gdbus.Code, 0) << Gdbus.Err.toStdString();
+  EXPECT_TRUE(Gdbus.Out.startsWith(QStringLiteral("(%1").arg(std::floor(Expected.ShortPath))))
+      << Gdbus.Out.toStdString();
+
+  // Bravo turns 10 degrees less than it is told: its antenna is mounted so.
+  TRotatorSettings Bravo = Station->RotatorSettings(1);
+  Bravo.Offset = 10;
+  Station->ApplyRotatorSettings(1, Bravo);
+  EXPECT_TRUE(Refused(StationCall("TurnTo", {1, QStringLiteral("FN31pr"), false}), "not open"));
+  EXPECT_TRUE(Refused(StationCall("TurnTo", {2, QStringLiteral("FN31pr"), false}), "not enabled"));
+  ASSERT_EQ(Value(Call(*Client, "Open", {1})), QVariant::fromValue<qint16>(-1));
+  Emulators[1]->clearLog();
+
+  const int Short = static_cast<int>(std::lround(Expected.ShortPath));
+  const int Long = static_cast<int>(std::lround(Expected.LongPath));
+  Reply = StationCall("TurnTo", {1, QStringLiteral("FN31pr"), false});
+  EXPECT_EQ(Value(Reply), QVariant(double(Short))) << Reply.errorMessage().toStdString();
+  const QString ShortCommand = QStringLiteral("M%1").arg(Short - 10, 3, 10, QLatin1Char('0'));
+  EXPECT_TRUE(WaitFor([&] { return Sent(*Emulators[1]).contains(ShortCommand); }))
+      << ShortCommand.toStdString() << ": " << Sent(*Emulators[1]).join(' ').toStdString();
+  EXPECT_EQ(Driver(1).AzPresetD(), Short);
+
+  Reply = StationCall("TurnTo", {1, QStringLiteral("FN31pr"), true});
+  EXPECT_EQ(Value(Reply), QVariant(double(Long))) << Reply.errorMessage().toStdString();
+  const QString LongCommand = QStringLiteral("M%1").arg(Long - 10, 3, 10, QLatin1Char('0'));
+  EXPECT_TRUE(WaitFor([&] { return Sent(*Emulators[1]).contains(LongCommand); }))
+      << LongCommand.toStdString() << ": " << Sent(*Emulators[1]).join(' ').toStdString();
+  EXPECT_TRUE(Refused(StationCall("TurnTo", {1, QStringLiteral("nowhere"), false}), "neither"));
   EXPECT_TRUE(Reported().isEmpty()) << Reported().join('\n').toStdString();
 }
 

@@ -3,6 +3,7 @@
 // problems of a tolerant load as values.
 
 #include "settings/SettingsDocument.h"
+#include "settings/StationSettings.h"
 #include "SettingsTestSupport.h"
 #include "common/RotatorSettingsSamples.h"
 
@@ -469,6 +470,33 @@ TEST_F(SettingsDocumentTest, EmptyRotatorsSectionHasNoEntries) {
   const TWorkspace Loaded = Load(XmlName());
   EXPECT_TRUE(Loaded.HasRotatorsSection);
   EXPECT_TRUE(Loaded.Rotators.empty());
+}
+
+// The station section keeps what was typed, beside the rotators; unset
+// coordinates stay unset, and a stored latitude that is no latitude is
+// noted and left unset.
+TEST_F(SettingsDocumentTest, StationSettingsRoundTripBesideTheRotators) {
+  SaveRotators(XmlName(), false, {TRotatorSettings::Defaults("Tower")});
+  TStationSettings Station;
+  Station.Callsign = "DL1ABC";
+  Station.Locator = "JO62qm";
+  Station.Longitude = -71.25;
+  Station.CountryFile = "/home/ham/cty & co/cty.dat";
+  SaveStationSettings(XmlName(), Station);
+  TLoadProblems Problems;
+  EXPECT_EQ(LoadStationSettings(XmlName(), Problems), Station);
+  EXPECT_TRUE(Problems.isEmpty());
+  EXPECT_EQ(Load(XmlName()).Rotators.size(), 1u);
+
+  WriteDocument("<root><Station><Latitude>95</Latitude><Longitude>x</Longitude>"
+                "<Locator> JO62 </Locator></Station></root>");
+  const TStationSettings Read = LoadStationSettings(XmlName(), Problems);
+  EXPECT_FALSE(Read.Latitude);
+  EXPECT_FALSE(Read.Longitude);
+  EXPECT_EQ(Read.Locator, "JO62");
+  ASSERT_EQ(Problems.size(), 2);
+  EXPECT_EQ(Problems[0].Key, "Latitude");
+  EXPECT_EQ(Problems[1].Key, "Longitude");
 }
 
 TEST(SettingsFileNameTest, ExtensionReplacedOrAppended) {
