@@ -289,8 +289,10 @@ void TAzimuthDisplay::LoadMap(const QString &MapFileName, const QString &Default
     throw std::runtime_error(
         QStringLiteral("Cannot load the picture %1: %2").arg(Name, Reader.errorString())
             .toStdString());
-  imgMap->setPixmap(QPixmap::fromImage(Picture));
+  ShowMap(Picture);
 }
+
+void TAzimuthDisplay::ShowMap(const QImage &Picture) { imgMap->setPixmap(QPixmap::fromImage(Picture)); }
 
 void TAzimuthDisplay::MapPressed(QMouseEvent *Event) {
   const QPoint Pos = Event->position().toPoint();

@@ -149,6 +149,8 @@ public:
   // unreadable file, or an extension that names no picture format, throws
   // std::runtime_error with the reason and leaves the picture shown before.
   void LoadMap(const QString &MapFileName, const QString &DefaultMap);
+  // Shows Picture as the map, stretched to imgMap.
+  void ShowMap(const QImage &Picture);
 
   // Called for a press on the map that asks for a preset (not for the middle
   // button or the exact centre). Runs guarded.

@@ -1,5 +1,7 @@
 #include "app/Main.h"
 
+#include "app/LargeMap.h"
+
 #include "app/AzimuthDisplay.h"
 #include "app/CommandConsole.h"
 #include "base/DataFolder.h"
@@ -208,16 +210,7 @@ void TMain::BuildWindow() {
   btnOpenClose = MakeButton(pnlRotator, "btnOpenClose", QStringLiteral("Open"), 189, 9);
 
   Display = std::make_unique<TAzimuthDisplay>(pnlRotator);
-  Display->OnMapPress = [this](double AzimuthR, bool Go) {
-    TGs232 *Gs232 = Current();
-    if (!Gs232)
-      return;
-    Gs232->SetPreset(AzimuthR);
-    edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-    Display->ShowPreset(AzimuthR);
-    if (Go)
-      Gs232->GoPreset();
-  };
+  Display->OnMapPress = [this](double AzimuthR, bool Go) { PresetFromMap(AzimuthR, Go); };
 
   GroupBox2 = new QGroupBox(pnlRotator);
   GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
@@ -268,6 +261,12 @@ void TMain::BuildMenus() {
       MakeAction("actDelRotator", QStringLiteral("&Delete Rotator"), &TMain::actDelRotatorExecute);
   actOptions = MakeAction("actOptions", QStringLiteral("&Options"), &TMain::actOptionsExecute);
   actAboutBox = MakeAction("actAboutBox", QStringLiteral("&About"), &TMain::actAboutBoxExecute);
+  actStation = MakeAction("actStation", QStringLiteral("&Station..."), &TMain::actStationExecute);
+  actLargeMap = MakeAction("actLargeMap", QStringLiteral("&Large map"), &TMain::actLargeMapExecute);
+  actTurnTo = MakeAction("actTurnTo", QStringLiteral("&Turn to..."), &TMain::actTurnToExecute);
+  actTurnTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  actTurnTo->setShortcutContext(Qt::WindowShortcut);
+  addAction(actTurnTo);
   // Stops the current rotator from anywhere in the window with Escape.
   actStop = MakeAction("actStop", QStringLiteral("&Stop"), &TMain::btnStopClick);
   actStop->setShortcut(QKeySequence(Qt::Key_Escape));
@@ -286,8 +285,13 @@ void TMain::BuildMenus() {
   RotatorMenu->addAction(actInsRotator);
   RotatorMenu->addAction(actDelRotator);
   RotatorMenu->addAction(actOptions);
+  RotatorMenu->addAction(actTurnTo);
   RotatorMenu->addSeparator();
   RotatorMenu->addAction(actStop);
+  QMenu *StationMenu = MainMenu1->addMenu(QStringLiteral("S&tation"));
+  StationMenu->addAction(actStation);
+  QMenu *ViewMenu = MainMenu1->addMenu(QStringLiteral("&View"));
+  ViewMenu->addAction(actLargeMap);
   QMenu *HelpMenu = MainMenu1->addMenu(QStringLiteral("&Help"));
   HelpMenu->addAction(actAboutBox);
 
@@ -329,6 +333,29 @@ void TMain::SetPaths(const TMainOptions &Options) {
   FileCW_Off = AppPath + QStringLiteral("CW_Off.bmp");
   FileCCW_On = AppPath + QStringLiteral("CCW_On.bmp");
   FileCCW_Off = AppPath + QStringLiteral("CCW_Off.bmp");
+}
+
+void TMain::PresetFromMap(double AzimuthR, bool Go) {
+  TGs232 *Gs232 = Current();
+  if (!Gs232)
+    return;
+  Gs232->SetPreset(AzimuthR);
+  edtPresetD->setText(QString::number(Gs232->AzPresetD()));
+  ShowPresetNeedle();
+  if (Go)
+    Gs232->GoPreset();
+}
+
+void TMain::actLargeMapExecute() {
+  if (!FLargeMap) {
+    FLargeMap = new TLargeMapWindow(FStation, MapName, this);
+    FLargeMap->OnPress = [this](double AzimuthR, bool Go) { PresetFromMap(AzimuthR, Go); };
+    FLargeMap->SetAimedAt(FAimedAt);
+    Guarded([this] { FLargeMap->RestoreGeometry(); });
+  }
+  FLargeMap->show();
+  FLargeMap->raise();
+  FLargeMap->activateWindow();
 }
 
 void TMain::ConnectStation() {
@@ -387,6 +414,9 @@ void TMain::ConnectStation() {
     ShowTabs();
     ShowMessage(Text, Kind);
   });
+  // A new location gives a new map (SetAimedAt redraws it); the place aimed
+  // at before was aimed at from the old one.
+  connect(S, &TStation::LocationChanged, this, [this] { SetAimedAt(std::nullopt); });
 }
 
 // --- Start and close ------------------------------------------------------------------
@@ -499,6 +529,8 @@ void TMain::FormClose() {
   // Each step runs on its own: a settings file that can't be written must
   // not keep the rotators from being sent home and closed.
   Guarded([this] { SaveWindowPosition(); });
+  if (FLargeMap && FLargeMap->isVisible())
+    FLargeMap->close(); // keeps its place and size
   LeaveCurrentRotator();
   // The station's closing sequence removes its rotators, and with them
   // their tabs.

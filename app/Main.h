@@ -18,8 +18,10 @@
 // and start-up step runs guarded: an exception ends it and its message is
 // shown in the error dialog.
 
+#include "app/StationDialogs.h"
 #include "rotator/Gs232.h"
 
+#include <QImage>
 #include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
@@ -27,6 +29,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -62,6 +65,16 @@ using TShowOptions = std::function<int(TOptions &Options)>;
 // from the file. Nothing changes on Cancel. Throws when the control table
 // file can't be read; the caller shows the error.
 void ExecuteOptions(TMain &Main, const TShowOptions &Show = {});
+
+// The "Station" command: the station dialog filled from the station's
+// settings; on OK the station takes (and writes) the new ones. Throws
+// TSettingsError when they can't be written; the caller shows it.
+void ExecuteStationSettings(TMain &Main, const TShowDialog &Show = {});
+
+// The "Turn to" command for the current rotator: on "Set preset" the chosen
+// path's bearing becomes the rotator's preset (the preset needle and the
+// path on the map show it); on "Go" the rotator also goes there.
+void ExecuteTurnTo(TMain &Main, const TShowDialog &Show = {});
 
 // The operator is about to end the program while clients hold the automation
 // object: the warning box asks whether to end. True for Yes.
@@ -101,6 +114,8 @@ protected:
 
 private:
   friend void ExecuteOptions(TMain &Main, const TShowOptions &Show);
+  friend void ExecuteStationSettings(TMain &Main, const TShowDialog &Show);
+  friend void ExecuteTurnTo(TMain &Main, const TShowDialog &Show);
 
   // --- Building and start (Main.cpp) ------------------------------------------
   void BuildWindow();
@@ -143,6 +158,10 @@ private:
   bool IsConnected(int Index) const;
   // The whole page: tab caption, map, preset, relays, then the port state.
   void RefreshRotatorPage();
+  // Shows the current rotator's map: its own picture, else the map around
+  // the station (with the path "Turn to" chose), else the default rose.
+  // Throws when a picture can't be read.
+  void ShowMap();
   // The Open/Close button, the move buttons, the preset field and the status
   // bar after the port opened or closed (a disabled rotator is closed).
   void ShowPortState();
@@ -193,6 +212,14 @@ private:
   void actCloseExecute();
   void actAboutBoxExecute();
   void actOptionsExecute();
+  void actStationExecute();
+  void actTurnToExecute();
+  void actLargeMapExecute();
+  // A press on a map (the page's or the large one) at AzimuthR: the current
+  // rotator's preset, and with Go the movement there.
+  void PresetFromMap(double AzimuthR, bool Go);
+  // The place "Turn to" chose, shown on both maps.
+  void SetAimedAt(std::optional<TLatLon> Place);
 
   TStation &FStation;
   // The window was placed; the station was started.
@@ -232,6 +259,11 @@ private:
   QAction *actInsRotator;
   QAction *actDelRotator;
   QAction *actOptions;
+  QAction *actStation;
+  QAction *actTurnTo;
+  QAction *actLargeMap;
+  // The large map window, made when first opened; a child of the window.
+  class TLargeMapWindow *FLargeMap = nullptr;
   QAction *actAboutBox;
   QAction *actStop;
   QAction *actForwadRoatator;
@@ -253,6 +285,13 @@ private:
   // A preset value was refused and the field got the focus back: the text the
   // field had before the refused edit stays the one to compare with.
   bool FPresetRefused = false;
+  // The place last chosen with "Turn to": the generated map draws the path
+  // from the station to it.
+  std::optional<TLatLon> FAimedAt;
+  // The generated map of the station's location, kept until the location or
+  // the map's size changes.
+  QImage FStationMap;
+  TLatLon FStationMapCentre;
   bool FClosed = false;
   // Saves the window position once a move has ended.
   QTimer FMoveTimer;

@@ -95,6 +95,10 @@ void TMain::actAboutBoxExecute() { ShowAboutBox(this); }
 
 void TMain::actOptionsExecute() { ExecuteOptions(*this); }
 
+void TMain::actStationExecute() { ExecuteStationSettings(*this); }
+
+void TMain::actTurnToExecute() { ExecuteTurnTo(*this); }
+
 
 bool ConfirmEndWithAutomationClients() {
   return Ui().AskWarningYesNo(
@@ -102,6 +106,36 @@ bool ConfirmEndWithAutomationClients() {
       QStringLiteral("作動中の COM オブジェクトがアプリケーション内に残っています。 "
                      "このアプリケーションはこれらのクライアントアプリケーションを失敗させることが"
                      "あります。\n\nこのアプリケーションを閉じますか？"));
+}
+
+// --- Station and Turn to -------------------------------------------------------------
+
+void ExecuteStationSettings(TMain &Main, const TShowDialog &Show) {
+  TStation &Station = Main.FStation;
+  TStationDialog Dialog(Station.Location(), &Main);
+  if ((Show ? Show(Dialog) : Dialog.exec()) != QDialog::Accepted)
+    return;
+  Station.SetLocation(Dialog.Settings());
+}
+
+void ExecuteTurnTo(TMain &Main, const TShowDialog &Show) {
+  const QPointer<TGs232> Driver = Main.Current();
+  if (!Driver)
+    return;
+  TStation &Station = Main.FStation;
+  TTurnToDialog Dialog(
+      Driver->Settings().Title, [&Station](const QString &Place) { return Station.Aim(Place); },
+      &Main);
+  const int Result = Show ? Show(Dialog) : Dialog.exec();
+  // The rotator the dialog was opened for must still be the current one.
+  const auto *Aim = std::get_if<TStation::TAim>(&Dialog.Aimed());
+  if (Result != QDialog::Accepted || !Aim || !Driver || Main.Current() != Driver)
+    return;
+  Driver->SetPreset(WholeDegrees(Dialog.Azimuth()));
+  Main.SetAimedAt(Aim->Place.Position);
+  Main.SetPresetDisplay();
+  if (Dialog.Go())
+    Driver->GoPreset();
 }
 
 // --- Options ------------------------------------------------------------------------------

@@ -1,5 +1,8 @@
 #include "app/Main.h"
 
+#include "app/AzimuthalMap.h"
+#include "app/LargeMap.h"
+
 #include "app/AzimuthDisplay.h"
 #include "base/UiServices.h"
 #include "station/Station.h"
@@ -28,7 +31,16 @@ void TMain::SetPresetDisplay() {
   ShowPresetNeedle();
 }
 
+void TMain::SetAimedAt(std::optional<TLatLon> Place) {
+  FAimedAt = Place;
+  if (FLargeMap)
+    FLargeMap->SetAimedAt(Place);
+  Guarded([this] { ShowMap(); });
+}
+
 void TMain::ShowPresetNeedle() {
+  if (FLargeMap)
+    FLargeMap->update();
   const TGs232 *Gs232 = Current();
   if (!Gs232)
     return;
@@ -41,6 +53,30 @@ void TMain::ShowPresetNeedle() {
     Display->ClearImage(*Display->imgPreset);
 }
 
+void TMain::ShowMap() {
+  const TGs232 *Gs232 = Current();
+  if (!Gs232)
+    return;
+  // A rotator's own map picture first; else, where the station is known, the
+  // map around it with the path to the place last aimed at; else the rose.
+  const auto Home = FStation.Position();
+  const TLatLon *Centre = std::get_if<TLatLon>(&Home);
+  if (!Gs232->MapFileName().isEmpty() || !Centre) {
+    Display->LoadMap(Gs232->MapFileName(), MapName);
+    return;
+  }
+  const int Size = Display->imgMap->width();
+  if (FStationMap.isNull() || FStationMap.width() != Size || FStationMapCentre.Lat != Centre->Lat ||
+      FStationMapCentre.Lon != Centre->Lon) {
+    FStationMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Size);
+    FStationMapCentre = *Centre;
+  }
+  QImage Map = FStationMap;
+  if (FAimedAt)
+    DrawPath(Map, *Centre, *FAimedAt);
+  Display->ShowMap(Map);
+}
+
 void TMain::RefreshRotatorPage() {
   const QPointer<TGs232> Gs232 = Current();
   if (!Gs232)
@@ -48,7 +84,7 @@ void TMain::RefreshRotatorPage() {
   const int Index = FStation.IndexOf(Gs232);
   PageControl1->setTabText(Index, Gs232->Title());
   ShowRespondingMark(Index);
-  Display->LoadMap(Gs232->MapFileName(), MapName);
+  ShowMap();
   SetPresetDisplay();
   DrawRelays();
 

@@ -659,7 +659,7 @@ void TOptions::edtOffsetAngleChange() {
 void TOptions::btnFileSelectClick() {
   edtMapFileName->setText(FMapFileName);
   const std::optional<QString> Picked = Ui().OpenFile(
-      QStringLiteral("Select Map File"), QStringLiteral("Bmp file(*.Bmp)"), FMapFileName);
+      QStringLiteral("Select Map File"), QStringLiteral("Pictures (*.bmp *.png *.jpg *.jpeg);;Bmp file(*.Bmp)"), FMapFileName);
   if (Picked)
     SetMapFileName(*Picked);
 }

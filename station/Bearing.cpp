@@ -19,6 +19,10 @@ double Normalized(double Degrees) {
 
 } // namespace
 
+int WholeDegrees(double Bearing) {
+  return static_cast<int>(std::lround(Normalized(Bearing))) % 360;
+}
+
 TBearing BearingBetween(TLatLon From, TLatLon To) {
   const GeographicLib::Geodesic &Earth = GeographicLib::Geodesic::WGS84();
   double Distance = 0, Azimuth1 = 0, Azimuth2 = 0;

@@ -22,6 +22,9 @@ struct TBearing {
   double DistanceKm = 0; // along the short path
 };
 
+// A bearing as a rotator's preset: rounded to a whole degree, 0 to 359.
+int WholeDegrees(double Bearing);
+
 // The geodesic from From to To. The same place gives 0° and 180° at 0 km.
 TBearing BearingBetween(TLatLon From, TLatLon To);
 

@@ -342,8 +342,7 @@ std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, 
   if (const QString *Error = std::get_if<QString>(&Aimed))
     return *Error;
   const TBearing &Bearing = std::get<TAim>(Aimed).Bearing;
-  const int Azimuth =
-      static_cast<int>(std::lround(LongPath ? Bearing.LongPath : Bearing.ShortPath)) % 360;
+  const int Azimuth = WholeDegrees(LongPath ? Bearing.LongPath : Bearing.ShortPath);
   TGs232 &D = Driver(Index);
   D.SetPreset(Azimuth);
   D.GoPreset();

@@ -4,12 +4,21 @@
 
 #include "tools/Gs232Emulator.h"
 #include "MainTestFixture.h"
+#include "app/AzimuthalMap.h"
+#include "app/LargeMap.h"
+#include "app/StationDialogs.h"
+#include "settings/StationSettings.h"
+#include "station/Bearing.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -581,4 +590,146 @@ TEST_F(MainEmulatorTest, PresetTypedBeforeSwitchingTabsGoesToTheRotatorLeft) {
   EXPECT_TRUE(Driver(*M, 0).Presetting());
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
   M->close();
+}
+
+// "Turn to" on the station's own map: the chosen path becomes the preset with
+// its needle and the path on the map; "Go" also sends the controller there.
+TEST_F(MainEmulatorTest, TurnToSetsThePresetDrawsThePathAndGoes) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device(), true, true)}},
+                QStringLiteral("<Station><Locator>JO62qm</Locator></Station>\n"));
+  auto M = Start();
+  M->show();
+  TControls C(*M);
+  ASSERT_TRUE(WaitFor([&] { return CurrentDriver(*M)->Active(); }));
+  const TLatLon Station = *LocatorToLatLon(QStringLiteral("JO62qm"));
+  const TLatLon Place = *LocatorToLatLon(QStringLiteral("FN31pr"));
+  const TBearing Expected = BearingBetween(Station, Place);
+  const TMapProjection Projection(Station, 250);
+  const QPointF Middle = (Projection.MapCentre() + Projection.Project(Place)) / 2;
+  const auto MapPixel = [&](QPointF At) {
+    return C.imgMap->pixmap().toImage().pixelColor(At.toPoint());
+  };
+  // The path's colour, give or take its smoothed edge.
+  const auto OnPath = [&](QPointF At) {
+    const QColor Seen = MapPixel(At), Path = TMapColours::ShortPath;
+    return std::abs(Seen.red() - Path.red()) + std::abs(Seen.green() - Path.green()) +
+               std::abs(Seen.blue() - Path.blue()) < 40;
+  };
+  // The map around the station (its mark in the centre), not the rose.
+  EXPECT_EQ(MapPixel(Projection.MapCentre()), QColor(Qt::white));
+  EXPECT_FALSE(OnPath(Middle));
+
+  const auto Choose = [](const QString &Text, bool Long, const char *Button) {
+    return [=](QDialog &Dialog) {
+      auto &TurnTo = static_cast<TTurnToDialog &>(Dialog);
+      TurnTo.edtPlace->setText(Text);
+      EXPECT_TRUE(TurnTo.lblResult->text().contains(QStringLiteral("Short path")))
+          << TurnTo.lblResult->text().toStdString();
+      TurnTo.rbLong->setChecked(Long);
+      TurnTo.findChild<QPushButton *>(QLatin1String(Button))->click();
+      return TurnTo.result();
+    };
+  };
+  Emulator->clearLog();
+  ExecuteTurnTo(*M, Choose(QStringLiteral("FN31pr"), false, "btnSetPreset"));
+  const int Short = WholeDegrees(Expected.ShortPath);
+  EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), Short);
+  EXPECT_EQ(C.edtPresetD->text(), QString::number(Short));
+  EXPECT_FALSE(LayerIsClear(C.imgPreset));
+  EXPECT_TRUE(OnPath(Middle));
+  EXPECT_TRUE(Sent(*Emulator).isEmpty()) << Sent(*Emulator).join(' ').toStdString();
+
+  ExecuteTurnTo(*M, Choose(QStringLiteral("FN31pr"), true, "btnGo"));
+  const QString Go = QStringLiteral("M%1").arg(WholeDegrees(Expected.LongPath), 3, 10, QChar(u'0'));
+  EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, Go); })) << Sent(*Emulator).join(' ').toStdString();
+
+  // A place that can't be read leaves the dialog's buttons off and changes
+  // nothing.
+  ExecuteTurnTo(*M, [](QDialog &Dialog) {
+    auto &TurnTo = static_cast<TTurnToDialog &>(Dialog);
+    TurnTo.edtPlace->setText(QStringLiteral("JZ00"));
+    EXPECT_FALSE(TurnTo.findChild<QPushButton *>(QStringLiteral("btnGo"))->isEnabled());
+    EXPECT_TRUE(TurnTo.lblResult->text().contains(QStringLiteral("not a locator")));
+    return int(QDialog::Rejected);
+  });
+  EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), WholeDegrees(Expected.LongPath));
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+// The station dialog keeps a wrong locator from being taken, and a right one
+// is written to the document and redraws the map around the new place.
+TEST_F(MainTest, StationDialogRefusesAWrongLocatorAndTakesARightOne) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", QStringLiteral("/dev/null-0"))}});
+  auto M = Start();
+  TControls C(*M);
+  const QImage Rose = C.imgMap->pixmap().toImage();
+  ExecuteStationSettings(*M, [](QDialog &Dialog) {
+    auto &Station = static_cast<TStationDialog &>(Dialog);
+    Station.edtLocator->setText(QStringLiteral("JZ00"));
+    Station.accept();
+    EXPECT_EQ(Station.result(), int(QDialog::Rejected));
+    EXPECT_TRUE(Station.lblProblem->text().contains(QStringLiteral("not a locator")));
+    Station.edtLocator->setText(QStringLiteral("IO91wm"));
+    Station.edtLatitude->setText(QStringLiteral("95"));
+    Station.accept();
+    EXPECT_TRUE(Station.lblProblem->text().contains(QStringLiteral("latitude")));
+    Station.edtLatitude->setText(QStringLiteral("51,5"));
+    Station.edtCallsign->setText(QStringLiteral("g4abc"));
+    Station.accept();
+    return Station.result();
+  });
+  TLoadProblems Problems;
+  const TStationSettings Saved = LoadStationSettings(SettingsPath(), Problems);
+  EXPECT_EQ(Saved.Locator, QStringLiteral("IO91wm"));
+  EXPECT_EQ(Saved.Callsign, QStringLiteral("G4ABC"));
+  EXPECT_EQ(Saved.Latitude, 51.5);
+  EXPECT_NE(C.imgMap->pixmap().toImage(), Rose);
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+// The large map window: every rotator's needle in its own colour, a click
+// sets the current rotator's preset and a Shift-click sends it there, and
+// the window keeps its size for the next start.
+TEST_F(MainEmulatorTest, LargeMapShowsEveryRotatorAndClicksSetThePreset) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", Device(), true, true)},
+                 {"Rotator_1", EntryKeys("Tower", QStringLiteral("/dev/null-1"), false)}},
+                QStringLiteral("<Station><Locator>JO62qm</Locator></Station>\n"));
+  Emulator->setAzimuth(90);
+  {
+    auto M = Start();
+    M->show();
+    ASSERT_TRUE(WaitFor([&] { return CurrentDriver(*M)->AzimuthD() == 90; }));
+    M->findChild<QAction *>(QStringLiteral("actLargeMap"))->trigger();
+    auto *Map = M->findChild<TLargeMapWindow *>(QStringLiteral("LargeMap"));
+    ASSERT_NE(Map, nullptr);
+    ASSERT_TRUE(Map->isVisible());
+    Map->resize(640, 520);
+    const QRect Area = Map->MapRect();
+    const QPointF Centre = QRectF(Area).center();
+    const auto Along = [&](double Degrees, double Fraction) {
+      const double A = qDegreesToRadians(Degrees);
+      const double R = Map->NeedleLength() * Fraction;
+      return QPoint(int(std::lround(Centre.x() + R * std::sin(A))),
+                    int(std::lround(Centre.y() - R * std::cos(A))));
+    };
+    const QImage Shown = Map->grab().toImage();
+    EXPECT_EQ(Shown.pixelColor(Along(90, 0.5)), TLargeMapWindow::NeedleColour(0));
+    EXPECT_EQ(Shown.pixelColor(Along(0, 0.5)), TLargeMapWindow::NeedleColour(1));
+
+    Emulator->clearLog();
+    QTest::mouseClick(Map, Qt::LeftButton, Qt::NoModifier, Along(200, 0.6));
+    EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), 200);
+    EXPECT_TRUE(Sent(*Emulator).isEmpty()) << Sent(*Emulator).join(' ').toStdString();
+    QTest::mouseClick(Map, Qt::LeftButton, Qt::ShiftModifier, Along(45, 0.6));
+    EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), 45);
+    EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, QStringLiteral("M045")); }))
+        << Sent(*Emulator).join(' ').toStdString();
+    Map->close();
+  }
+  auto M = Start();
+  M->findChild<QAction *>(QStringLiteral("actLargeMap"))->trigger();
+  auto *Map = M->findChild<TLargeMapWindow *>(QStringLiteral("LargeMap"));
+  ASSERT_NE(Map, nullptr);
+  EXPECT_EQ(Map->size(), QSize(640, 520));
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }

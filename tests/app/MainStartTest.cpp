@@ -145,11 +145,13 @@ TEST_F(MainTest, WindowHasItsCaptionMenusAndFixedLayout) {
   EXPECT_LT(Stack.indexOf(C.imgRelay), Stack.indexOf(C.imgDirection));
 
   const QList<QAction *> Bar = M->menuBar()->actions();
-  EXPECT_EQ(ActionTexts(Bar), (QStringList{"Exit", "Rotator", "Help"}));
+  EXPECT_EQ(ActionTexts(Bar), (QStringList{"Exit", "Rotator", "Station", "View", "Help"}));
   EXPECT_EQ(ActionTexts(Bar[1]->menu()->actions()),
             (QStringList{"Goto Home position", "Insert Rotator", "Delete Rotator", "Options",
-                         "Stop"}));
-  EXPECT_EQ(ActionTexts(Bar[2]->menu()->actions()), QStringList{"About"});
+                         "Turn to...", "Stop"}));
+  EXPECT_EQ(ActionTexts(Bar[2]->menu()->actions()), QStringList{"Station..."});
+  EXPECT_EQ(ActionTexts(Bar[3]->menu()->actions()), QStringList{"Large map"});
+  EXPECT_EQ(ActionTexts(Bar[4]->menu()->actions()), QStringList{"About"});
   EXPECT_EQ(ActionTexts(C.PopupMenu1->actions()),
             (QStringList{"Insert", "Delete", "Forwad", "Backward"}));
 

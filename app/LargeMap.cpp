@@ -1,0 +1,161 @@
+#include "app/LargeMap.h"
+
+#include "app/AzimuthalMap.h"
+#include "base/UiServices.h"
+#include "settings/XMLIniFile.h"
+#include "station/Station.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+const QString Section = QStringLiteral("/LargeMap");
+
+QPointF Polar(QPointF Centre, double Radius, double AzimuthR) {
+  return {Centre.x() + Radius * std::sin(AzimuthR), Centre.y() - Radius * std::cos(AzimuthR)};
+}
+
+} // namespace
+
+TLargeMapWindow::TLargeMapWindow(TStation &Station, QString DefaultMap, QWidget *Parent)
+    : QWidget(Parent, Qt::Window), FStation(Station), FDefaultMap(std::move(DefaultMap)) {
+  setObjectName(QStringLiteral("LargeMap"));
+  setWindowTitle(QStringLiteral("Map"));
+  setMinimumSize(300, 300);
+  resize(700, 700);
+  const auto Repaint = [this] { update(); };
+  connect(&Station, &TStation::AzimuthChanged, this, Repaint);
+  connect(&Station, &TStation::RotatorAdded, this, Repaint);
+  connect(&Station, &TStation::RotatorRemoved, this, Repaint);
+  connect(&Station, &TStation::RotatorMoved, this, Repaint);
+  connect(&Station, &TStation::RotatorMoveTargetChanged, this, Repaint);
+  connect(&Station, &TStation::LocationChanged, this, [this] {
+    FAimedAt.reset();
+    update();
+  });
+}
+
+void TLargeMapWindow::SetAimedAt(std::optional<TLatLon> Place) {
+  FAimedAt = Place;
+  update();
+}
+
+QColor TLargeMapWindow::NeedleColour(int Index) {
+  static const QColor Colours[] = {{0x00, 0x5F, 0xB8}, {0xC0, 0x39, 0x2B}, {0x1E, 0x84, 0x49},
+                                   {0x8E, 0x44, 0xAD}, {0xD3, 0x54, 0x00}, {0x16, 0xA0, 0x85},
+                                   {0x7F, 0x8C, 0x8D}, {0x2C, 0x3E, 0x50}};
+  return Colours[Index % int(std::size(Colours))];
+}
+
+QRect TLargeMapWindow::MapRect() const {
+  const int Side = std::min(width(), height());
+  return {(width() - Side) / 2, (height() - Side) / 2, Side, Side};
+}
+
+void TLargeMapWindow::UpdateMap() {
+  const int Side = MapRect().width();
+  const auto Home = FStation.Position();
+  const TLatLon *Centre = std::get_if<TLatLon>(&Home);
+  const bool SameCentre = Centre && FMapCentre && FMapCentre->Lat == Centre->Lat &&
+                          FMapCentre->Lon == Centre->Lon;
+  if (!FMap.isNull() && FMap.width() == Side && (SameCentre || (!Centre && !FMapCentre)))
+    return;
+  FMapCentre = Centre ? std::optional<TLatLon>(*Centre) : std::nullopt;
+  if (Centre)
+    FMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Side);
+  else
+    FMap = QImage(FDefaultMap).scaled(Side, Side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void TLargeMapWindow::paintEvent(QPaintEvent *) {
+  UpdateMap();
+  QPainter P(this);
+  P.fillRect(rect(), palette().window());
+  const QRect Area = MapRect();
+  QImage Map = FMap;
+  if (FMapCentre && FAimedAt && !Map.isNull())
+    DrawPath(Map, *FMapCentre, *FAimedAt);
+  P.drawImage(Area.topLeft(), Map);
+  P.setRenderHint(QPainter::Antialiasing);
+
+  const QPointF Centre = QRectF(Area).center();
+  const double Length = NeedleLength();
+  QFont Font = P.font();
+  Font.setPixelSize(std::max(11, Area.width() / 50));
+  Font.setBold(true);
+  P.setFont(Font);
+  // The current rotator's preset (or the target of its movement), dashed.
+  const int Current = FStation.CurrentRotator();
+  if (Current >= 0 && Current < FStation.RotatorCount()) {
+    const TGs232 &D = FStation.Driver(Current);
+    std::optional<double> Preset;
+    if (const std::optional<int> Target = D.MoveTarget())
+      Preset = *Target * std::numbers::pi / 180.0;
+    else if (D.Presetting())
+      Preset = D.AzPresetR();
+    if (Preset) {
+      P.setPen(QPen(QColor(0x00, 0x40, 0xFF), 2, Qt::DashLine));
+      P.drawLine(Centre, Polar(Centre, Length, *Preset));
+    }
+  }
+  // Every rotator's needle with its title at the tip; the current one wider.
+  for (int I = 0; I < FStation.RotatorCount(); ++I) {
+    const TGs232 &D = FStation.Driver(I);
+    const double Angle = D.AzimuthD() * std::numbers::pi / 180.0;
+    const QPointF Tip = Polar(Centre, Length, Angle);
+    P.setPen(QPen(NeedleColour(I), I == Current ? 4 : 2.5, Qt::SolidLine, Qt::RoundCap));
+    P.drawLine(Centre, Tip);
+    QPainterPath Title;
+    Title.addText(0, 0, Font, D.Settings().Title);
+    const QPointF Away = Polar(Tip, Font.pixelSize(), Angle);
+    Title.translate(Away - Title.boundingRect().center());
+    P.strokePath(Title, QPen(QColor(255, 255, 255, 230), 3));
+    P.fillPath(Title, NeedleColour(I));
+  }
+}
+
+void TLargeMapWindow::mousePressEvent(QMouseEvent *Event) {
+  if (Event->button() != Qt::LeftButton || !OnPress)
+    return;
+  const QRectF Area = MapRect();
+  const QPointF At = Event->position() - Area.topLeft();
+  const TMapProjection Map({0, 0}, Area.width());
+  const auto Bearing = Map.BearingAt(At);
+  if (!Bearing)
+    return;
+  const bool Go = Event->modifiers() & Qt::ShiftModifier;
+  Guarded([&] { OnPress(*Bearing * std::numbers::pi / 180.0, Go); });
+}
+
+void TLargeMapWindow::closeEvent(QCloseEvent *Event) {
+  Guarded([this] { SaveGeometry(); });
+  Event->accept();
+}
+
+void TLargeMapWindow::RestoreGeometry() {
+  TXMLIniFile Ini(FStation.SettingsFile());
+  if (!Ini.NodeExists(Section))
+    return;
+  Ini.OpenNode(Section, false);
+  const int W = Ini.ReadInteger(QStringLiteral("Width"), width());
+  const int H = Ini.ReadInteger(QStringLiteral("Height"), height());
+  resize(std::max(W, minimumWidth()), std::max(H, minimumHeight()));
+  move(Ini.ReadInteger(QStringLiteral("Left"), x()), Ini.ReadInteger(QStringLiteral("Top"), y()));
+}
+
+void TLargeMapWindow::SaveGeometry() const {
+  TXMLIniFile Ini(FStation.SettingsFile());
+  Ini.OpenNode(Section, true);
+  Ini.WriteInteger(QStringLiteral("Left"), x());
+  Ini.WriteInteger(QStringLiteral("Top"), y());
+  Ini.WriteInteger(QStringLiteral("Width"), width());
+  Ini.WriteInteger(QStringLiteral("Height"), height());
+  Ini.CloseNode();
+  Ini.UpdateFile();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The large map window (View menu): the station's map at the window's size
+// with every rotator's needle in its own colour and its title, the current
+// rotator's preset, and the path "Turn to" chose. A click sets the current
+// rotator's preset to the bearing clicked, a click with Shift also sends it
+// there, as on the small map. The window is resizable; its place and size are
+// kept in the settings document ("/LargeMap").
+//
+// It only shows the station: it redraws on the station's signals and asks
+// its owner (OnPress) to act on a click. Without a station location it shows
+// the default map picture instead of the generated map.
+
+#include "station/Locator.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class TStation;
+
+class TLargeMapWindow : public QWidget {
+  Q_OBJECT
+public:
+  // DefaultMap is the picture shown without a station location.
+  TLargeMapWindow(TStation &Station, QString DefaultMap, QWidget *Parent = nullptr);
+
+  // The place last aimed at, whose path is drawn; nothing for none.
+  void SetAimedAt(std::optional<TLatLon> Place);
+  // A click on the map: the bearing in radians, and whether to go there.
+  std::function<void(double AzimuthR, bool Go)> OnPress;
+
+  // Reads and writes the window's place and size in the settings document.
+  void RestoreGeometry();
+  void SaveGeometry() const;
+
+  // The colour of rotator Index's needle.
+  static QColor NeedleColour(int Index);
+  // The square the map takes inside the window, and the map drawn there.
+  QRect MapRect() const;
+  // The needles' length in pixels: inside the cardinal letters.
+  double NeedleLength() const { return MapRect().width() * 0.33; }
+  const QImage &MapPicture() const { return FMap; }
+
+protected:
+  void paintEvent(QPaintEvent *Event) override;
+  void mousePressEvent(QMouseEvent *Event) override;
+  void closeEvent(QCloseEvent *Event) override;
+
+private:
+  // Draws the map again when the location or the size changed.
+  void UpdateMap();
+
+  TStation &FStation;
+  QString FDefaultMap;
+  std::optional<TLatLon> FAimedAt;
+  QImage FMap;
+  std::optional<TLatLon> FMapCentre;
+};

@@ -1,0 +1,225 @@
+#include "app/StationDialogs.h"
+
+#include "base/UiServices.h"
+#include "station/Locator.h"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+// A coordinate field: empty, or a number from -Limit to Limit (a decimal
+// comma is taken as a point).
+std::optional<double> Coordinate(const QLineEdit *Edit, double Limit,
+                                 bool *Ok) {
+  QString Text = Edit->text().trimmed();
+  *Ok = true;
+  if (Text.isEmpty())
+    return std::nullopt;
+  Text.replace(u',', u'.');
+  const double Value = Text.toDouble(Ok);
+  if (*Ok && std::fabs(Value) > Limit)
+    *Ok = false;
+  return *Ok ? std::optional<double>(Value) : std::nullopt;
+}
+
+QString CoordinateText(std::optional<double> Value) {
+  return Value ? QString::number(*Value, 'g', 10) : QString();
+}
+
+} // namespace
+
+// --- Station
+// ----------------------------------------------------------------------
+
+TStationDialog::TStationDialog(const TStationSettings &Settings,
+                               QWidget *Parent)
+    : QDialog(Parent) {
+  setObjectName(QStringLiteral("StationDialog"));
+  setWindowTitle(QStringLiteral("Station"));
+  auto *Form = new QFormLayout;
+  const auto Field = [&](const char *Name, const QString &Caption,
+                         const QString &Text) {
+    auto *Edit = new QLineEdit(Text, this);
+    Edit->setObjectName(QLatin1String(Name));
+    Form->addRow(Caption, Edit);
+    return Edit;
+  };
+  edtCallsign =
+      Field("edtCallsign", QStringLiteral("&Callsign"), Settings.Callsign);
+  edtLocator =
+      Field("edtLocator", QStringLiteral("&Locator"), Settings.Locator);
+  edtLocator->setPlaceholderText(QStringLiteral("JO62qm"));
+  edtLatitude = Field("edtLatitude", QStringLiteral("L&atitude"),
+                      CoordinateText(Settings.Latitude));
+  edtLatitude->setPlaceholderText(QStringLiteral("degrees, north positive"));
+  edtLongitude = Field("edtLongitude", QStringLiteral("L&ongitude"),
+                       CoordinateText(Settings.Longitude));
+  edtLongitude->setPlaceholderText(QStringLiteral("degrees, east positive"));
+  edtCountryFile = new QLineEdit(Settings.CountryFile, this);
+  edtCountryFile->setObjectName(QStringLiteral("edtCountryFile"));
+  edtCountryFile->setPlaceholderText(QStringLiteral("cty.dat"));
+  auto *Browse = new QPushButton(QStringLiteral("&Browse..."), this);
+  connect(Browse, &QPushButton::clicked, this, [this] {
+    if (const auto Picked =
+            Ui().OpenFile(QStringLiteral("Country File"),
+                          QStringLiteral("Country file (*.dat);;All files (*)"),
+                          edtCountryFile->text()))
+      edtCountryFile->setText(*Picked);
+  });
+  auto *CountryRow = new QHBoxLayout;
+  CountryRow->addWidget(edtCountryFile, 1);
+  CountryRow->addWidget(Browse);
+  Form->addRow(QStringLiteral("Country &file"), CountryRow);
+
+  auto *Note = new QLabel(
+      QStringLiteral("The locator is used when it is given; otherwise the "
+                     "latitude and longitude."),
+      this);
+  Note->setWordWrap(true);
+  lblProblem = new QLabel(this);
+  lblProblem->setObjectName(QStringLiteral("lblProblem"));
+  lblProblem->setStyleSheet(QStringLiteral("color: #b00020"));
+  lblProblem->setWordWrap(true);
+  auto *Box = new QDialogButtonBox(
+      QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(Box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(Box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto *Layout = new QVBoxLayout(this);
+  Layout->addLayout(Form);
+  Layout->addWidget(Note);
+  Layout->addWidget(lblProblem);
+  Layout->addWidget(Box);
+  setMinimumWidth(420);
+}
+
+QString TStationDialog::Problem() const {
+  QString Error;
+  if (!edtLocator->text().trimmed().isEmpty() &&
+      !LocatorToLatLon(edtLocator->text(), &Error))
+    return Error;
+  bool Ok = true;
+  Coordinate(edtLatitude, 90, &Ok);
+  if (!Ok)
+    return QStringLiteral("The latitude is a number of degrees from -90 to 90");
+  Coordinate(edtLongitude, 180, &Ok);
+  if (!Ok)
+    return QStringLiteral(
+        "The longitude is a number of degrees from -180 to 180");
+  return {};
+}
+
+TStationSettings TStationDialog::Settings() const {
+  TStationSettings S;
+  bool Ok = true;
+  S.Callsign = edtCallsign->text().trimmed().toUpper();
+  S.Locator = edtLocator->text().trimmed();
+  S.Latitude = Coordinate(edtLatitude, 90, &Ok);
+  S.Longitude = Coordinate(edtLongitude, 180, &Ok);
+  S.CountryFile = edtCountryFile->text().trimmed();
+  return S;
+}
+
+void TStationDialog::accept() {
+  const QString Text = Problem();
+  lblProblem->setText(Text);
+  if (Text.isEmpty())
+    QDialog::accept();
+}
+
+// --- Turn to
+// ----------------------------------------------------------------------
+
+TTurnToDialog::TTurnToDialog(const QString &RotatorTitle, TAimer Aim,
+                             QWidget *Parent)
+    : QDialog(Parent), FAim(std::move(Aim)), FAimed(QString()) {
+  setObjectName(QStringLiteral("TurnToDialog"));
+  setWindowTitle(QStringLiteral("Turn %1 to").arg(RotatorTitle));
+  edtPlace = new QLineEdit(this);
+  edtPlace->setObjectName(QStringLiteral("edtPlace"));
+  edtPlace->setPlaceholderText(
+      QStringLiteral("locator, \"lat lon\" or callsign"));
+  lblResult = new QLabel(this);
+  lblResult->setObjectName(QStringLiteral("lblResult"));
+  lblResult->setWordWrap(true);
+  lblResult->setMinimumHeight(3 * fontMetrics().height());
+  rbShort = new QRadioButton(QStringLiteral("&Short path"), this);
+  rbLong = new QRadioButton(QStringLiteral("&Long path"), this);
+  rbShort->setChecked(true);
+  auto *Paths = new QButtonGroup(this);
+  Paths->addButton(rbShort);
+  Paths->addButton(rbLong);
+
+  Buttons = new QDialogButtonBox(this);
+  QPushButton *SetPreset = Buttons->addButton(QStringLiteral("Set &preset"),
+                                              QDialogButtonBox::AcceptRole);
+  SetPreset->setObjectName(QStringLiteral("btnSetPreset"));
+  QPushButton *GoButton =
+      Buttons->addButton(QStringLiteral("&Go"), QDialogButtonBox::AcceptRole);
+  GoButton->setObjectName(QStringLiteral("btnGo"));
+  Buttons->addButton(QDialogButtonBox::Cancel);
+  SetPreset->setDefault(true);
+  connect(SetPreset, &QPushButton::clicked, this, [this] {
+    FGo = false;
+    accept();
+  });
+  connect(GoButton, &QPushButton::clicked, this, [this] {
+    FGo = true;
+    accept();
+  });
+  connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto *Layout = new QVBoxLayout(this);
+  Layout->addWidget(new QLabel(QStringLiteral("&Place:"), this));
+  Layout->addWidget(edtPlace);
+  Layout->addWidget(lblResult);
+  auto *PathRow = new QHBoxLayout;
+  PathRow->addWidget(rbShort);
+  PathRow->addWidget(rbLong);
+  PathRow->addStretch();
+  Layout->addLayout(PathRow);
+  Layout->addWidget(Buttons);
+  setMinimumWidth(380);
+
+  connect(edtPlace, &QLineEdit::textChanged, this, [this] { Update(); });
+  connect(rbLong, &QRadioButton::toggled, this, [this] { Update(); });
+  Update();
+}
+
+bool TTurnToDialog::LongPath() const { return rbLong->isChecked(); }
+
+double TTurnToDialog::Azimuth() const {
+  const auto *Aim = std::get_if<TStation::TAim>(&FAimed);
+  if (!Aim)
+    return 0;
+  return LongPath() ? Aim->Bearing.LongPath : Aim->Bearing.ShortPath;
+}
+
+void TTurnToDialog::Update() {
+  const bool Typed = !edtPlace->text().trimmed().isEmpty();
+  FAimed = Typed ? FAim(edtPlace->text())
+                 : std::variant<TStation::TAim, QString>(QString());
+  const auto *Aim = std::get_if<TStation::TAim>(&FAimed);
+  if (Aim)
+    lblResult->setText(
+        QStringLiteral("%1\nShort path %2°, long path %3°, %4 km")
+            .arg(Aim->Place.Description)
+            .arg(Aim->Bearing.ShortPath, 0, 'f', 1)
+            .arg(Aim->Bearing.LongPath, 0, 'f', 1)
+            .arg(std::lround(Aim->Bearing.DistanceKm)));
+  else
+    lblResult->setText(std::get<QString>(FAimed));
+  for (QAbstractButton *Button : Buttons->buttons())
+    if (Buttons->buttonRole(Button) == QDialogButtonBox::AcceptRole)
+      Button->setEnabled(Aim != nullptr);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The station's dialogs: "Station" edits where the station is (its settings
+// struct in, a new one out), and "Turn to" reads a place, shows the short-
+// and long-path bearings and the distance to it as it is typed, and hands
+// back the chosen bearing.
+//
+// Neither touches the station or a rotator: the main window's commands
+// (ExecuteStationSettings, ExecuteTurnTo) fill them and apply their results.
+
+#include "settings/StationSettings.h"
+#include "station/Station.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <variant>
+
+class QButtonGroup;
+class QDialogButtonBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+class TStationDialog : public QDialog {
+  Q_OBJECT
+public:
+  explicit TStationDialog(const TStationSettings &Settings,
+                          QWidget *Parent = nullptr);
+
+  // The fields as settings; accept() refuses (and says why under the fields)
+  // a locator that is not one, or a latitude or longitude that is not a
+  // number in its range.
+  TStationSettings Settings() const;
+  void accept() override;
+
+  QLineEdit *edtCallsign;
+  QLineEdit *edtLocator;
+  QLineEdit *edtLatitude;
+  QLineEdit *edtLongitude;
+  QLineEdit *edtCountryFile;
+  QLabel *lblProblem;
+
+private:
+  // The first problem of the fields, or empty.
+  QString Problem() const;
+};
+
+class TTurnToDialog : public QDialog {
+  Q_OBJECT
+public:
+  using TAimer = std::function<std::variant<TStation::TAim, QString>(
+      const QString &Place)>;
+
+  // Aim reads a place and aims at it (the station's Aim).
+  TTurnToDialog(const QString &RotatorTitle, TAimer Aim,
+                QWidget *Parent = nullptr);
+
+  // The place typed, read: its aim, or why it can't be aimed at.
+  const std::variant<TStation::TAim, QString> &Aimed() const { return FAimed; }
+  bool LongPath() const;
+  // The chosen path's bearing; valid when a place was read.
+  double Azimuth() const;
+  // The dialog was closed with "Go" rather than "Set preset".
+  bool Go() const { return FGo; }
+
+  QLineEdit *edtPlace;
+  QLabel *lblResult;
+  QRadioButton *rbShort;
+  QRadioButton *rbLong;
+  QDialogButtonBox *Buttons;
+
+private:
+  void Update();
+
+  TAimer FAim;
+  std::variant<TStation::TAim, QString> FAimed;
+  bool FGo = false;
+};
+
+// Shows a dialog modally; tests put their own in place of exec().
+using TShowDialog = std::function<int(QDialog &Dialog)>;
