@@ -717,10 +717,10 @@ TEST_F(MainEmulatorTest, LargeMapShowsEveryRotatorAndClicksSetThePreset) {
     EXPECT_EQ(Shown.pixelColor(Along(0, 0.5)), TLargeMapWindow::NeedleColour(1));
 
     Emulator->clearLog();
-    QTest::mouseClick(Map, Qt::LeftButton, Qt::NoModifier, Along(200, 0.6));
+    QTest::mouseClick(Map, Qt::LeftButton, Qt::NoModifier, Along(200.4, 0.9));
     EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), 200);
     EXPECT_TRUE(Sent(*Emulator).isEmpty()) << Sent(*Emulator).join(' ').toStdString();
-    QTest::mouseClick(Map, Qt::LeftButton, Qt::ShiftModifier, Along(45, 0.6));
+    QTest::mouseClick(Map, Qt::LeftButton, Qt::ShiftModifier, Along(45.4, 0.9));
     EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), 45);
     EXPECT_TRUE(WaitFor([&] { return Has(*Emulator, QStringLiteral("M045")); }))
         << Sent(*Emulator).join(' ').toStdString();
