@@ -56,6 +56,23 @@ void TFreqOperation::AutoOperation(int AAz, double AFreq) {
   FBeforeCommand2 = C2;
 }
 
+std::optional<int> TFreqOperation::FollowFrequency(double AFreq) {
+  if (!FLinks.CtrlTableEnable || !*FLinks.CtrlTableEnable || !FLinks.CtrlTable)
+    return std::nullopt;
+  const TCtrlRow *Row = FLinks.CtrlTable->FindFrequency(AFreq);
+  if (!Row)
+    return std::nullopt;
+  // Copied: the lists below may let other work replace the table.
+  const int Index = Row->Rotator.value_or(0) - 1;
+  const QString C1 = Row->Command1.value_or(QString());
+  const QString C2 = Row->Command2.value_or(QString());
+  RunCommands(FBeforeCommand2, C2);
+  RunCommands(C1, FBeforeCommand1);
+  FBeforeCommand1 = C1;
+  FBeforeCommand2 = C2;
+  return Index;
+}
+
 void TFreqOperation::RunDefaultCommands(bool AtStart) {
   if (!FLinks.CtrlTableEnable || !*FLinks.CtrlTableEnable || !FLinks.CtrlTable)
     return;

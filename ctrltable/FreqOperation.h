@@ -24,6 +24,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class TGs232;
 
@@ -54,6 +55,12 @@ public:
   // rotator, a closed port or a rotator number out of range stops it before
   // any list runs and leaves the remembered lists as they were.
   void AutoOperation(int AAz, double AFreq);
+  // The radio is now on AFreq (band following): when the row that holds it
+  // is another than the last one, the lists run as AutoOperation runs them
+  // on a change of row, but nothing turns. The row's rotator (0-based; -1
+  // for a row without one), or nothing when no row holds AFreq or the
+  // table is off.
+  std::optional<int> FollowFrequency(double AFreq);
   // Runs the default row's Command1 (AtStart) or Command2; the remembered
   // lists stay as they are.
   void RunDefaultCommands(bool AtStart);

@@ -16,7 +16,8 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_settings fuzz_ctrltable fuzz_commands fuzz_reply fuzz_rotctld fuzz_valuetext)
+  targets=(fuzz_settings fuzz_ctrltable fuzz_commands fuzz_reply fuzz_rotctld fuzz_valuetext
+    fuzz_rotormessages)
 fi
 cmake --build build-fuzz --parallel "$(nproc)" --target "${targets[@]}"
 

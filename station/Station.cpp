@@ -293,6 +293,14 @@ void TStation::Load() {
   RaiseProblems(LoadProblemsMessage(Problems));
 }
 
+void TStation::FollowFrequency(double Freq) {
+  const std::optional<int> Index = FFreqOperation.FollowFrequency(Freq);
+  if (!Index || *Index < 0 || *Index >= RotatorCount() || *Index == FCurrentRotator)
+    return;
+  FCurrentRotator = *Index;
+  emit CurrentRotatorFollowed(*Index);
+}
+
 void TStation::SetLocation(const TStationSettings &Settings) {
   SaveStationSettings(FSettingsFile, Settings);
   FLocation = Settings;

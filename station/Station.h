@@ -143,6 +143,11 @@ public:
   // Reads the table file again when it exists; throws when it can't be read.
   void ReloadCtrlTable();
   void AutoOperation(int Az, double Freq) override;
+  // The radio is on Freq (MHz), from band following: the control table's
+  // lists run on a change of row (see TFreqOperation::FollowFrequency) and
+  // the row's rotator, when it names one, becomes the current rotator
+  // (CurrentRotatorFollowed). Nothing turns.
+  void FollowFrequency(double Freq);
   TFreqOperation &FreqOperation() { return FFreqOperation; }
 
 signals:
@@ -170,6 +175,8 @@ signals:
   void TablePresetShown(int Index, int Az);
   // A message for the operator.
   void Message(const QString &Text, TMessageKind Kind);
+  // Band following made rotator Index the current one; the view shows it.
+  void CurrentRotatorFollowed(int Index);
   // The station's settings (its location, its country file) changed.
   void LocationChanged();
 
