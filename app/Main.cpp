@@ -417,6 +417,11 @@ void TMain::ConnectStation() {
   // A new location gives a new map (SetAimedAt redraws it); the place aimed
   // at before was aimed at from the old one.
   connect(S, &TStation::LocationChanged, this, [this] { SetAimedAt(std::nullopt); });
+  // Band following made another rotator current: its tab comes to the front.
+  connect(S, &TStation::CurrentRotatorFollowed, this, [this](int Index) {
+    if (Index < PageControl1->count())
+      PageControl1->setCurrentIndex(Index);
+  });
 }
 
 // --- Start and close ------------------------------------------------------------------

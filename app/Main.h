@@ -106,6 +106,9 @@ public:
   int CWTag() const { return FCWTag; }
   int CCWTag() const { return FCCWTag; }
 
+  // Shows Text across the status bar for a few seconds.
+  void ShowNotice(const QString &Text);
+
 protected:
   void closeEvent(QCloseEvent *Event) override;
   void moveEvent(QMoveEvent *Event) override;
@@ -169,7 +172,7 @@ private:
   // controller does not answer, one text across the bar says so instead, and
   // a notice is shown there the same way for a few seconds.
   void UpdateStatusBar();
-  void ShowNotice(const QString &Text);
+
   // The mark on rotator Index's tab while it is open and its controller does
   // not answer: a warning icon and the tooltip "Not responding". Set from the
   // driver's state wherever the tab's caption is set and whenever its port

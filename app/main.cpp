@@ -32,6 +32,8 @@
 //                           (PORT defaults to the remembered one, at first 4533)
 //   --rotctld off           stop serving
 //   --rotctld-address ADDR  listen on ADDR instead
+// The loggers' links, remembered there too: --pst PORT|off, --n1mm PORT|off,
+// --n1mm-status PORT, --rigctld HOST:PORT|off (see remote/StationNetwork.h).
 
 #include "app/Main.h"
 #include "app/WidgetUiServices.h"
@@ -40,7 +42,7 @@
 #include "base/UiServices.h"
 #include "remote/OrbaltDBusRegistration.h"
 #include "remote/StationAutomation.h"
-#include "remote/StationRotctld.h"
+#include "remote/StationNetwork.h"
 #include "settings/SettingsDocument.h"
 #include "station/SingleInstance.h"
 #include "station/Station.h"
@@ -98,6 +100,10 @@ const char Usage[] =
     "  --rotctld [PORT|off]     serve the rotctld protocol, rotator i on PORT + 2 i\n"
     "                           (first 4533); remembered in the settings\n"
     "  --rotctld-address ADDR   listen on ADDR instead of 127.0.0.1\n"
+    "  --pst PORT|off           PstRotator's UDP messages on PORT (usually 12000)\n"
+    "  --n1mm PORT|off          N1MM's rotor messages on PORT (usually 12040)\n"
+    "  --n1mm-status PORT       where the headings go back to N1MM (13010)\n"
+    "  --rigctld HOST:PORT|off  band following from rigctld (127.0.0.1:4532)\n"
     "  -Automation, -Embedding  started by the session bus for a client\n"
     "  -RegServer, -UnregServer, -RegServerPerUser, -UnregServerPerUser\n"
     "                           write or remove the bus activation file and end\n"
@@ -146,7 +152,7 @@ int HandleInfoSwitches(int argc, char *argv[]) {
     Arguments << QString::fromLocal8Bit(argv[I]);
   // The switches of the rotctld servers and of the automation server are
   // read where they are used.
-  TakeRotctldArguments(Arguments);
+  TakeNetworkArguments(Arguments);
   for (qsizetype I = Arguments.size() - 1; I >= 1; --I)
     if (IsAutomationSwitch(Arguments[I]))
       Arguments.removeAt(I);
@@ -324,16 +330,17 @@ int main(int argc, char *argv[]) {
     if (FindAutomationSwitch(QCoreApplication::arguments()) == TAutomationSwitch::Automation)
       Automation.EndWhenClientsLeave([] { QCoreApplication::exit(0); });
 
-    // Network control (rotctld protocol): a server for each of the station's
-    // rotators while switched on by --rotctld or by the settings document.
-    // Its messages wait for the event loop, so that a box never shows before
-    // the window.
-    QStringList RotctldArguments = QCoreApplication::arguments();
-    TStationRotctld Rotctld(Station, TakeRotctldArguments(RotctldArguments));
+    // Network control: a rotctld server for each of the station's rotators,
+    // the loggers' UDP listeners and band following from rigctld, while
+    // switched on by their switches or by the settings document. Its
+    // messages wait for the event loop, so that a box never shows before the
+    // window.
+    QStringList NetworkArguments = QCoreApplication::arguments();
+    TStationNetwork Network(Station, TakeNetworkArguments(NetworkArguments));
     QObject::connect(
-        &Rotctld, &TStationRotctld::Message, &Rotctld,
+        &Network, &TStationNetwork::Message, &Network,
         [](const QString &Text) { ShowMessage(Text, mkInformation); }, Qt::QueuedConnection);
-    Rotctld.Start();
+    Network.Start();
 
     if (Headless) {
       QObject::connect(&Station, &TStation::Message, &Station,
@@ -374,6 +381,31 @@ int main(int argc, char *argv[]) {
       Window->show();
       Window->StartStation();
     }
+
+    // The loggers' links tell how they stand: in the status bar, or one
+    // line on the standard error without a window (there only the changes of
+    // the connection, not every frequency).
+    const auto Tell = [&Window](const QString &Text, bool Often) {
+      if (Window)
+        Window->ShowNotice(Text);
+      else if (!Often)
+        qInfo("%s", qPrintable(Text));
+    };
+    if (TRigctldFollower *Rig = Network.Rigctld())
+      QObject::connect(Rig, &TRigctldFollower::StateChanged, Rig, [Tell](const QString &State) {
+        Tell(State, State.endsWith(QLatin1String("MHz")));
+      });
+    for (TUdpRotorServer *Server : {static_cast<TUdpRotorServer *>(Network.Pst()),
+                                    static_cast<TUdpRotorServer *>(Network.N1mm())})
+      if (Server)
+        QObject::connect(Server, &TUdpRotorServer::IgnoredChanged, Server,
+                         [Server, Tell](int Count) {
+                           Tell(QStringLiteral("UDP port %1: datagram ignored (%2 so far): %3")
+                                    .arg(Server->Port())
+                                    .arg(Count)
+                                    .arg(Server->LastIgnored()),
+                                false);
+                         });
 
     if (Window) {
       if (Parser.isSet(Switches.Screenshot)) {

@@ -62,6 +62,10 @@ std::optional<int> TFreqOperation::FollowFrequency(double AFreq) {
   const TCtrlRow *Row = FLinks.CtrlTable->FindFrequency(AFreq);
   if (!Row)
     return std::nullopt;
+  const std::pair<double, double> Bounds{Row->LowerFreq.value_or(0), Row->UpperFreq.value_or(0)};
+  if (FFollowedRow == Bounds)
+    return std::nullopt;
+  FFollowedRow = Bounds;
   // Copied: the lists below may let other work replace the table.
   const int Index = Row->Rotator.value_or(0) - 1;
   const QString C1 = Row->Command1.value_or(QString());

@@ -56,10 +56,10 @@ public:
   // any list runs and leaves the remembered lists as they were.
   void AutoOperation(int AAz, double AFreq);
   // The radio is now on AFreq (band following): when the row that holds it
-  // is another than the last one, the lists run as AutoOperation runs them
-  // on a change of row, but nothing turns. The row's rotator (0-based; -1
-  // for a row without one), or nothing when no row holds AFreq or the
-  // table is off.
+  // is another than the row followed last, the lists run as AutoOperation
+  // runs them on a change of row, but nothing turns, and the row's rotator
+  // is returned (0-based; -1 for a row without one). Nothing when no row
+  // holds AFreq, the row is the one followed last, or the table is off.
   std::optional<int> FollowFrequency(double AFreq);
   // Runs the default row's Command1 (AtStart) or Command2; the remembered
   // lists stay as they are.
@@ -90,4 +90,7 @@ private:
   TLinks FLinks;
   QString FBeforeCommand1;
   QString FBeforeCommand2;
+  // The bounds of the row band following entered last: the same row again
+  // changes nothing, so the operator may pick another rotator meanwhile.
+  std::optional<std::pair<double, double>> FFollowedRow;
 };

@@ -3,11 +3,17 @@
 // "/Network" with the servers of the rotctld protocol.
 //
 //   /Network   "RotctldEnable" (Boolean), "RotctldPort" (integer),
-//              "RotctldAddress" (string)
+//              "RotctldAddress" (string); the loggers' UDP messages:
+//              "PstEnable" (Boolean), "PstPort", "PstRotator" (integer; -1
+//              steers the current rotator), "N1mmEnable" (Boolean),
+//              "N1mmPort", "N1mmStatusPort" (integer), "UdpAddress"
+//              (string, where both listen); band following:
+//              "RigctldEnable" (Boolean), "RigctldHost" (string),
+//              "RigctldPort" (integer)
 //
 // The section is read and written on its own: the other readers and writers
 // of the document leave it alone, and a document without it gives the
-// defaults (servers off, base port 4533, loopback address).
+// defaults (everything off, the usual ports, the loopback address).
 
 #include <QString>
 #include <QStringList>
@@ -26,6 +32,16 @@ struct TNetworkSettings {
   // Base port; 0 lets every server take any free port.
   int RotctldPort = DefaultRotctldPort;
   QString RotctldAddress = DefaultRotctldAddress;
+  bool PstEnable = false;
+  int PstPort = 12000;
+  int PstRotator = -1;
+  bool N1mmEnable = false;
+  int N1mmPort = 12040;
+  int N1mmStatusPort = 13010;
+  QString UdpAddress = DefaultRotctldAddress;
+  bool RigctldEnable = false;
+  QString RigctldHost = DefaultRotctldAddress;
+  int RigctldPort = 4532;
 
   friend bool operator==(const TNetworkSettings &, const TNetworkSettings &) = default;
 };

@@ -4,7 +4,7 @@
 
 #include "RotctldTestSupport.h"
 #include "common/RecordingUiServices.h"
-#include "remote/StationRotctld.h"
+#include "remote/StationNetwork.h"
 #include "settings/NetworkSettings.h"
 #include "settings/SettingsDocument.h"
 #include "settings/XMLIniFile.h"
@@ -62,16 +62,16 @@ protected:
 
   // The station's rotctld side with Arguments, started; what it raises for
   // the operator is kept in Messages.
-  void StartRotctld(const TRotctldArguments &Arguments) {
-    Rotctld = std::make_unique<TStationRotctld>(*Station, Arguments);
-    QObject::connect(Rotctld.get(), &TStationRotctld::Message, Rotctld.get(),
+  void StartRotctld(const TNetworkArguments &Arguments) {
+    Rotctld = std::make_unique<TStationNetwork>(*Station, Arguments);
+    QObject::connect(Rotctld.get(), &TStationNetwork::Message, Rotctld.get(),
                      [this](const QString &Text) { Messages << Text; });
     Rotctld->Start();
   }
 
   // Loads and starts a station on the document, then its rotctld side, as
   // the program does.
-  void StartStation(const TRotctldArguments &Arguments) {
+  void StartStation(const TNetworkArguments &Arguments) {
     MakeStation();
     Station->Load();
     Station->Start();
@@ -93,9 +93,9 @@ protected:
     return Settings;
   }
 
-  static TRotctldArguments Switches(QStringList Arguments) {
+  static TNetworkArguments Switches(QStringList Arguments) {
     Arguments.prepend(QStringLiteral("orbalt"));
-    return TakeRotctldArguments(Arguments);
+    return TakeNetworkArguments(Arguments);
   }
 
   // Everything raised for the operator and every box shown.
@@ -105,7 +105,7 @@ protected:
   QStringList Messages;
   QTemporaryDir Dir;
   std::unique_ptr<TStation> Station;
-  std::unique_ptr<TStationRotctld> Rotctld;
+  std::unique_ptr<TStationNetwork> Rotctld;
 };
 
 // --- Settings -------------------------------------------------------------------------
@@ -190,7 +190,7 @@ TEST_F(RotctldStationTest, SwitchesAreTakenOutOfTheArguments) {
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Arguments.join(' ').toStdString());
     QStringList Arguments = QStringList{QStringLiteral("orbalt")} + C.Arguments;
-    const TRotctldArguments Result = TakeRotctldArguments(Arguments);
+    const TNetworkArguments Result = TakeNetworkArguments(Arguments);
     EXPECT_EQ(Result.Enable, C.Enable);
     EXPECT_EQ(Result.Port, C.Port);
     EXPECT_EQ(Result.Address, C.Address);
@@ -199,9 +199,9 @@ TEST_F(RotctldStationTest, SwitchesAreTakenOutOfTheArguments) {
   }
 
   const TNetworkSettings Before{false, 4600, QStringLiteral("127.0.0.1")};
-  EXPECT_EQ(ApplyRotctldArguments(Before, Switches({"--rotctld"})),
+  EXPECT_EQ(ApplyNetworkArguments(Before, Switches({"--rotctld"})),
             (TNetworkSettings{true, 4600, QStringLiteral("127.0.0.1")}));
-  EXPECT_EQ(ApplyRotctldArguments(Before, Switches({"--rotctld-address", "::1"})),
+  EXPECT_EQ(ApplyNetworkArguments(Before, Switches({"--rotctld-address", "::1"})),
             (TNetworkSettings{false, 4600, QStringLiteral("::1")}));
   EXPECT_TRUE(RotctldAddress(QStringLiteral("localhost")).isLoopback());
   EXPECT_TRUE(RotctldAddress(QStringLiteral("rotator.example")).isNull());
@@ -386,6 +386,44 @@ TEST_F(RotctldStationTest, RotatorDeletedFromTheStationWhileItsCommandWaits) {
   ASSERT_TRUE(Next.Connect(Servers.Port(0)));
   EXPECT_EQ(Next.Ask("_"), "Rotator1 (GS-232A)\n");
   Emulator.stop();
+}
+
+} // namespace
+
+namespace {
+
+// The loggers' switches: read in both forms, remembered in "/Network" for the
+// next start, and the listeners started from what is remembered; values that
+// can't be used are told and change nothing.
+TEST_F(RotctldStationTest, LoggerSwitchesAreRememberedAndStartTheListeners) {
+  WriteSettings(QStringLiteral("/dev/null-0"), 0);
+  StartStation(Switches({"--pst", "0", "--n1mm=0", "--n1mm-status", "13999", "--rigctld",
+                         "127.0.0.1:1"}));
+  // (The rotator's port, which does not exist, is told; no listener is.)
+  EXPECT_TRUE(Messages.filter(QStringLiteral("listener")).isEmpty())
+      << Messages.join('\n').toStdString();
+  ASSERT_NE(Rotctld->Pst(), nullptr);
+  ASSERT_NE(Rotctld->N1mm(), nullptr);
+  ASSERT_NE(Rotctld->Rigctld(), nullptr);
+  EXPECT_NE(Rotctld->Pst()->Port(), 0);
+  const TNetworkSettings Saved = Stored();
+  EXPECT_TRUE(Saved.PstEnable && Saved.N1mmEnable && Saved.RigctldEnable);
+  EXPECT_EQ(Saved.N1mmStatusPort, 13999);
+  EXPECT_EQ(Saved.RigctldHost, "127.0.0.1");
+  EXPECT_EQ(Saved.RigctldPort, 1);
+  StopStation();
+
+  // The next start without switches runs the same; "off" turns one off.
+  StartStation(Switches({"--pst", "off"}));
+  EXPECT_EQ(Rotctld->Pst(), nullptr);
+  EXPECT_NE(Rotctld->N1mm(), nullptr);
+  EXPECT_NE(Rotctld->Rigctld(), nullptr);
+  StopStation();
+
+  const TNetworkArguments Bad =
+      Switches({"--pst", "x", "--n1mm", "70000", "--rigctld", "nohost", "--n1mm-status"});
+  EXPECT_EQ(Bad.Errors.size(), 4) << Bad.Errors.join('\n').toStdString();
+  EXPECT_FALSE(Bad.PstEnable || Bad.N1mmEnable || Bad.RigctldEnable);
 }
 
 } // namespace

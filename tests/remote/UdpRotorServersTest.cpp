@@ -1,9 +1,11 @@
-// The UDP rotor servers on a station whose rotators hang on emulated
+// The loggers' links on a station whose rotators hang on emulated
 // controllers: raw datagrams in PstRotator's and N1MM's formats with the
 // exact commands on the controllers' lines, the replies read where the
-// clients listen, band following from N1MM's band, and malformed datagrams
-// that reach nothing.
+// clients listen, band following from N1MM's band and from Hamlib's rigctld
+// (its dummy rig, set with rigctl), and malformed datagrams that reach
+// nothing.
 
+#include "remote/RigctldFollower.h"
 #include "remote/UdpRotorServers.h"
 #include "common/RecordingUiServices.h"
 #include "ctrltable/CtrlTable.h"
@@ -12,6 +14,9 @@
 #include "tools/Gs232Emulator.h"
 
 #include <QNetworkDatagram>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -245,6 +250,86 @@ TEST_F(UdpRotorServersTest, MalformedDatagramsReachNothing) {
   EXPECT_TRUE(Sent(*Emulators[1]).isEmpty())
       << Sent(*Emulators[1]).join(' ').toStdString();
   EXPECT_EQ(Station->CurrentRotator(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Hamlib's rigctld with its dummy rig on a free port, and rigctl setting its
+// frequency the way a logging program would.
+class TDummyRig {
+public:
+  ~TDummyRig() { Stop(); }
+  bool Start(quint16 Port) {
+    Process.start(QStringLiteral("rigctld"),
+                  {QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
+                   QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(Port)});
+    return Process.waitForStarted(WaitMs) && QTest::qWaitFor(
+                                                 [&] {
+                                                   QTcpSocket Probe;
+                                                   Probe.connectToHost(QHostAddress::LocalHost,
+                                                                       Port);
+                                                   return Probe.waitForConnected(500);
+                                                 },
+                                                 WaitMs);
+  }
+  void Stop() {
+    if (Process.state() != QProcess::NotRunning) {
+      Process.kill();
+      Process.waitForFinished(WaitMs);
+    }
+  }
+  static bool SetFrequency(quint16 Port, const QString &Hz) {
+    return QProcess::execute(QStringLiteral("rigctl"),
+                             {QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
+                              QStringLiteral("127.0.0.1:%1").arg(Port), QStringLiteral("F"),
+                              Hz}) == 0;
+  }
+  QProcess Process;
+};
+
+quint16 FreeTcpPort() {
+  QTcpServer Probe;
+  return Probe.listen(QHostAddress(QHostAddress::LocalHost), 0) ? Probe.serverPort() : 0;
+}
+
+// Band following from the rig: a change of band runs the rows' lists on the
+// controllers' lines and makes the row's rotator current, nothing turns; a
+// rigctld that goes away is found again when it is back.
+TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
+  const quint16 Port = FreeTcpPort();
+  TDummyRig Rig;
+  ASSERT_TRUE(Rig.Start(Port)) << Rig.Process.readAllStandardError().toStdString();
+  Station->SetCtrlTableEnable(true);
+  for (auto &Emulator : Emulators)
+    Emulator->clearLog();
+  TRigctldFollower Follower(*Station, QStringLiteral("127.0.0.1"), Port);
+  Follower.Start();
+
+  ASSERT_TRUE(TDummyRig::SetFrequency(Port, QStringLiteral("14025000")));
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y11")) << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Station->CurrentRotator() == 1; }, WaitMs));
+  EXPECT_EQ(Follower.Frequency(), 14025000);
+  EXPECT_TRUE(Follower.State().contains(QStringLiteral("14.025000 MHz")))
+      << Follower.State().toStdString();
+  // The operator may pick another rotator while the band stays.
+  Station->SetCurrentRotator(0);
+  QTest::qWait(1500);
+  EXPECT_EQ(Station->CurrentRotator(), 0);
+
+  Rig.Stop();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return Follower.State().contains(QStringLiteral("not reachable")); }, WaitMs))
+      << Follower.State().toStdString();
+  ASSERT_TRUE(Rig.Start(Port));
+  ASSERT_TRUE(TDummyRig::SetFrequency(Port, QStringLiteral("7100000")));
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y21")) << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Sent(*Emulators[0]).contains("Y10"));
+  for (auto &Emulator : Emulators)
+    for (const QString &Command : Sent(*Emulator))
+      EXPECT_FALSE(Command.startsWith(u'M')) << Command.toStdString();
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
 } // namespace
