@@ -109,6 +109,12 @@ public:
   // Shows Text across the status bar for a few seconds.
   void ShowNotice(const QString &Text);
 
+  // The network side's settings in force and how new ones take effect,
+  // given by the program; without them the station dialog's "Network" page
+  // reads and writes the settings document, for the next start.
+  std::function<TNetworkSettings()> NetworkSettings;
+  std::function<void(const TNetworkSettings &)> ApplyNetwork;
+
 protected:
   void closeEvent(QCloseEvent *Event) override;
   void moveEvent(QMoveEvent *Event) override;

@@ -112,10 +112,27 @@ bool ConfirmEndWithAutomationClients() {
 
 void ExecuteStationSettings(TMain &Main, const TShowDialog &Show) {
   TStation &Station = Main.FStation;
-  TStationDialog Dialog(Station.Location(), &Main);
+  TNetworkSettings Network;
+  if (Main.NetworkSettings) {
+    Network = Main.NetworkSettings();
+  } else {
+    TLoadProblems Problems;
+    Network = LoadNetworkSettings(Station.SettingsFile(), Problems);
+  }
+  QStringList Titles;
+  for (int I = 0; I < Station.RotatorCount(); ++I)
+    Titles << Station.Driver(I).Settings().Title;
+  TStationDialog Dialog(Station.Location(), Network, Titles, &Main);
   if ((Show ? Show(Dialog) : Dialog.exec()) != QDialog::Accepted)
     return;
-  Station.SetLocation(Dialog.Settings());
+  if (Dialog.Settings() != Station.Location())
+    Station.SetLocation(Dialog.Settings());
+  if (Dialog.Network() == Network)
+    return;
+  if (Main.ApplyNetwork)
+    Main.ApplyNetwork(Dialog.Network());
+  else
+    SaveNetworkSettings(Station.SettingsFile(), Dialog.Network());
 }
 
 void ExecuteTurnTo(TMain &Main, const TShowDialog &Show) {

@@ -4,15 +4,21 @@
 #include "station/Locator.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -42,6 +48,8 @@ QString CoordinateText(std::optional<double> Value) {
 // ----------------------------------------------------------------------
 
 TStationDialog::TStationDialog(const TStationSettings &Settings,
+                               const TNetworkSettings &Network,
+                               const QStringList &RotatorTitles,
                                QWidget *Parent)
     : QDialog(Parent) {
   setObjectName(QStringLiteral("StationDialog"));
@@ -95,12 +103,110 @@ TStationDialog::TStationDialog(const TStationSettings &Settings,
   connect(Box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(Box, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+  auto *StationPage = new QWidget(this);
+  auto *StationLayout = new QVBoxLayout(StationPage);
+  StationLayout->addLayout(Form);
+  StationLayout->addWidget(Note);
+  StationLayout->addStretch();
+  auto *Pages = new QTabWidget(this);
+  Pages->addTab(StationPage, QStringLiteral("Station"));
+  Pages->addTab(MakeNetworkPage(Network, RotatorTitles),
+                QStringLiteral("Network"));
+
   auto *Layout = new QVBoxLayout(this);
-  Layout->addLayout(Form);
-  Layout->addWidget(Note);
+  Layout->addWidget(Pages);
   Layout->addWidget(lblProblem);
   Layout->addWidget(Box);
-  setMinimumWidth(420);
+  setMinimumWidth(460);
+}
+
+QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
+                                         const QStringList &RotatorTitles) {
+  auto *Page = new QWidget(this);
+  const auto Port = [Page](const char *Name, int Value) {
+    auto *Spin = new QSpinBox(Page);
+    Spin->setObjectName(QLatin1String(Name));
+    Spin->setRange(0, 65535);
+    Spin->setValue(Value);
+    return Spin;
+  };
+  const auto Check = [Page](const char *Name, const QString &Caption,
+                            bool Value) {
+    auto *Box = new QCheckBox(Caption, Page);
+    Box->setObjectName(QLatin1String(Name));
+    Box->setChecked(Value);
+    return Box;
+  };
+  const auto Edit = [Page](const char *Name, const QString &Value) {
+    auto *Line = new QLineEdit(Value, Page);
+    Line->setObjectName(QLatin1String(Name));
+    return Line;
+  };
+  chkRotctld = Check(
+      "chkRotctld",
+      QStringLiteral("rotctld &servers (rotator i on the base port + 2 i)"),
+      Network.RotctldEnable);
+  edtRotctldAddress = Edit("edtRotctldAddress", Network.RotctldAddress);
+  spnRotctldPort = Port("spnRotctldPort", Network.RotctldPort);
+  chkPst = Check("chkPst", QStringLiteral("&PstRotator messages (UDP)"),
+                 Network.PstEnable);
+  spnPstPort = Port("spnPstPort", Network.PstPort);
+  cmbPstRotator = new QComboBox(Page);
+  cmbPstRotator->setObjectName(QStringLiteral("cmbPstRotator"));
+  cmbPstRotator->addItem(QStringLiteral("The current rotator"));
+  cmbPstRotator->addItems(RotatorTitles);
+  cmbPstRotator->setCurrentIndex(std::clamp(
+      Network.PstRotator + 1, 0, static_cast<int>(RotatorTitles.size())));
+  chkN1mm = Check("chkN1mm", QStringLiteral("&N1MM rotor messages (UDP)"),
+                  Network.N1mmEnable);
+  spnN1mmPort = Port("spnN1mmPort", Network.N1mmPort);
+  spnN1mmStatusPort = Port("spnN1mmStatusPort", Network.N1mmStatusPort);
+  edtUdpAddress = Edit("edtUdpAddress", Network.UdpAddress);
+  chkRigctld =
+      Check("chkRigctld", QStringLiteral("Band following from &rigctld"),
+            Network.RigctldEnable);
+  edtRigctldHost = Edit("edtRigctldHost", Network.RigctldHost);
+  spnRigctldPort = Port("spnRigctldPort", Network.RigctldPort);
+
+  auto *Form = new QFormLayout(Page);
+  Form->addRow(chkRotctld);
+  Form->addRow(QStringLiteral("Address"), edtRotctldAddress);
+  Form->addRow(QStringLiteral("Base port"), spnRotctldPort);
+  Form->addRow(chkPst);
+  Form->addRow(QStringLiteral("Port"), spnPstPort);
+  Form->addRow(QStringLiteral("Steers"), cmbPstRotator);
+  Form->addRow(chkN1mm);
+  Form->addRow(QStringLiteral("Port"), spnN1mmPort);
+  Form->addRow(QStringLiteral("Headings to port"), spnN1mmStatusPort);
+  Form->addRow(QStringLiteral("UDP address"), edtUdpAddress);
+  Form->addRow(chkRigctld);
+  Form->addRow(QStringLiteral("Host"), edtRigctldHost);
+  Form->addRow(QStringLiteral("Port"), spnRigctldPort);
+  auto *Note = new QLabel(
+      QStringLiteral("Servers listen on the loopback address (127.0.0.1) "
+                     "unless another is given."),
+      Page);
+  Note->setWordWrap(true);
+  Form->addRow(Note);
+  return Page;
+}
+
+TNetworkSettings TStationDialog::Network() const {
+  TNetworkSettings N;
+  N.RotctldEnable = chkRotctld->isChecked();
+  N.RotctldAddress = edtRotctldAddress->text().trimmed();
+  N.RotctldPort = spnRotctldPort->value();
+  N.PstEnable = chkPst->isChecked();
+  N.PstPort = spnPstPort->value();
+  N.PstRotator = cmbPstRotator->currentIndex() - 1;
+  N.N1mmEnable = chkN1mm->isChecked();
+  N.N1mmPort = spnN1mmPort->value();
+  N.N1mmStatusPort = spnN1mmStatusPort->value();
+  N.UdpAddress = edtUdpAddress->text().trimmed();
+  N.RigctldEnable = chkRigctld->isChecked();
+  N.RigctldHost = edtRigctldHost->text().trimmed();
+  N.RigctldPort = spnRigctldPort->value();
+  return N;
 }
 
 QString TStationDialog::Problem() const {
@@ -116,6 +222,14 @@ QString TStationDialog::Problem() const {
   if (!Ok)
     return QStringLiteral(
         "The longitude is a number of degrees from -180 to 180");
+  for (const QLineEdit *Address : {edtRotctldAddress, edtUdpAddress}) {
+    const QString Text = Address->text().trimmed();
+    if (Text.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0 &&
+        QHostAddress(Text).isNull())
+      return QStringLiteral("\"%1\" is not an IP address").arg(Text);
+  }
+  if (edtRigctldHost->text().trimmed().isEmpty())
+    return QStringLiteral("rigctld needs a host");
   return {};
 }
 

@@ -1,12 +1,14 @@
 #pragma once
-// The station's dialogs: "Station" edits where the station is (its settings
-// struct in, a new one out), and "Turn to" reads a place, shows the short-
+// The station's dialogs: "Station" edits where the station is and, on its
+// "Network" page, the network servers and links (settings structs in, new
+// ones out), and "Turn to" reads a place, shows the short-
 // and long-path bearings and the distance to it as it is typed, and hands
 // back the chosen bearing.
 //
 // Neither touches the station or a rotator: the main window's commands
 // (ExecuteStationSettings, ExecuteTurnTo) fill them and apply their results.
 
+#include "settings/NetworkSettings.h"
 #include "settings/StationSettings.h"
 #include "station/Station.h"
 
@@ -16,6 +18,8 @@
 #include <variant>
 
 class QButtonGroup;
+class QCheckBox;
+class QSpinBox;
 class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
@@ -24,13 +28,16 @@ class QRadioButton;
 class TStationDialog : public QDialog {
   Q_OBJECT
 public:
-  explicit TStationDialog(const TStationSettings &Settings,
-                          QWidget *Parent = nullptr);
+  // RotatorTitles name the rotators the PstRotator server may steer.
+  TStationDialog(const TStationSettings &Settings,
+                 const TNetworkSettings &Network,
+                 const QStringList &RotatorTitles, QWidget *Parent = nullptr);
 
   // The fields as settings; accept() refuses (and says why under the fields)
   // a locator that is not one, or a latitude or longitude that is not a
   // number in its range.
   TStationSettings Settings() const;
+  TNetworkSettings Network() const;
   void accept() override;
 
   QLineEdit *edtCallsign;
@@ -39,8 +46,24 @@ public:
   QLineEdit *edtLongitude;
   QLineEdit *edtCountryFile;
   QLabel *lblProblem;
+  // The "Network" page.
+  QCheckBox *chkRotctld;
+  QLineEdit *edtRotctldAddress;
+  QSpinBox *spnRotctldPort;
+  QCheckBox *chkPst;
+  QSpinBox *spnPstPort;
+  class QComboBox *cmbPstRotator;
+  QCheckBox *chkN1mm;
+  QSpinBox *spnN1mmPort;
+  QSpinBox *spnN1mmStatusPort;
+  QLineEdit *edtUdpAddress;
+  QCheckBox *chkRigctld;
+  QLineEdit *edtRigctldHost;
+  QSpinBox *spnRigctldPort;
 
 private:
+  QWidget *MakeNetworkPage(const TNetworkSettings &Network,
+                           const QStringList &RotatorTitles);
   // The first problem of the fields, or empty.
   QString Problem() const;
 };

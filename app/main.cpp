@@ -385,27 +385,17 @@ int main(int argc, char *argv[]) {
     // The loggers' links tell how they stand: in the status bar, or one
     // line on the standard error without a window (there only the changes of
     // the connection, not every frequency).
-    const auto Tell = [&Window](const QString &Text, bool Often) {
-      if (Window)
-        Window->ShowNotice(Text);
-      else if (!Often)
-        qInfo("%s", qPrintable(Text));
-    };
-    if (TRigctldFollower *Rig = Network.Rigctld())
-      QObject::connect(Rig, &TRigctldFollower::StateChanged, Rig, [Tell](const QString &State) {
-        Tell(State, State.endsWith(QLatin1String("MHz")));
-      });
-    for (TUdpRotorServer *Server : {static_cast<TUdpRotorServer *>(Network.Pst()),
-                                    static_cast<TUdpRotorServer *>(Network.N1mm())})
-      if (Server)
-        QObject::connect(Server, &TUdpRotorServer::IgnoredChanged, Server,
-                         [Server, Tell](int Count) {
-                           Tell(QStringLiteral("UDP port %1: datagram ignored (%2 so far): %3")
-                                    .arg(Server->Port())
-                                    .arg(Count)
-                                    .arg(Server->LastIgnored()),
-                                false);
-                         });
+    QObject::connect(&Network, &TStationNetwork::Notice, &Network,
+                     [&Window](const QString &Text, bool Often) {
+                       if (Window)
+                         Window->ShowNotice(Text);
+                       else if (!Often)
+                         qInfo("%s", qPrintable(Text));
+                     });
+    if (Window) {
+      Window->NetworkSettings = [&Network] { return Network.Settings(); };
+      Window->ApplyNetwork = [&Network](const TNetworkSettings &S) { Network.Apply(S); };
+    }
 
     if (Window) {
       if (Parser.isSet(Switches.Screenshot)) {

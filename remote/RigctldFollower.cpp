@@ -9,7 +9,8 @@ constexpr int RetryMs = 3000;
 constexpr int AnswerMs = 5000;
 } // namespace
 
-TRigctldFollower::TRigctldFollower(TStation &Station, QString Host, quint16 Port, QObject *Parent)
+TRigctldFollower::TRigctldFollower(TStation &Station, QString Host,
+                                   quint16 Port, QObject *Parent)
     : QObject(Parent), FStation(Station), FHost(std::move(Host)), FPort(Port) {
   FPoll.setInterval(PollMs);
   FRetry.setInterval(RetryMs);
@@ -48,7 +49,9 @@ void TRigctldFollower::Lost() {
   FWaiting = false;
   if (FRetry.isActive())
     return;
-  SetState(QStringLiteral("rigctld %1:%2: not reachable, trying again").arg(FHost).arg(FPort));
+  SetState(QStringLiteral("rigctld %1:%2: not reachable, trying again")
+               .arg(FHost)
+               .arg(FPort));
   FRetry.start();
 }
 

@@ -10,8 +10,9 @@ namespace {
 const QString EnableSwitch = QStringLiteral("--rotctld");
 const QString AddressSwitch = QStringLiteral("--rotctld-address");
 const QString OffValue = QStringLiteral("off");
-const QStringList LoggerSwitches = {QStringLiteral("--pst"), QStringLiteral("--n1mm"),
-                                    QStringLiteral("--n1mm-status"), QStringLiteral("--rigctld")};
+const QStringList LoggerSwitches = {
+    QStringLiteral("--pst"), QStringLiteral("--n1mm"),
+    QStringLiteral("--n1mm-status"), QStringLiteral("--rigctld")};
 
 bool LooksLikePort(const QString &Text) {
   static const QRegularExpression Digits(QStringLiteral("^\\d+$"));
@@ -27,8 +28,9 @@ void TakeEnableValue(const QString &Value, TNetworkArguments &Result) {
   bool Ok = false;
   const int Port = Value.toInt(&Ok);
   if (!LooksLikePort(Value) || !Ok || Port > 65535) {
-    Result.Errors << QStringLiteral("%1: \"%2\" is neither a port number (0 to 65535) nor "
-                                    "\"off\".")
+    Result.Errors << QStringLiteral(
+                         "%1: \"%2\" is neither a port number (0 to 65535) nor "
+                         "\"off\".")
                          .arg(EnableSwitch, Value);
     return;
   }
@@ -46,10 +48,12 @@ std::optional<int> PortValue(const QString &Text) {
 }
 
 // The value of one of the loggers' switches.
-void TakeLoggerValue(const QString &Switch, const QString &Value, TNetworkArguments &Result) {
+void TakeLoggerValue(const QString &Switch, const QString &Value,
+                     TNetworkArguments &Result) {
   const bool Off = Value.compare(OffValue, Qt::CaseInsensitive) == 0;
   const auto Refuse = [&](const QString &Wanted) {
-    Result.Errors << QStringLiteral("%1: \"%2\" is not %3.").arg(Switch, Value, Wanted);
+    Result.Errors
+        << QStringLiteral("%1: \"%2\" is not %3.").arg(Switch, Value, Wanted);
   };
   if (Switch == QLatin1String("--pst") || Switch == QLatin1String("--n1mm")) {
     const bool Pst = Switch == QLatin1String("--pst");
@@ -68,7 +72,8 @@ void TakeLoggerValue(const QString &Switch, const QString &Value, TNetworkArgume
       Refuse(QStringLiteral("a port number (0 to 65535)"));
   } else if (Switch == QLatin1String("--rigctld")) {
     const qsizetype Colon = Value.lastIndexOf(u':');
-    const auto Number = Colon > 0 ? PortValue(Value.mid(Colon + 1)) : std::nullopt;
+    const auto Number =
+        Colon > 0 ? PortValue(Value.mid(Colon + 1)) : std::nullopt;
     if (Off)
       Result.RigctldEnable = false;
     else if (Number)
@@ -103,7 +108,8 @@ TNetworkArguments TakeNetworkArguments(QStringList &Arguments) {
       if (I + 1 < Arguments.size())
         Result.Address = Arguments[++I];
       else
-        Result.Errors << QStringLiteral("%1 needs an address.").arg(AddressSwitch);
+        Result.Errors
+            << QStringLiteral("%1 needs an address.").arg(AddressSwitch);
     } else if (Argument.startsWith(AddressSwitch + u'=')) {
       Result.Address = Argument.mid(AddressSwitch.size() + 1);
     } else if (const QString Switch = Argument.section(u'=', 0, 0);
@@ -153,7 +159,35 @@ QHostAddress RotctldAddress(const QString &Text) {
 }
 
 TStationNetwork::TStationNetwork(TStation &Station, TNetworkArguments Arguments)
-    : FStation(Station), FArguments(std::move(Arguments)) {}
+    : FStation(Station), FArguments(std::move(Arguments)) {
+  // The rotctld servers catch up with an inserted, deleted or moved rotator
+  // once the change has finished.
+  auto Schedule = [this] {
+    if (FServers)
+      FServers->ScheduleSync();
+  };
+  connect(&FStation, &TStation::RotatorAdded, this, Schedule);
+  connect(&FStation, &TStation::RotatorRemoved, this, Schedule);
+  connect(&FStation, &TStation::RotatorMoved, this, Schedule);
+  // A station that goes first takes its rotators with it.
+  connect(&FStation, &QObject::destroyed, this, [this] {
+    if (FServers)
+      FServers->Stop();
+  });
+}
+
+void TStationNetwork::Apply(const TNetworkSettings &Settings) {
+  if (Settings != FSettings)
+    SaveNetworkSettings(FStation.SettingsFile(), Settings);
+  FRigctld.reset();
+  FN1mm.reset();
+  FPst.reset();
+  FServers.reset();
+  FSettings = Settings;
+  if (FSettings.RotctldEnable)
+    StartServers();
+  StartLoggers();
+}
 
 TStationNetwork::~TStationNetwork() {
   FRigctld.reset();
@@ -170,8 +204,9 @@ void TStationNetwork::Start() {
   // switches alone decide, with the defaults for the rest. Its error goes to
   // the exception dialog, as any step's.
   TLoadProblems Problems;
-  const bool Loaded =
-      Guarded([&] { FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems); });
+  const bool Loaded = Guarded([&] {
+    FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems);
+  });
   if (!Problems.isEmpty())
     emit Message(LoadProblemsMessage(Problems));
   const TNetworkSettings Wanted = ApplyNetworkArguments(FSettings, FArguments);
@@ -186,13 +221,17 @@ void TStationNetwork::Start() {
 
 void TStationNetwork::StartLoggers() {
   const QHostAddress Address = RotctldAddress(FSettings.UdpAddress);
-  const auto Listen = [&](TUdpRotorServer &Server, int Port, const QString &Name) {
+  const auto Listen = [&](TUdpRotorServer &Server, int Port,
+                          const QString &Name) {
     QString Error = Address.isNull()
-                        ? QStringLiteral("\"%1\" is not an IP address").arg(FSettings.UdpAddress)
+                        ? QStringLiteral("\"%1\" is not an IP address")
+                              .arg(FSettings.UdpAddress)
                         : QString();
-    if (Error.isEmpty() && Server.Start(Address, static_cast<quint16>(Port), &Error))
+    if (Error.isEmpty() &&
+        Server.Start(Address, static_cast<quint16>(Port), &Error))
       return true;
-    emit Message(QStringLiteral("The %1 listener is not started: %2").arg(Name, Error));
+    emit Message(
+        QStringLiteral("The %1 listener is not started: %2").arg(Name, Error));
     return false;
   };
   if (FSettings.PstEnable) {
@@ -201,40 +240,50 @@ void TStationNetwork::StartLoggers() {
       FPst.reset();
   }
   if (FSettings.N1mmEnable) {
-    FN1mm = std::make_unique<TN1mmListener>(FStation,
-                                            static_cast<quint16>(FSettings.N1mmStatusPort));
+    FN1mm = std::make_unique<TN1mmListener>(
+        FStation, static_cast<quint16>(FSettings.N1mmStatusPort));
     if (!Listen(*FN1mm, FSettings.N1mmPort, QStringLiteral("N1MM")))
       FN1mm.reset();
   }
   if (FSettings.RigctldEnable) {
-    FRigctld = std::make_unique<TRigctldFollower>(FStation, FSettings.RigctldHost,
-                                                  static_cast<quint16>(FSettings.RigctldPort));
+    FRigctld = std::make_unique<TRigctldFollower>(
+        FStation, FSettings.RigctldHost,
+        static_cast<quint16>(FSettings.RigctldPort));
+    connect(FRigctld.get(), &TRigctldFollower::StateChanged, this,
+            [this](const QString &State) {
+              emit Notice(State, State.endsWith(QLatin1String("MHz")));
+            });
     FRigctld->Start();
   }
+  for (TUdpRotorServer *Server : {static_cast<TUdpRotorServer *>(FPst.get()),
+                                  static_cast<TUdpRotorServer *>(FN1mm.get())})
+    if (Server)
+      connect(Server, &TUdpRotorServer::IgnoredChanged, this,
+              [this, Server](int Count) {
+                emit Notice(QStringLiteral(
+                                "UDP port %1: datagram ignored (%2 so far): %3")
+                                .arg(Server->Port())
+                                .arg(Count)
+                                .arg(Server->LastIgnored()),
+                            false);
+              });
 }
 
 void TStationNetwork::StartServers() {
   const QHostAddress Address = RotctldAddress(FSettings.RotctldAddress);
   if (Address.isNull()) {
-    emit Message(QStringLiteral("The rotctld servers are not started: \"%1\" is not an "
-                                "IP address.")
-                     .arg(FSettings.RotctldAddress));
+    emit Message(
+        QStringLiteral("The rotctld servers are not started: \"%1\" is not an "
+                       "IP address.")
+            .arg(FSettings.RotctldAddress));
     return;
   }
   TRotctldServers::TOptions Options;
   Options.Address = Address;
   Options.BasePort = FSettings.RotctldPort;
   FServers = std::make_unique<TRotctldServers>(FStation, Options);
-  connect(FServers.get(), &TRotctldServers::Message, this, &TStationNetwork::Message);
-
-  // The servers catch up with an inserted, deleted or moved rotator once the
-  // change has finished.
-  auto Schedule = [this] { FServers->ScheduleSync(); };
-  connect(&FStation, &TStation::RotatorAdded, this, Schedule);
-  connect(&FStation, &TStation::RotatorRemoved, this, Schedule);
-  connect(&FStation, &TStation::RotatorMoved, this, Schedule);
-  // A station that goes first takes its rotators with it.
-  connect(&FStation, &QObject::destroyed, this, [this] { FServers->Stop(); });
+  connect(FServers.get(), &TRotctldServers::Message, this,
+          &TStationNetwork::Message);
 
   Guarded([this] { FServers->Sync(); });
 }

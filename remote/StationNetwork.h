@@ -74,6 +74,11 @@ public:
   // on without the servers concerned.
   void Start();
 
+  // New settings (the network page): written to the document when they
+  // differ (a failure throws TSettingsError and changes nothing), then every
+  // server and link stopped and started again as they say.
+  void Apply(const TNetworkSettings &Settings);
+
   // The settings in force.
   const TNetworkSettings &Settings() const { return FSettings; }
   // The running servers; null while the servers are off.
@@ -84,6 +89,9 @@ public:
 
 signals:
   void Message(const QString &Text);
+  // How a logger's link stands (rigctld's state, a datagram ignored); Often
+  // for notices that come with every change of frequency.
+  void Notice(const QString &Text, bool Often);
 
 private:
   void StartServers();

@@ -7,11 +7,15 @@
 #include "app/AzimuthalMap.h"
 #include "app/LargeMap.h"
 #include "app/StationDialogs.h"
+#include "settings/NetworkSettings.h"
 #include "settings/StationSettings.h"
 #include "station/Bearing.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -675,6 +679,15 @@ TEST_F(MainTest, StationDialogRefusesAWrongLocatorAndTakesARightOne) {
     EXPECT_TRUE(Station.lblProblem->text().contains(QStringLiteral("latitude")));
     Station.edtLatitude->setText(QStringLiteral("51,5"));
     Station.edtCallsign->setText(QStringLiteral("g4abc"));
+    // The network page: an address that is none is refused too.
+    Station.edtUdpAddress->setText(QStringLiteral("my.pc"));
+    Station.accept();
+    EXPECT_TRUE(Station.lblProblem->text().contains(QStringLiteral("not an IP address")))
+        << Station.lblProblem->text().toStdString();
+    Station.edtUdpAddress->setText(QStringLiteral("0.0.0.0"));
+    Station.chkPst->setChecked(true);
+    Station.spnPstPort->setValue(12345);
+    Station.cmbPstRotator->setCurrentIndex(1);
     Station.accept();
     return Station.result();
   });
@@ -683,6 +696,12 @@ TEST_F(MainTest, StationDialogRefusesAWrongLocatorAndTakesARightOne) {
   EXPECT_EQ(Saved.Locator, QStringLiteral("IO91wm"));
   EXPECT_EQ(Saved.Callsign, QStringLiteral("G4ABC"));
   EXPECT_EQ(Saved.Latitude, 51.5);
+  const TNetworkSettings Network = LoadNetworkSettings(SettingsPath(), Problems);
+  EXPECT_TRUE(Network.PstEnable);
+  EXPECT_EQ(Network.PstPort, 12345);
+  EXPECT_EQ(Network.PstRotator, 0);
+  EXPECT_EQ(Network.UdpAddress, QStringLiteral("0.0.0.0"));
+  EXPECT_FALSE(Network.N1mmEnable);
   EXPECT_NE(C.imgMap->pixmap().toImage(), Rose);
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }

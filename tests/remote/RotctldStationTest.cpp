@@ -418,6 +418,15 @@ TEST_F(RotctldStationTest, LoggerSwitchesAreRememberedAndStartTheListeners) {
   EXPECT_EQ(Rotctld->Pst(), nullptr);
   EXPECT_NE(Rotctld->N1mm(), nullptr);
   EXPECT_NE(Rotctld->Rigctld(), nullptr);
+  // New settings from the network page take effect at once and are kept.
+  TNetworkSettings Changed = Rotctld->Settings();
+  Changed.PstEnable = true;
+  Changed.RigctldEnable = false;
+  Rotctld->Apply(Changed);
+  EXPECT_NE(Rotctld->Pst(), nullptr);
+  EXPECT_NE(Rotctld->N1mm(), nullptr);
+  EXPECT_EQ(Rotctld->Rigctld(), nullptr);
+  EXPECT_EQ(Stored(), Changed);
   StopStation();
 
   const TNetworkArguments Bad =

@@ -5,10 +5,10 @@
 // (its dummy rig, set with rigctl), and malformed datagrams that reach
 // nothing.
 
-#include "remote/RigctldFollower.h"
 #include "remote/UdpRotorServers.h"
 #include "common/RecordingUiServices.h"
 #include "ctrltable/CtrlTable.h"
+#include "remote/RigctldFollower.h"
 #include "settings/SettingsDocument.h"
 #include "station/Station.h"
 #include "tools/Gs232Emulator.h"
@@ -263,16 +263,17 @@ public:
   ~TDummyRig() { Stop(); }
   bool Start(quint16 Port) {
     Process.start(QStringLiteral("rigctld"),
-                  {QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
-                   QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(Port)});
-    return Process.waitForStarted(WaitMs) && QTest::qWaitFor(
-                                                 [&] {
-                                                   QTcpSocket Probe;
-                                                   Probe.connectToHost(QHostAddress::LocalHost,
-                                                                       Port);
-                                                   return Probe.waitForConnected(500);
-                                                 },
-                                                 WaitMs);
+                  {QStringLiteral("-m"), QStringLiteral("1"),
+                   QStringLiteral("-T"), QStringLiteral("127.0.0.1"),
+                   QStringLiteral("-t"), QString::number(Port)});
+    return Process.waitForStarted(WaitMs) &&
+           QTest::qWaitFor(
+               [&] {
+                 QTcpSocket Probe;
+                 Probe.connectToHost(QHostAddress::LocalHost, Port);
+                 return Probe.waitForConnected(500);
+               },
+               WaitMs);
   }
   void Stop() {
     if (Process.state() != QProcess::NotRunning) {
@@ -282,16 +283,19 @@ public:
   }
   static bool SetFrequency(quint16 Port, const QString &Hz) {
     return QProcess::execute(QStringLiteral("rigctl"),
-                             {QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
-                              QStringLiteral("127.0.0.1:%1").arg(Port), QStringLiteral("F"),
-                              Hz}) == 0;
+                             {QStringLiteral("-m"), QStringLiteral("2"),
+                              QStringLiteral("-r"),
+                              QStringLiteral("127.0.0.1:%1").arg(Port),
+                              QStringLiteral("F"), Hz}) == 0;
   }
   QProcess Process;
 };
 
 quint16 FreeTcpPort() {
   QTcpServer Probe;
-  return Probe.listen(QHostAddress(QHostAddress::LocalHost), 0) ? Probe.serverPort() : 0;
+  return Probe.listen(QHostAddress(QHostAddress::LocalHost), 0)
+             ? Probe.serverPort()
+             : 0;
 }
 
 // Band following from the rig: a change of band runs the rows' lists on the
@@ -300,7 +304,8 @@ quint16 FreeTcpPort() {
 TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
   const quint16 Port = FreeTcpPort();
   TDummyRig Rig;
-  ASSERT_TRUE(Rig.Start(Port)) << Rig.Process.readAllStandardError().toStdString();
+  ASSERT_TRUE(Rig.Start(Port))
+      << Rig.Process.readAllStandardError().toStdString();
   Station->SetCtrlTableEnable(true);
   for (auto &Emulator : Emulators)
     Emulator->clearLog();
@@ -308,8 +313,10 @@ TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
   Follower.Start();
 
   ASSERT_TRUE(TDummyRig::SetFrequency(Port, QStringLiteral("14025000")));
-  EXPECT_TRUE(Arrives(*Emulators[0], "Y11")) << Sent(*Emulators[0]).join(' ').toStdString();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Station->CurrentRotator() == 1; }, WaitMs));
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y11"))
+      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return Station->CurrentRotator() == 1; }, WaitMs));
   EXPECT_EQ(Follower.Frequency(), 14025000);
   EXPECT_TRUE(Follower.State().contains(QStringLiteral("14.025000 MHz")))
       << Follower.State().toStdString();
@@ -320,11 +327,15 @@ TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
 
   Rig.Stop();
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return Follower.State().contains(QStringLiteral("not reachable")); }, WaitMs))
+      [&] {
+        return Follower.State().contains(QStringLiteral("not reachable"));
+      },
+      WaitMs))
       << Follower.State().toStdString();
   ASSERT_TRUE(Rig.Start(Port));
   ASSERT_TRUE(TDummyRig::SetFrequency(Port, QStringLiteral("7100000")));
-  EXPECT_TRUE(Arrives(*Emulators[0], "Y21")) << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y21"))
+      << Sent(*Emulators[0]).join(' ').toStdString();
   EXPECT_TRUE(Sent(*Emulators[0]).contains("Y10"));
   for (auto &Emulator : Emulators)
     for (const QString &Command : Sent(*Emulator))
