@@ -21,8 +21,7 @@ namespace {
 constexpr double RimKm = 20037.5;
 
 const GeographicLib::AzimuthalEquidistant &Projection() {
-  static const GeographicLib::AzimuthalEquidistant P(
-      GeographicLib::Geodesic::WGS84());
+  static const GeographicLib::AzimuthalEquidistant P(GeographicLib::Geodesic::WGS84());
   return P;
 }
 
@@ -49,8 +48,7 @@ double SignedArea(const QPolygonF &Ring) {
 // runs along it. Long steps are drawn around the map's centre (the distance
 // from it and the bearing changing evenly, the bearing the short way round),
 // so that the outline follows the rim instead of cutting across the map.
-QPolygonF ProjectRing(const TMapProjection &Map,
-                      const TLandOutlines::TRing &Ring) {
+QPolygonF ProjectRing(const TMapProjection &Map, const TLandOutlines::TRing &Ring) {
   QPolygonF Points;
   Points.reserve(static_cast<qsizetype>(Ring.size()));
   const QPointF C = Map.MapCentre();
@@ -69,8 +67,7 @@ QPolygonF ProjectRing(const TMapProjection &Map,
           Turn -= 2 * std::numbers::pi;
         else if (Turn < -std::numbers::pi)
           Turn += 2 * std::numbers::pi;
-        const int Pieces =
-            std::min(1024, static_cast<int>(std::ceil(Step / Longest)));
+        const int Pieces = std::min(1024, static_cast<int>(std::ceil(Step / Longest)));
         for (int K = 1; K < Pieces; ++K) {
           const double F = double(K) / Pieces;
           const double R = R0 + F * (R1 - R0);
@@ -89,8 +86,7 @@ QPolygonF ProjectRing(const TMapProjection &Map,
 // --- Land
 // ---------------------------------------------------------------------------
 
-std::optional<TLandOutlines> TLandOutlines::Load(const QString &FileName,
-                                                 QString *Error) {
+std::optional<TLandOutlines> TLandOutlines::Load(const QString &FileName, QString *Error) {
   const auto Fail = [&](const QString &Reason) -> std::optional<TLandOutlines> {
     if (Error)
       *Error = QStringLiteral("The land file %1 %2").arg(FileName, Reason);
@@ -125,10 +121,8 @@ std::optional<TLandOutlines> TLandOutlines::Load(const QString &FileName,
         return Fail(QStringLiteral("is cut short"));
       TRing Ring(Points);
       for (TLatLon &Point : Ring) {
-        Point.Lon =
-            qFromLittleEndian<qint16>(Data.constData() + At) * 180.0 / 32767;
-        Point.Lat =
-            qFromLittleEndian<qint16>(Data.constData() + At + 2) * 90.0 / 32767;
+        Point.Lon = qFromLittleEndian<qint16>(Data.constData() + At) * 180.0 / 32767;
+        Point.Lat = qFromLittleEndian<qint16>(Data.constData() + At + 2) * 90.0 / 32767;
         At += 4;
       }
       Polygon.push_back(std::move(Ring));
@@ -148,14 +142,13 @@ const TLandOutlines *TLandOutlines::Program() {
 // --------------------------------------------------------------------
 
 TMapProjection::TMapProjection(TLatLon Centre, int Size)
-    : FCentre(Centre), FMapCentre(Size / 2.0, Size / 2.0),
-      FRim(Size * 118.0 / 250.0), FScale(FRim / RimKm) {}
+    : FCentre(Centre), FMapCentre(Size / 2.0, Size / 2.0), FRim(Size * 118.0 / 250.0),
+      FScale(FRim / RimKm) {}
 
 QPointF TMapProjection::Project(TLatLon Point) const {
   double X = 0, Y = 0;
   Projection().Forward(FCentre.Lat, FCentre.Lon, Point.Lat, Point.Lon, X, Y);
-  return {FMapCentre.x() + X / 1000 * FScale,
-          FMapCentre.y() - Y / 1000 * FScale};
+  return {FMapCentre.x() + X / 1000 * FScale, FMapCentre.y() - Y / 1000 * FScale};
 }
 
 std::optional<double> TMapProjection::BearingAt(QPointF Pixel) const {
@@ -227,8 +220,7 @@ QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size) {
   };
   if (Size >= 400)
     for (int Km = 5000; Km <= 15000; Km += 5000)
-      Label(QStringLiteral("%1 km").arg(Km), Small,
-            Polar(C, Km * Map.PixelsPerKm(), 150));
+      Label(QStringLiteral("%1 km").arg(Km), Small, Polar(C, Km * Map.PixelsPerKm(), 150));
 
   P.setPen(QPen(TMapColours::Ink, 1.2));
   P.drawEllipse(C, Rim, Rim);
@@ -242,8 +234,7 @@ QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size) {
   Bold.setBold(true);
   const double LabelRadius = Rim - Bold.pixelSize() * 0.9 - 4;
   for (const auto &[Letter, Azimuth] :
-       {std::pair{"N", 0}, std::pair{"E", 90}, std::pair{"S", 180},
-        std::pair{"W", 270}})
+       {std::pair{"N", 0}, std::pair{"E", 90}, std::pair{"S", 180}, std::pair{"W", 270}})
     Label(QString::fromLatin1(Letter), Bold, Polar(C, LabelRadius, Azimuth));
 
   // The station.

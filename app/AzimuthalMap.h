@@ -29,8 +29,7 @@ public:
 
   // Reads a land file; nothing with the reason in Error when it can't be
   // read or is not one.
-  static std::optional<TLandOutlines> Load(const QString &FileName,
-                                           QString *Error = nullptr);
+  static std::optional<TLandOutlines> Load(const QString &FileName, QString *Error = nullptr);
   // The land file of the program's data folder, read at the first call;
   // null when it can't be read.
   static const TLandOutlines *Program();

@@ -62,8 +62,8 @@ void TLargeMapWindow::UpdateMap() {
   const int Side = MapRect().width();
   const auto Home = FStation.Position();
   const TLatLon *Centre = std::get_if<TLatLon>(&Home);
-  const bool SameCentre = Centre && FMapCentre && FMapCentre->Lat == Centre->Lat &&
-                          FMapCentre->Lon == Centre->Lon;
+  const bool SameCentre =
+      Centre && FMapCentre && FMapCentre->Lat == Centre->Lat && FMapCentre->Lon == Centre->Lon;
   if (!FMap.isNull() && FMap.width() == Side && (SameCentre || (!Centre && !FMapCentre)))
     return;
   FMapCentre = Centre ? std::optional<TLatLon>(*Centre) : std::nullopt;

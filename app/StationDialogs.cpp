@@ -25,8 +25,7 @@ namespace {
 
 // A coordinate field: empty, or a number from -Limit to Limit (a decimal
 // comma is taken as a point).
-std::optional<double> Coordinate(const QLineEdit *Edit, double Limit,
-                                 bool *Ok) {
+std::optional<double> Coordinate(const QLineEdit *Edit, double Limit, bool *Ok) {
   QString Text = Edit->text().trimmed();
   *Ok = true;
   if (Text.isEmpty())
@@ -47,41 +46,35 @@ QString CoordinateText(std::optional<double> Value) {
 // --- Station
 // ----------------------------------------------------------------------
 
-TStationDialog::TStationDialog(const TStationSettings &Settings,
-                               const TNetworkSettings &Network,
-                               const QStringList &RotatorTitles,
-                               QWidget *Parent)
+TStationDialog::TStationDialog(const TStationSettings &Settings, const TNetworkSettings &Network,
+                               const QStringList &RotatorTitles, QWidget *Parent)
     : QDialog(Parent) {
   setObjectName(QStringLiteral("StationDialog"));
   setWindowTitle(QStringLiteral("Station"));
   auto *Form = new QFormLayout;
-  const auto Field = [&](const char *Name, const QString &Caption,
-                         const QString &Text) {
+  const auto Field = [&](const char *Name, const QString &Caption, const QString &Text) {
     auto *Edit = new QLineEdit(Text, this);
     Edit->setObjectName(QLatin1String(Name));
     Form->addRow(Caption, Edit);
     return Edit;
   };
-  edtCallsign =
-      Field("edtCallsign", QStringLiteral("&Callsign"), Settings.Callsign);
-  edtLocator =
-      Field("edtLocator", QStringLiteral("&Locator"), Settings.Locator);
+  edtCallsign = Field("edtCallsign", QStringLiteral("&Callsign"), Settings.Callsign);
+  edtLocator = Field("edtLocator", QStringLiteral("&Locator"), Settings.Locator);
   edtLocator->setPlaceholderText(QStringLiteral("JO62qm"));
-  edtLatitude = Field("edtLatitude", QStringLiteral("L&atitude"),
-                      CoordinateText(Settings.Latitude));
+  edtLatitude =
+      Field("edtLatitude", QStringLiteral("L&atitude"), CoordinateText(Settings.Latitude));
   edtLatitude->setPlaceholderText(QStringLiteral("degrees, north positive"));
-  edtLongitude = Field("edtLongitude", QStringLiteral("L&ongitude"),
-                       CoordinateText(Settings.Longitude));
+  edtLongitude =
+      Field("edtLongitude", QStringLiteral("L&ongitude"), CoordinateText(Settings.Longitude));
   edtLongitude->setPlaceholderText(QStringLiteral("degrees, east positive"));
   edtCountryFile = new QLineEdit(Settings.CountryFile, this);
   edtCountryFile->setObjectName(QStringLiteral("edtCountryFile"));
   edtCountryFile->setPlaceholderText(QStringLiteral("cty.dat"));
   auto *Browse = new QPushButton(QStringLiteral("&Browse..."), this);
   connect(Browse, &QPushButton::clicked, this, [this] {
-    if (const auto Picked =
-            Ui().OpenFile(QStringLiteral("Country File"),
-                          QStringLiteral("Country file (*.dat);;All files (*)"),
-                          edtCountryFile->text()))
+    if (const auto Picked = Ui().OpenFile(QStringLiteral("Country File"),
+                                          QStringLiteral("Country file (*.dat);;All files (*)"),
+                                          edtCountryFile->text()))
       edtCountryFile->setText(*Picked);
   });
   auto *CountryRow = new QHBoxLayout;
@@ -89,17 +82,15 @@ TStationDialog::TStationDialog(const TStationSettings &Settings,
   CountryRow->addWidget(Browse);
   Form->addRow(QStringLiteral("Country &file"), CountryRow);
 
-  auto *Note = new QLabel(
-      QStringLiteral("The locator is used when it is given; otherwise the "
-                     "latitude and longitude."),
-      this);
+  auto *Note = new QLabel(QStringLiteral("The locator is used when it is given; otherwise the "
+                                         "latitude and longitude."),
+                          this);
   Note->setWordWrap(true);
   lblProblem = new QLabel(this);
   lblProblem->setObjectName(QStringLiteral("lblProblem"));
   lblProblem->setStyleSheet(QStringLiteral("color: #b00020"));
   lblProblem->setWordWrap(true);
-  auto *Box = new QDialogButtonBox(
-      QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto *Box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(Box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(Box, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -110,8 +101,7 @@ TStationDialog::TStationDialog(const TStationSettings &Settings,
   StationLayout->addStretch();
   auto *Pages = new QTabWidget(this);
   Pages->addTab(StationPage, QStringLiteral("Station"));
-  Pages->addTab(MakeNetworkPage(Network, RotatorTitles),
-                QStringLiteral("Network"));
+  Pages->addTab(MakeNetworkPage(Network, RotatorTitles), QStringLiteral("Network"));
 
   auto *Layout = new QVBoxLayout(this);
   Layout->addWidget(Pages);
@@ -130,8 +120,7 @@ QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
     Spin->setValue(Value);
     return Spin;
   };
-  const auto Check = [Page](const char *Name, const QString &Caption,
-                            bool Value) {
+  const auto Check = [Page](const char *Name, const QString &Caption, bool Value) {
     auto *Box = new QCheckBox(Caption, Page);
     Box->setObjectName(QLatin1String(Name));
     Box->setChecked(Value);
@@ -142,29 +131,25 @@ QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
     Line->setObjectName(QLatin1String(Name));
     return Line;
   };
-  chkRotctld = Check(
-      "chkRotctld",
-      QStringLiteral("rotctld &servers (rotator i on the base port + 2 i)"),
-      Network.RotctldEnable);
+  chkRotctld =
+      Check("chkRotctld", QStringLiteral("rotctld &servers (rotator i on the base port + 2 i)"),
+            Network.RotctldEnable);
   edtRotctldAddress = Edit("edtRotctldAddress", Network.RotctldAddress);
   spnRotctldPort = Port("spnRotctldPort", Network.RotctldPort);
-  chkPst = Check("chkPst", QStringLiteral("&PstRotator messages (UDP)"),
-                 Network.PstEnable);
+  chkPst = Check("chkPst", QStringLiteral("&PstRotator messages (UDP)"), Network.PstEnable);
   spnPstPort = Port("spnPstPort", Network.PstPort);
   cmbPstRotator = new QComboBox(Page);
   cmbPstRotator->setObjectName(QStringLiteral("cmbPstRotator"));
   cmbPstRotator->addItem(QStringLiteral("The current rotator"));
   cmbPstRotator->addItems(RotatorTitles);
-  cmbPstRotator->setCurrentIndex(std::clamp(
-      Network.PstRotator + 1, 0, static_cast<int>(RotatorTitles.size())));
-  chkN1mm = Check("chkN1mm", QStringLiteral("&N1MM rotor messages (UDP)"),
-                  Network.N1mmEnable);
+  cmbPstRotator->setCurrentIndex(
+      std::clamp(Network.PstRotator + 1, 0, static_cast<int>(RotatorTitles.size())));
+  chkN1mm = Check("chkN1mm", QStringLiteral("&N1MM rotor messages (UDP)"), Network.N1mmEnable);
   spnN1mmPort = Port("spnN1mmPort", Network.N1mmPort);
   spnN1mmStatusPort = Port("spnN1mmStatusPort", Network.N1mmStatusPort);
   edtUdpAddress = Edit("edtUdpAddress", Network.UdpAddress);
   chkRigctld =
-      Check("chkRigctld", QStringLiteral("Band following from &rigctld"),
-            Network.RigctldEnable);
+      Check("chkRigctld", QStringLiteral("Band following from &rigctld"), Network.RigctldEnable);
   edtRigctldHost = Edit("edtRigctldHost", Network.RigctldHost);
   spnRigctldPort = Port("spnRigctldPort", Network.RigctldPort);
 
@@ -182,10 +167,9 @@ QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
   Form->addRow(chkRigctld);
   Form->addRow(QStringLiteral("Host"), edtRigctldHost);
   Form->addRow(QStringLiteral("Port"), spnRigctldPort);
-  auto *Note = new QLabel(
-      QStringLiteral("Servers listen on the loopback address (127.0.0.1) "
-                     "unless another is given."),
-      Page);
+  auto *Note = new QLabel(QStringLiteral("Servers listen on the loopback address (127.0.0.1) "
+                                         "unless another is given."),
+                          Page);
   Note->setWordWrap(true);
   Form->addRow(Note);
   return Page;
@@ -211,8 +195,7 @@ TNetworkSettings TStationDialog::Network() const {
 
 QString TStationDialog::Problem() const {
   QString Error;
-  if (!edtLocator->text().trimmed().isEmpty() &&
-      !LocatorToLatLon(edtLocator->text(), &Error))
+  if (!edtLocator->text().trimmed().isEmpty() && !LocatorToLatLon(edtLocator->text(), &Error))
     return Error;
   bool Ok = true;
   Coordinate(edtLatitude, 90, &Ok);
@@ -220,8 +203,7 @@ QString TStationDialog::Problem() const {
     return QStringLiteral("The latitude is a number of degrees from -90 to 90");
   Coordinate(edtLongitude, 180, &Ok);
   if (!Ok)
-    return QStringLiteral(
-        "The longitude is a number of degrees from -180 to 180");
+    return QStringLiteral("The longitude is a number of degrees from -180 to 180");
   for (const QLineEdit *Address : {edtRotctldAddress, edtUdpAddress}) {
     const QString Text = Address->text().trimmed();
     if (Text.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0 &&
@@ -254,15 +236,13 @@ void TStationDialog::accept() {
 // --- Turn to
 // ----------------------------------------------------------------------
 
-TTurnToDialog::TTurnToDialog(const QString &RotatorTitle, TAimer Aim,
-                             QWidget *Parent)
+TTurnToDialog::TTurnToDialog(const QString &RotatorTitle, TAimer Aim, QWidget *Parent)
     : QDialog(Parent), FAim(std::move(Aim)), FAimed(QString()) {
   setObjectName(QStringLiteral("TurnToDialog"));
   setWindowTitle(QStringLiteral("Turn %1 to").arg(RotatorTitle));
   edtPlace = new QLineEdit(this);
   edtPlace->setObjectName(QStringLiteral("edtPlace"));
-  edtPlace->setPlaceholderText(
-      QStringLiteral("locator, \"lat lon\" or callsign"));
+  edtPlace->setPlaceholderText(QStringLiteral("locator, \"lat lon\" or callsign"));
   lblResult = new QLabel(this);
   lblResult->setObjectName(QStringLiteral("lblResult"));
   lblResult->setWordWrap(true);
@@ -275,11 +255,10 @@ TTurnToDialog::TTurnToDialog(const QString &RotatorTitle, TAimer Aim,
   Paths->addButton(rbLong);
 
   Buttons = new QDialogButtonBox(this);
-  QPushButton *SetPreset = Buttons->addButton(QStringLiteral("Set &preset"),
-                                              QDialogButtonBox::AcceptRole);
+  QPushButton *SetPreset =
+      Buttons->addButton(QStringLiteral("Set &preset"), QDialogButtonBox::AcceptRole);
   SetPreset->setObjectName(QStringLiteral("btnSetPreset"));
-  QPushButton *GoButton =
-      Buttons->addButton(QStringLiteral("&Go"), QDialogButtonBox::AcceptRole);
+  QPushButton *GoButton = Buttons->addButton(QStringLiteral("&Go"), QDialogButtonBox::AcceptRole);
   GoButton->setObjectName(QStringLiteral("btnGo"));
   Buttons->addButton(QDialogButtonBox::Cancel);
   SetPreset->setDefault(true);
@@ -321,16 +300,14 @@ double TTurnToDialog::Azimuth() const {
 
 void TTurnToDialog::Update() {
   const bool Typed = !edtPlace->text().trimmed().isEmpty();
-  FAimed = Typed ? FAim(edtPlace->text())
-                 : std::variant<TStation::TAim, QString>(QString());
+  FAimed = Typed ? FAim(edtPlace->text()) : std::variant<TStation::TAim, QString>(QString());
   const auto *Aim = std::get_if<TStation::TAim>(&FAimed);
   if (Aim)
-    lblResult->setText(
-        QStringLiteral("%1\nShort path %2°, long path %3°, %4 km")
-            .arg(Aim->Place.Description)
-            .arg(Aim->Bearing.ShortPath, 0, 'f', 1)
-            .arg(Aim->Bearing.LongPath, 0, 'f', 1)
-            .arg(std::lround(Aim->Bearing.DistanceKm)));
+    lblResult->setText(QStringLiteral("%1\nShort path %2°, long path %3°, %4 km")
+                           .arg(Aim->Place.Description)
+                           .arg(Aim->Bearing.ShortPath, 0, 'f', 1)
+                           .arg(Aim->Bearing.LongPath, 0, 'f', 1)
+                           .arg(std::lround(Aim->Bearing.DistanceKm)));
   else
     lblResult->setText(std::get<QString>(FAimed));
   for (QAbstractButton *Button : Buttons->buttons())

@@ -29,8 +29,7 @@ class TStationDialog : public QDialog {
   Q_OBJECT
 public:
   // RotatorTitles name the rotators the PstRotator server may steer.
-  TStationDialog(const TStationSettings &Settings,
-                 const TNetworkSettings &Network,
+  TStationDialog(const TStationSettings &Settings, const TNetworkSettings &Network,
                  const QStringList &RotatorTitles, QWidget *Parent = nullptr);
 
   // The fields as settings; accept() refuses (and says why under the fields)
@@ -62,8 +61,7 @@ public:
   QSpinBox *spnRigctldPort;
 
 private:
-  QWidget *MakeNetworkPage(const TNetworkSettings &Network,
-                           const QStringList &RotatorTitles);
+  QWidget *MakeNetworkPage(const TNetworkSettings &Network, const QStringList &RotatorTitles);
   // The first problem of the fields, or empty.
   QString Problem() const;
 };
@@ -71,12 +69,10 @@ private:
 class TTurnToDialog : public QDialog {
   Q_OBJECT
 public:
-  using TAimer = std::function<std::variant<TStation::TAim, QString>(
-      const QString &Place)>;
+  using TAimer = std::function<std::variant<TStation::TAim, QString>(const QString &Place)>;
 
   // Aim reads a place and aims at it (the station's Aim).
-  TTurnToDialog(const QString &RotatorTitle, TAimer Aim,
-                QWidget *Parent = nullptr);
+  TTurnToDialog(const QString &RotatorTitle, TAimer Aim, QWidget *Parent = nullptr);
 
   // The place typed, read: its aim, or why it can't be aimed at.
   const std::variant<TStation::TAim, QString> &Aimed() const { return FAimed; }

@@ -34,8 +34,7 @@ int main(int argc, char *argv[]) {
     Painter.setRenderHint(QPainter::Antialiasing);
     Renderer.render(&Painter);
     Painter.end();
-    const QString Path =
-        Output.filePath(Folder + u'/' + Name + QStringLiteral(".png"));
+    const QString Path = Output.filePath(Folder + u'/' + Name + QStringLiteral(".png"));
     if (!Output.mkpath(Folder) || !Icon.save(Path, "PNG")) {
       Err << "orbalt_mkicons: cannot write " << Path << '\n';
       return 1;

@@ -9,13 +9,11 @@ QString DataFolder(const QString &ExecutableFolder) {
   const QDir Beside(ExecutableFolder);
   if (QFileInfo(Beside.filePath(Marker)).isFile())
     return QDir::cleanPath(Beside.absolutePath());
-  const QString Installed = QDir::cleanPath(
-      Beside.absoluteFilePath(QStringLiteral(ORBALT_DATA_FROM_BIN)));
+  const QString Installed =
+      QDir::cleanPath(Beside.absoluteFilePath(QStringLiteral(ORBALT_DATA_FROM_BIN)));
   if (QFileInfo(QDir(Installed).filePath(Marker)).isFile())
     return Installed;
   return QDir::cleanPath(Beside.absolutePath());
 }
 
-QString DataFolder() {
-  return DataFolder(QCoreApplication::applicationDirPath());
-}
+QString DataFolder() { return DataFolder(QCoreApplication::applicationDirPath()); }

@@ -9,8 +9,7 @@ constexpr int RetryMs = 3000;
 constexpr int AnswerMs = 5000;
 } // namespace
 
-TRigctldFollower::TRigctldFollower(TStation &Station, QString Host,
-                                   quint16 Port, QObject *Parent)
+TRigctldFollower::TRigctldFollower(TStation &Station, QString Host, quint16 Port, QObject *Parent)
     : QObject(Parent), FStation(Station), FHost(std::move(Host)), FPort(Port) {
   FPoll.setInterval(PollMs);
   FRetry.setInterval(RetryMs);
@@ -49,9 +48,7 @@ void TRigctldFollower::Lost() {
   FWaiting = false;
   if (FRetry.isActive())
     return;
-  SetState(QStringLiteral("rigctld %1:%2: not reachable, trying again")
-               .arg(FHost)
-               .arg(FPort));
+  SetState(QStringLiteral("rigctld %1:%2: not reachable, trying again").arg(FHost).arg(FPort));
   FRetry.start();
 }
 
@@ -82,10 +79,8 @@ void TRigctldFollower::Read() {
     if (!Ok || Hz <= 0 || Hz > 1e12)
       continue;
     FFrequency = static_cast<qint64>(Hz);
-    SetState(QStringLiteral("rigctld %1:%2: %3 MHz")
-                 .arg(FHost)
-                 .arg(FPort)
-                 .arg(Hz / 1e6, 0, 'f', 6));
+    SetState(
+        QStringLiteral("rigctld %1:%2: %3 MHz").arg(FHost).arg(FPort).arg(Hz / 1e6, 0, 'f', 6));
     FStation.FollowFrequency(Hz / 1e6);
   }
   // A line far too long for a frequency ends the connection.

@@ -24,8 +24,7 @@ class TRigctldFollower : public QObject {
 public:
   static constexpr quint16 DefaultPort = 4532;
 
-  TRigctldFollower(TStation &Station, QString Host, quint16 Port,
-                   QObject *Parent = nullptr);
+  TRigctldFollower(TStation &Station, QString Host, quint16 Port, QObject *Parent = nullptr);
   // Closes the connection without reacting to its end.
   ~TRigctldFollower() override;
 

@@ -39,8 +39,7 @@ struct TPstCommand {
 // The commands of a PstRotator datagram, in their order; or why it was
 // refused (too long, not a <PST> message, a number that is none or out of
 // range, nothing to do).
-std::variant<std::vector<TPstCommand>, QString>
-ParsePstMessage(const QByteArray &Datagram);
+std::variant<std::vector<TPstCommand>, QString> ParsePstMessage(const QByteArray &Datagram);
 
 // A leading number of Text, read as far as it is one ("85.000000.2" gives
 // 85, " -3.5x" gives -3.5); nothing when Text does not start with one.
@@ -54,15 +53,13 @@ struct TN1mmRotorMessage {
   bool Bidirectional = false;
   std::optional<double> FreqBandMHz;
 
-  friend bool operator==(const TN1mmRotorMessage &,
-                         const TN1mmRotorMessage &) = default;
+  friend bool operator==(const TN1mmRotorMessage &, const TN1mmRotorMessage &) = default;
 };
 
 // An N1MM rotor datagram; or why it was refused (too long, not well-formed,
 // not an <N1MMRotor> document, no rotor, a number that is none or out of
 // range, neither a heading nor a stop).
-std::variant<TN1mmRotorMessage, QString>
-ParseN1mmMessage(const QByteArray &Datagram);
+std::variant<TN1mmRotorMessage, QString> ParseN1mmMessage(const QByteArray &Datagram);
 
 // The heading report N1MM expects back: "Mast @ 2250" for 225.0°.
 QByteArray N1mmHeadingReport(const QString &Rotor, double Degrees);

@@ -3,8 +3,7 @@
 #include "remote/OrbaltDBus.h"
 #include "station/Station.h"
 
-TStationDBusAdaptor::TStationDBusAdaptor(TOrbaltDBusServer *Server,
-                                         TStation &Station)
+TStationDBusAdaptor::TStationDBusAdaptor(TOrbaltDBusServer *Server, TStation &Station)
     : QDBusAbstractAdaptor(Server), FServer(Server), FStation(Station) {
   setAutoRelaySignals(false);
 }
@@ -14,8 +13,7 @@ void TStationDBusAdaptor::Fail(const QString &Message) {
     FServer->sendErrorReply(OrbaltErrorFailed, Message);
 }
 
-double TStationDBusAdaptor::Bearing(const QString &place, double &longPath,
-                                    double &distanceKm) {
+double TStationDBusAdaptor::Bearing(const QString &place, double &longPath, double &distanceKm) {
   FServer->NoteCaller();
   const auto Aimed = FStation.Aim(place);
   if (const QString *Error = std::get_if<QString>(&Aimed)) {
@@ -28,8 +26,7 @@ double TStationDBusAdaptor::Bearing(const QString &place, double &longPath,
   return B.ShortPath;
 }
 
-double TStationDBusAdaptor::TurnTo(int rotator, const QString &place,
-                                   bool longPath) {
+double TStationDBusAdaptor::TurnTo(int rotator, const QString &place, bool longPath) {
   FServer->NoteCaller();
   const auto Turned = FStation.TurnTo(rotator, place, longPath);
   if (const QString *Error = std::get_if<QString>(&Turned)) {

@@ -10,9 +10,8 @@ namespace {
 const QString EnableSwitch = QStringLiteral("--rotctld");
 const QString AddressSwitch = QStringLiteral("--rotctld-address");
 const QString OffValue = QStringLiteral("off");
-const QStringList LoggerSwitches = {
-    QStringLiteral("--pst"), QStringLiteral("--n1mm"),
-    QStringLiteral("--n1mm-status"), QStringLiteral("--rigctld")};
+const QStringList LoggerSwitches = {QStringLiteral("--pst"), QStringLiteral("--n1mm"),
+                                    QStringLiteral("--n1mm-status"), QStringLiteral("--rigctld")};
 
 bool LooksLikePort(const QString &Text) {
   static const QRegularExpression Digits(QStringLiteral("^\\d+$"));
@@ -28,9 +27,8 @@ void TakeEnableValue(const QString &Value, TNetworkArguments &Result) {
   bool Ok = false;
   const int Port = Value.toInt(&Ok);
   if (!LooksLikePort(Value) || !Ok || Port > 65535) {
-    Result.Errors << QStringLiteral(
-                         "%1: \"%2\" is neither a port number (0 to 65535) nor "
-                         "\"off\".")
+    Result.Errors << QStringLiteral("%1: \"%2\" is neither a port number (0 to 65535) nor "
+                                    "\"off\".")
                          .arg(EnableSwitch, Value);
     return;
   }
@@ -48,12 +46,10 @@ std::optional<int> PortValue(const QString &Text) {
 }
 
 // The value of one of the loggers' switches.
-void TakeLoggerValue(const QString &Switch, const QString &Value,
-                     TNetworkArguments &Result) {
+void TakeLoggerValue(const QString &Switch, const QString &Value, TNetworkArguments &Result) {
   const bool Off = Value.compare(OffValue, Qt::CaseInsensitive) == 0;
   const auto Refuse = [&](const QString &Wanted) {
-    Result.Errors
-        << QStringLiteral("%1: \"%2\" is not %3.").arg(Switch, Value, Wanted);
+    Result.Errors << QStringLiteral("%1: \"%2\" is not %3.").arg(Switch, Value, Wanted);
   };
   if (Switch == QLatin1String("--pst") || Switch == QLatin1String("--n1mm")) {
     const bool Pst = Switch == QLatin1String("--pst");
@@ -72,8 +68,7 @@ void TakeLoggerValue(const QString &Switch, const QString &Value,
       Refuse(QStringLiteral("a port number (0 to 65535)"));
   } else if (Switch == QLatin1String("--rigctld")) {
     const qsizetype Colon = Value.lastIndexOf(u':');
-    const auto Number =
-        Colon > 0 ? PortValue(Value.mid(Colon + 1)) : std::nullopt;
+    const auto Number = Colon > 0 ? PortValue(Value.mid(Colon + 1)) : std::nullopt;
     if (Off)
       Result.RigctldEnable = false;
     else if (Number)
@@ -108,8 +103,7 @@ TNetworkArguments TakeNetworkArguments(QStringList &Arguments) {
       if (I + 1 < Arguments.size())
         Result.Address = Arguments[++I];
       else
-        Result.Errors
-            << QStringLiteral("%1 needs an address.").arg(AddressSwitch);
+        Result.Errors << QStringLiteral("%1 needs an address.").arg(AddressSwitch);
     } else if (Argument.startsWith(AddressSwitch + u'=')) {
       Result.Address = Argument.mid(AddressSwitch.size() + 1);
     } else if (const QString Switch = Argument.section(u'=', 0, 0);
@@ -204,9 +198,8 @@ void TStationNetwork::Start() {
   // switches alone decide, with the defaults for the rest. Its error goes to
   // the exception dialog, as any step's.
   TLoadProblems Problems;
-  const bool Loaded = Guarded([&] {
-    FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems);
-  });
+  const bool Loaded =
+      Guarded([&] { FSettings = LoadNetworkSettings(FStation.SettingsFile(), Problems); });
   if (!Problems.isEmpty())
     emit Message(LoadProblemsMessage(Problems));
   const TNetworkSettings Wanted = ApplyNetworkArguments(FSettings, FArguments);
@@ -221,17 +214,13 @@ void TStationNetwork::Start() {
 
 void TStationNetwork::StartLoggers() {
   const QHostAddress Address = RotctldAddress(FSettings.UdpAddress);
-  const auto Listen = [&](TUdpRotorServer &Server, int Port,
-                          const QString &Name) {
+  const auto Listen = [&](TUdpRotorServer &Server, int Port, const QString &Name) {
     QString Error = Address.isNull()
-                        ? QStringLiteral("\"%1\" is not an IP address")
-                              .arg(FSettings.UdpAddress)
+                        ? QStringLiteral("\"%1\" is not an IP address").arg(FSettings.UdpAddress)
                         : QString();
-    if (Error.isEmpty() &&
-        Server.Start(Address, static_cast<quint16>(Port), &Error))
+    if (Error.isEmpty() && Server.Start(Address, static_cast<quint16>(Port), &Error))
       return true;
-    emit Message(
-        QStringLiteral("The %1 listener is not started: %2").arg(Name, Error));
+    emit Message(QStringLiteral("The %1 listener is not started: %2").arg(Name, Error));
     return false;
   };
   if (FSettings.PstEnable) {
@@ -240,50 +229,44 @@ void TStationNetwork::StartLoggers() {
       FPst.reset();
   }
   if (FSettings.N1mmEnable) {
-    FN1mm = std::make_unique<TN1mmListener>(
-        FStation, static_cast<quint16>(FSettings.N1mmStatusPort));
+    FN1mm =
+        std::make_unique<TN1mmListener>(FStation, static_cast<quint16>(FSettings.N1mmStatusPort));
     if (!Listen(*FN1mm, FSettings.N1mmPort, QStringLiteral("N1MM")))
       FN1mm.reset();
   }
   if (FSettings.RigctldEnable) {
-    FRigctld = std::make_unique<TRigctldFollower>(
-        FStation, FSettings.RigctldHost,
-        static_cast<quint16>(FSettings.RigctldPort));
-    connect(FRigctld.get(), &TRigctldFollower::StateChanged, this,
-            [this](const QString &State) {
-              emit Notice(State, State.endsWith(QLatin1String("MHz")));
-            });
+    FRigctld = std::make_unique<TRigctldFollower>(FStation, FSettings.RigctldHost,
+                                                  static_cast<quint16>(FSettings.RigctldPort));
+    connect(FRigctld.get(), &TRigctldFollower::StateChanged, this, [this](const QString &State) {
+      emit Notice(State, State.endsWith(QLatin1String("MHz")));
+    });
     FRigctld->Start();
   }
-  for (TUdpRotorServer *Server : {static_cast<TUdpRotorServer *>(FPst.get()),
-                                  static_cast<TUdpRotorServer *>(FN1mm.get())})
+  for (TUdpRotorServer *Server :
+       {static_cast<TUdpRotorServer *>(FPst.get()), static_cast<TUdpRotorServer *>(FN1mm.get())})
     if (Server)
-      connect(Server, &TUdpRotorServer::IgnoredChanged, this,
-              [this, Server](int Count) {
-                emit Notice(QStringLiteral(
-                                "UDP port %1: datagram ignored (%2 so far): %3")
-                                .arg(Server->Port())
-                                .arg(Count)
-                                .arg(Server->LastIgnored()),
-                            false);
-              });
+      connect(Server, &TUdpRotorServer::IgnoredChanged, this, [this, Server](int Count) {
+        emit Notice(QStringLiteral("UDP port %1: datagram ignored (%2 so far): %3")
+                        .arg(Server->Port())
+                        .arg(Count)
+                        .arg(Server->LastIgnored()),
+                    false);
+      });
 }
 
 void TStationNetwork::StartServers() {
   const QHostAddress Address = RotctldAddress(FSettings.RotctldAddress);
   if (Address.isNull()) {
-    emit Message(
-        QStringLiteral("The rotctld servers are not started: \"%1\" is not an "
-                       "IP address.")
-            .arg(FSettings.RotctldAddress));
+    emit Message(QStringLiteral("The rotctld servers are not started: \"%1\" is not an "
+                                "IP address.")
+                     .arg(FSettings.RotctldAddress));
     return;
   }
   TRotctldServers::TOptions Options;
   Options.Address = Address;
   Options.BasePort = FSettings.RotctldPort;
   FServers = std::make_unique<TRotctldServers>(FStation, Options);
-  connect(FServers.get(), &TRotctldServers::Message, this,
-          &TStationNetwork::Message);
+  connect(FServers.get(), &TRotctldServers::Message, this, &TStationNetwork::Message);
 
   Guarded([this] { FServers->Sync(); });
 }

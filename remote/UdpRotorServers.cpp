@@ -12,14 +12,11 @@
 
 TUdpRotorServer::TUdpRotorServer(TStation &Station, QObject *Parent)
     : QObject(Parent), FStation(Station) {
-  connect(&FSocket, &QUdpSocket::readyRead, this,
-          &TUdpRotorServer::ReadPending);
+  connect(&FSocket, &QUdpSocket::readyRead, this, &TUdpRotorServer::ReadPending);
 }
 
-bool TUdpRotorServer::Start(const QHostAddress &Address, quint16 Port,
-                            QString *Error) {
-  if (FSocket.bind(Address, Port,
-                   QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+bool TUdpRotorServer::Start(const QHostAddress &Address, quint16 Port, QString *Error) {
+  if (FSocket.bind(Address, Port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
     return true;
   if (Error)
     *Error = FSocket.errorString();
@@ -28,13 +25,11 @@ bool TUdpRotorServer::Start(const QHostAddress &Address, quint16 Port,
 
 void TUdpRotorServer::ReadPending() {
   while (FSocket.hasPendingDatagrams()) {
-    const QNetworkDatagram Datagram =
-        FSocket.receiveDatagram(MaxRotorDatagram + 1);
-    const QString Reason =
-        Datagram.data().size() > MaxRotorDatagram
-            ? QStringLiteral("longer than %1 bytes").arg(MaxRotorDatagram)
-            : Handle(Datagram.data(), Datagram.senderAddress(),
-                     static_cast<quint16>(Datagram.senderPort()));
+    const QNetworkDatagram Datagram = FSocket.receiveDatagram(MaxRotorDatagram + 1);
+    const QString Reason = Datagram.data().size() > MaxRotorDatagram
+                               ? QStringLiteral("longer than %1 bytes").arg(MaxRotorDatagram)
+                               : Handle(Datagram.data(), Datagram.senderAddress(),
+                                        static_cast<quint16>(Datagram.senderPort()));
     if (!Reason.isEmpty()) {
       FLastIgnored = Reason;
       emit IgnoredChanged(++FIgnored);
@@ -46,11 +41,9 @@ QString TUdpRotorServer::Unsteerable(int Index) const {
   if (Index < 0 || Index >= FStation.RotatorCount())
     return QStringLiteral("no rotator %1").arg(Index);
   if (!FStation.RotatorEnabled(Index))
-    return QStringLiteral("%1 is not enabled")
-        .arg(FStation.Driver(Index).Settings().Title);
+    return QStringLiteral("%1 is not enabled").arg(FStation.Driver(Index).Settings().Title);
   if (!FStation.Driver(Index).Active())
-    return QStringLiteral("%1 is not open")
-        .arg(FStation.Driver(Index).Settings().Title);
+    return QStringLiteral("%1 is not open").arg(FStation.Driver(Index).Settings().Title);
   return {};
 }
 
@@ -69,15 +62,14 @@ QString TUdpRotorServer::Steer(int Index, double Degrees) {
 TPstServer::TPstServer(TStation &Station, int Rotator, QObject *Parent)
     : TUdpRotorServer(Station, Parent), FRotator(Rotator) {}
 
-QString TPstServer::Handle(const QByteArray &Datagram,
-                           const QHostAddress &Sender, quint16 SenderPort) {
+QString TPstServer::Handle(const QByteArray &Datagram, const QHostAddress &Sender,
+                           quint16 SenderPort) {
   const auto Parsed = ParsePstMessage(Datagram);
   if (const QString *Reason = std::get_if<QString>(&Parsed))
     return *Reason;
   const int Index = FRotator >= 0 ? FRotator : FStation.CurrentRotator();
   QString Ignored;
-  for (const TPstCommand &Command :
-       std::get<std::vector<TPstCommand>>(Parsed)) {
+  for (const TPstCommand &Command : std::get<std::vector<TPstCommand>>(Parsed)) {
     // Each command is checked on its own: an earlier one may have waited.
     QString Reason = Unsteerable(Index);
     if (Reason.isEmpty()) {
@@ -99,9 +91,8 @@ QString TPstServer::Handle(const QByteArray &Datagram,
         break;
       }
       case TPstCommand::QueryAzimuth:
-        FSocket.writeDatagram(
-            "AZ:" + QByteArray::number(std::lround(Driver.AzimuthD())), Sender,
-            static_cast<quint16>(SenderPort + 1));
+        FSocket.writeDatagram("AZ:" + QByteArray::number(std::lround(Driver.AzimuthD())), Sender,
+                              static_cast<quint16>(SenderPort + 1));
         break;
       }
     }
@@ -114,8 +105,7 @@ QString TPstServer::Handle(const QByteArray &Datagram,
 // --- N1MM
 // ------------------------------------------------------------------------------
 
-TN1mmListener::TN1mmListener(TStation &Station, quint16 StatusPort,
-                             QObject *Parent)
+TN1mmListener::TN1mmListener(TStation &Station, quint16 StatusPort, QObject *Parent)
     : TUdpRotorServer(Station, Parent), FStatusPort(StatusPort) {
   // While a rotator moves its heading goes out as it changes; every few
   // seconds every open rotator's goes out, moving or not.
@@ -126,8 +116,7 @@ TN1mmListener::TN1mmListener(TStation &Station, quint16 StatusPort,
 
 int TN1mmListener::RotatorTitled(const QString &Title) const {
   for (int I = 0; I < FStation.RotatorCount(); ++I)
-    if (FStation.Driver(I).Settings().Title.compare(Title,
-                                                    Qt::CaseInsensitive) == 0)
+    if (FStation.Driver(I).Settings().Title.compare(Title, Qt::CaseInsensitive) == 0)
       return I;
   return -1;
 }
@@ -138,9 +127,8 @@ void TN1mmListener::Report(int Index) {
   const TGs232 &Driver = FStation.Driver(Index);
   if (!Driver.Active())
     return;
-  FReports.writeDatagram(
-      N1mmHeadingReport(Driver.Settings().Title, Driver.AzimuthD()),
-      QHostAddress(QHostAddress::LocalHost), FStatusPort);
+  FReports.writeDatagram(N1mmHeadingReport(Driver.Settings().Title, Driver.AzimuthD()),
+                         QHostAddress(QHostAddress::LocalHost), FStatusPort);
 }
 
 void TN1mmListener::ReportAll() {
@@ -148,15 +136,13 @@ void TN1mmListener::ReportAll() {
     Report(I);
 }
 
-QString TN1mmListener::Handle(const QByteArray &Datagram, const QHostAddress &,
-                              quint16) {
+QString TN1mmListener::Handle(const QByteArray &Datagram, const QHostAddress &, quint16) {
   const auto Parsed = ParseN1mmMessage(Datagram);
   if (const QString *Reason = std::get_if<QString>(&Parsed))
     return *Reason;
   const TN1mmRotorMessage &Message = std::get<TN1mmRotorMessage>(Parsed);
   if (RotatorTitled(Message.Rotor) < 0)
-    return QStringLiteral("no rotator is titled \"%1\"")
-        .arg(Message.Rotor.left(40));
+    return QStringLiteral("no rotator is titled \"%1\"").arg(Message.Rotor.left(40));
   // The band first: its lists may select relays before the rotator turns.
   if (Message.FreqBandMHz)
     FStation.FollowFrequency(*Message.FreqBandMHz);

@@ -31,8 +31,7 @@ class TUdpRotorServer : public QObject {
   Q_OBJECT
 public:
   // Listens on Address:Port (0: any free port); false with the reason.
-  bool Start(const QHostAddress &Address, quint16 Port,
-             QString *Error = nullptr);
+  bool Start(const QHostAddress &Address, quint16 Port, QString *Error = nullptr);
   quint16 Port() const { return FSocket.localPort(); }
   // Datagrams ignored since the start, and the last reason.
   int Ignored() const { return FIgnored; }

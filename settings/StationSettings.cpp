@@ -15,23 +15,19 @@ const QString CountryFileKey = QStringLiteral("CountryFile");
 
 // A coordinate key: unset when missing or empty, or (noted) when it does not
 // convert or lies outside -Limit..Limit.
-std::optional<double> Coordinate(TKeyReader &Keys, const QString &Key,
-                                 double Limit) {
+std::optional<double> Coordinate(TKeyReader &Keys, const QString &Key, double Limit) {
   const double NotSet = std::numeric_limits<double>::quiet_NaN();
   const double Value = Keys.Float(Key, NotSet);
   if (std::isnan(Value))
     return std::nullopt;
   if (std::fabs(Value) > Limit) {
-    Keys.Note(Key, QStringLiteral("%1 is outside -%2 to %2 degrees")
-                       .arg(Value)
-                       .arg(Limit));
+    Keys.Note(Key, QStringLiteral("%1 is outside -%2 to %2 degrees").arg(Value).arg(Limit));
     return std::nullopt;
   }
   return Value;
 }
 
-void WriteCoordinate(TXMLIniFile &Ini, const QString &Key,
-                     std::optional<double> Value) {
+void WriteCoordinate(TXMLIniFile &Ini, const QString &Key, std::optional<double> Value) {
   if (Value)
     Ini.WriteFloat(Key, *Value);
   else
@@ -40,8 +36,7 @@ void WriteCoordinate(TXMLIniFile &Ini, const QString &Key,
 
 } // namespace
 
-TStationSettings ReadStationSettings(TXMLIniFile &Ini,
-                                     TLoadProblems &Problems) {
+TStationSettings ReadStationSettings(TXMLIniFile &Ini, TLoadProblems &Problems) {
   TStationSettings Settings;
   if (!Ini.NodeExists(StationSection))
     return Settings;
@@ -65,14 +60,12 @@ void WriteStationSettings(TXMLIniFile &Ini, const TStationSettings &Settings) {
   Ini.CloseNode();
 }
 
-TStationSettings LoadStationSettings(const QString &XmlName,
-                                     TLoadProblems &Problems) {
+TStationSettings LoadStationSettings(const QString &XmlName, TLoadProblems &Problems) {
   TXMLIniFile Ini(XmlName);
   return ReadStationSettings(Ini, Problems);
 }
 
-void SaveStationSettings(const QString &XmlName,
-                         const TStationSettings &Settings) {
+void SaveStationSettings(const QString &XmlName, const TStationSettings &Settings) {
   TXMLIniFile Ini(XmlName);
   WriteStationSettings(Ini, Settings);
   Ini.UpdateFile();

@@ -25,8 +25,7 @@ struct TStationSettings {
   std::optional<double> Longitude;
   QString CountryFile;
 
-  friend bool operator==(const TStationSettings &,
-                         const TStationSettings &) = default;
+  friend bool operator==(const TStationSettings &, const TStationSettings &) = default;
 };
 
 // Reads "/Station" without creating it. A missing key is empty; a latitude
@@ -39,7 +38,5 @@ void WriteStationSettings(TXMLIniFile &Ini, const TStationSettings &Settings);
 // Whole operations on the file, each on a store of its own; both throw
 // TSettingsError when the file can't be read, is not well-formed XML or
 // can't be written.
-TStationSettings LoadStationSettings(const QString &XmlName,
-                                     TLoadProblems &Problems);
-void SaveStationSettings(const QString &XmlName,
-                         const TStationSettings &Settings);
+TStationSettings LoadStationSettings(const QString &XmlName, TLoadProblems &Problems);
+void SaveStationSettings(const QString &XmlName, const TStationSettings &Settings);

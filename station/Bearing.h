@@ -37,10 +37,8 @@ struct TPlace {
 
 // Reads Place. Countries may be null when no country file is set; a
 // callsign then fails with a message saying so.
-std::variant<TPlace, QString> ResolvePlace(const QString &Place,
-                                           const TCountryFile *Countries);
+std::variant<TPlace, QString> ResolvePlace(const QString &Place, const TCountryFile *Countries);
 
 // The station's position: its locator when one is set, else its latitude and
 // longitude when both are set; otherwise the reason.
-std::variant<TLatLon, QString>
-StationPosition(const TStationSettings &Settings);
+std::variant<TLatLon, QString> StationPosition(const TStationSettings &Settings);

@@ -8,8 +8,7 @@ namespace {
 
 // "<lat/lon>" in an alias, with the file's west-positive longitude.
 std::optional<TLatLon> PositionOverride(const QString &Alias) {
-  static const QRegularExpression Pattern(
-      QStringLiteral("<([-+0-9.]+)/([-+0-9.]+)>"));
+  static const QRegularExpression Pattern(QStringLiteral("<([-+0-9.]+)/([-+0-9.]+)>"));
   const QRegularExpressionMatch Match = Pattern.match(Alias);
   if (!Match.hasMatch())
     return std::nullopt;
@@ -34,32 +33,29 @@ QString CallToLookUp(const QString &Call) {
   const QStringList Parts = Call.split(u'/', Qt::SkipEmptyParts);
   if (Parts.size() < 2)
     return Call;
-  static const QStringList Suffixes = {
-      QStringLiteral("P"),  QStringLiteral("M"),   QStringLiteral("MM"),
-      QStringLiteral("AM"), QStringLiteral("QRP"), QStringLiteral("A")};
+  static const QStringList Suffixes = {QStringLiteral("P"),   QStringLiteral("M"),
+                                       QStringLiteral("MM"),  QStringLiteral("AM"),
+                                       QStringLiteral("QRP"), QStringLiteral("A")};
   // "K1ABC/P", "K1ABC/7": the call itself; "EA8/DL1ABC": the shorter part.
-  if (Suffixes.contains(Parts[1]) ||
-      (Parts[1].size() == 1 && Parts[1][0].isDigit()))
+  if (Suffixes.contains(Parts[1]) || (Parts[1].size() == 1 && Parts[1][0].isDigit()))
     return Parts[0];
   return Parts[0].size() <= Parts[1].size() ? Parts[0] : Parts[1];
 }
 
 } // namespace
 
-std::optional<TCountryFile> TCountryFile::Load(const QString &FileName,
-                                               QString *Error) {
+std::optional<TCountryFile> TCountryFile::Load(const QString &FileName, QString *Error) {
   QFile File(FileName);
   if (!File.open(QIODevice::ReadOnly)) {
     if (Error)
-      *Error = QStringLiteral("The country file %1 can't be read: %2")
-                   .arg(FileName, File.errorString());
+      *Error =
+          QStringLiteral("The country file %1 can't be read: %2").arg(FileName, File.errorString());
     return std::nullopt;
   }
   TCountryFile Countries = Parse(QString::fromLatin1(File.readAll()));
   if (Countries.Size() == 0) {
     if (Error)
-      *Error =
-          QStringLiteral("The country file %1 holds no entries").arg(FileName);
+      *Error = QStringLiteral("The country file %1 holds no entries").arg(FileName);
     return std::nullopt;
   }
   return Countries;
@@ -91,26 +87,22 @@ TCountryFile TCountryFile::Parse(const QString &Text) {
         Countries.FCalls.insert(Bare.mid(1), Own);
       else if (!Bare.isEmpty()) {
         Countries.FPrefixes.insert(Bare, Own);
-        Countries.FLongestPrefix =
-            std::max(Countries.FLongestPrefix, int(Bare.size()));
+        Countries.FLongestPrefix = std::max(Countries.FLongestPrefix, int(Bare.size()));
       }
     }
   }
   return Countries;
 }
 
-std::optional<TCountryFile::TEntry>
-TCountryFile::Find(const QString &Call) const {
+std::optional<TCountryFile::TEntry> TCountryFile::Find(const QString &Call) const {
   const QString Upper = Call.trimmed().toUpper();
   if (const auto It = FCalls.constFind(Upper); It != FCalls.cend())
     return *It;
   const QString Key = CallToLookUp(Upper);
   if (const auto It = FCalls.constFind(Key); It != FCalls.cend())
     return *It;
-  for (qsizetype Length = std::min<qsizetype>(Key.size(), FLongestPrefix);
-       Length > 0; --Length)
-    if (const auto It = FPrefixes.constFind(Key.left(Length));
-        It != FPrefixes.cend())
+  for (qsizetype Length = std::min<qsizetype>(Key.size(), FLongestPrefix); Length > 0; --Length)
+    if (const auto It = FPrefixes.constFind(Key.left(Length)); It != FPrefixes.cend())
       return *It;
   return std::nullopt;
 }

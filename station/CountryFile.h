@@ -28,8 +28,7 @@ public:
 
   // Reads the file; nothing with the reason in Error when it can't be read
   // or holds no entity.
-  static std::optional<TCountryFile> Load(const QString &FileName,
-                                          QString *Error = nullptr);
+  static std::optional<TCountryFile> Load(const QString &FileName, QString *Error = nullptr);
   // Reads the file's text. Lines it can't understand are skipped.
   static TCountryFile Parse(const QString &Text);
 

@@ -26,13 +26,11 @@ std::optional<TLatLon> LocatorToLatLon(const QString &Locator, QString *Error) {
   const QString Text = Locator.trimmed().toUpper();
   const auto Fail = [&](const QString &Reason) -> std::optional<TLatLon> {
     if (Error)
-      *Error = QStringLiteral("\"%1\" is not a locator: %2")
-                   .arg(Locator.trimmed(), Reason);
+      *Error = QStringLiteral("\"%1\" is not a locator: %2").arg(Locator.trimmed(), Reason);
     return std::nullopt;
   };
   if (Text.size() != 4 && Text.size() != 6 && Text.size() != 8)
-    return Fail(
-        QStringLiteral("it has 4, 6 or 8 characters, like JO62 or JO62qm"));
+    return Fail(QStringLiteral("it has 4, 6 or 8 characters, like JO62 or JO62qm"));
   double Lon = -180, Lat = -90, LonStep = 0;
   for (qsizetype P = 0; P < Text.size() / 2; ++P) {
     const TPair &Pair = Pairs[P];

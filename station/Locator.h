@@ -19,8 +19,7 @@ struct TLatLon {
 // The centre of Locator's square (blanks around it ignored), or nothing with
 // the reason in Error: a wrong length (4, 6 or 8 characters) or a character
 // out of its range, named with its place.
-std::optional<TLatLon> LocatorToLatLon(const QString &Locator,
-                                       QString *Error = nullptr);
+std::optional<TLatLon> LocatorToLatLon(const QString &Locator, QString *Error = nullptr);
 
 // The 6-character locator of a point ("JO62qm").
 QString LatLonToLocator(TLatLon Point);

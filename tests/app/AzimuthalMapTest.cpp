@@ -17,8 +17,8 @@ namespace {
 const TLatLon Berlin{52.52, 13.40};
 
 const TLandOutlines *Land() {
-  static const std::optional<TLandOutlines> Loaded = TLandOutlines::Load(
-      QDir(QStringLiteral(ORBALT_TEST_ASSET_DIR)).filePath("land-50m.bin"));
+  static const std::optional<TLandOutlines> Loaded =
+      TLandOutlines::Load(QDir(QStringLiteral(ORBALT_TEST_ASSET_DIR)).filePath("land-50m.bin"));
   return Loaded ? &*Loaded : nullptr;
 }
 
@@ -45,16 +45,10 @@ TEST(AzimuthalMapTest, KnownPlacesFallOnLandAndOpenOceanOnSea) {
       {"the south Indian Ocean from Berlin", Berlin, {-30.0, 80.0}, false},
       // Seen from Madrid, New Zealand lies next to the antipode: its land
       // wraps around the rim rather than flooding the map.
-      {"Alice Springs from Wellington",
-       {-41.29, 174.78},
-       {-23.70, 133.88},
-       true},
+      {"Alice Springs from Wellington", {-41.29, 174.78}, {-23.70, 133.88}, true},
       {"Madrid from Wellington", {-41.29, 174.78}, {40.42, -3.70}, true},
       {"the Pacific from Wellington", {-41.29, 174.78}, {0.0, -150.0}, false},
-      {"the Atlantic off Madrid from Madrid",
-       {40.42, -3.70},
-       {40.0, -30.0},
-       false},
+      {"the Atlantic off Madrid from Madrid", {40.42, -3.70}, {40.0, -30.0}, false},
   };
   for (const int Size : {250, 700}) {
     for (const TCase &Case : Cases) {
@@ -63,8 +57,7 @@ TEST(AzimuthalMapTest, KnownPlacesFallOnLandAndOpenOceanOnSea) {
       const QImage Map = DrawAzimuthalMap(Land(), Case.Station, Size);
       const TMapProjection Projection(Case.Station, Size);
       // Sea may lie under a distance ring; land never does here.
-      EXPECT_EQ(At(Map, Projection.Project(Case.Place)) == TMapColours::Land,
-                Case.Land);
+      EXPECT_EQ(At(Map, Projection.Project(Case.Place)) == TMapColours::Land, Case.Land);
     }
   }
 }
@@ -80,8 +73,8 @@ TEST(AzimuthalMapTest, StationInTheCentreNorthUpAndBearingsReadOffTheMap) {
   // The straight line to a place leaves the centre at its bearing; the
   // antipode lies on the rim.
   const TLatLon NewYork{40.71, -74.01};
-  EXPECT_NEAR(*Map.BearingAt(Map.Project(NewYork)),
-              BearingBetween(Berlin, NewYork).ShortPath, 1e-6);
+  EXPECT_NEAR(*Map.BearingAt(Map.Project(NewYork)), BearingBetween(Berlin, NewYork).ShortPath,
+              1e-6);
   const QPointF Far = Map.Project({-52.0, -166.0});
   EXPECT_NEAR(std::hypot(Far.x() - 125, Far.y() - 125), Map.RimRadius(), 2.0);
   EXPECT_FALSE(Map.BearingAt(Centre));
@@ -103,11 +96,9 @@ TEST(AzimuthalMapTest, PathRunsFromTheStationToThePlace) {
 
 TEST(AzimuthalMapTest, LandFileThatIsNoneIsRefusedWithItsName) {
   QString Error;
-  EXPECT_FALSE(
-      TLandOutlines::Load(QStringLiteral("/nonexistent/land.bin"), &Error));
+  EXPECT_FALSE(TLandOutlines::Load(QStringLiteral("/nonexistent/land.bin"), &Error));
   EXPECT_TRUE(Error.contains("/nonexistent/land.bin")) << Error.toStdString();
-  EXPECT_FALSE(TLandOutlines::Load(
-      QStringLiteral(ORBALT_TEST_ASSET_DIR "/AzChart.bmp"), &Error));
+  EXPECT_FALSE(TLandOutlines::Load(QStringLiteral(ORBALT_TEST_ASSET_DIR "/AzChart.bmp"), &Error));
   EXPECT_TRUE(Error.contains("not a land file")) << Error.toStdString();
 }
 

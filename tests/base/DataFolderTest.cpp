@@ -14,8 +14,7 @@ namespace {
 
 bool Touch(const QString &Path) {
   QFile File(Path);
-  return QDir().mkpath(QFileInfo(Path).absolutePath()) &&
-         File.open(QIODevice::WriteOnly);
+  return QDir().mkpath(QFileInfo(Path).absolutePath()) && File.open(QIODevice::WriteOnly);
 }
 
 TEST(DataFolderTest, BesideTheExecutableThenTheInstalledFolderElseBeside) {
@@ -40,14 +39,12 @@ TEST(DataFolderTest, BesideTheExecutableThenTheInstalledFolderElseBeside) {
     ASSERT_TRUE(QDir(Tree.path()).mkpath(QStringLiteral("bin")));
     for (const QString &Map : Case.Maps)
       ASSERT_TRUE(Touch(Tree.filePath(Map)));
-    const QString Expected =
-        QDir::cleanPath(Tree.filePath(QString::fromUtf8(Case.Expected)));
+    const QString Expected = QDir::cleanPath(Tree.filePath(QString::fromUtf8(Case.Expected)));
     EXPECT_EQ(DataFolder(Tree.filePath(QStringLiteral("bin"))), Expected);
     // The same from a relative name of the executable's folder.
     const QString Saved = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(Tree.path()));
-    EXPECT_EQ(DataFolder(QStringLiteral("bin")),
-              QFileInfo(Expected).canonicalFilePath());
+    EXPECT_EQ(DataFolder(QStringLiteral("bin")), QFileInfo(Expected).canonicalFilePath());
     QDir::setCurrent(Saved);
   }
 }

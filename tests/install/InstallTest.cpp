@@ -36,15 +36,12 @@ struct TRun {
 };
 
 std::ostream &operator<<(std::ostream &Stream, const TRun &Run) {
-  return Stream << "exit " << Run.ExitCode
-                << (Run.Finished ? "" : " (did not finish)")
-                << "\nstdout: " << Run.Out.toStdString()
-                << "\nstderr: " << Run.Err.toStdString();
+  return Stream << "exit " << Run.ExitCode << (Run.Finished ? "" : " (did not finish)")
+                << "\nstdout: " << Run.Out.toStdString() << "\nstderr: " << Run.Err.toStdString();
 }
 
-TRun RunProgram(
-    const QString &Program, const QStringList &Arguments,
-    const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment()) {
+TRun RunProgram(const QString &Program, const QStringList &Arguments,
+                const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment()) {
   QProcess Process;
   Process.setProcessEnvironment(Env);
   Process.start(Program, Arguments);
@@ -52,8 +49,7 @@ TRun RunProgram(
   Result.Finished = Process.waitForFinished(WaitMs);
   if (!Result.Finished)
     Process.kill(), Process.waitForFinished();
-  Result.ExitCode =
-      Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
+  Result.ExitCode = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
   Result.Out = QString::fromLocal8Bit(Process.readAllStandardOutput());
   Result.Err = QString::fromLocal8Bit(Process.readAllStandardError());
   return Result;
@@ -64,8 +60,7 @@ bool Ok(const TRun &R) { return R.Finished && R.ExitCode == 0; }
 // Every file under Folder, relative to it, sorted.
 QStringList FilesUnder(const QString &Folder) {
   QStringList Files;
-  QDirIterator It(Folder, QDir::Files | QDir::Hidden,
-                  QDirIterator::Subdirectories);
+  QDirIterator It(Folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
   while (It.hasNext())
     Files << QDir(Folder).relativeFilePath(It.next());
   Files.sort();
@@ -74,8 +69,7 @@ QStringList FilesUnder(const QString &Folder) {
 
 QString ReadText(const QString &Path) {
   QFile File(Path);
-  return File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll())
-                                        : QString();
+  return File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
 }
 
 // The build installed into a temporary prefix, once for the whole suite.
@@ -85,8 +79,7 @@ protected:
     Root = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(Root->isValid());
     Installed = RunProgram(QStringLiteral(ORBALT_TEST_CMAKE),
-                           {QStringLiteral("--install"),
-                            QStringLiteral(ORBALT_TEST_BUILD_DIR),
+                           {QStringLiteral("--install"), QStringLiteral(ORBALT_TEST_BUILD_DIR),
                             QStringLiteral("--prefix"), Prefix()});
   }
   static void TearDownTestSuite() { Root.reset(); }
@@ -94,9 +87,7 @@ protected:
   void SetUp() override { ASSERT_TRUE(Ok(Installed)) << Installed; }
 
   static QString Prefix() { return Root->filePath(QStringLiteral("prefix")); }
-  static QString InstalledProgram() {
-    return Prefix() + QStringLiteral("/bin/orbalt");
-  }
+  static QString InstalledProgram() { return Prefix() + QStringLiteral("/bin/orbalt"); }
 
   // A user of their own: an empty home folder, the default configuration
   // folder, a private runtime folder for the single-instance lock, no session
@@ -105,18 +96,14 @@ protected:
     EXPECT_TRUE(Home.isValid());
     EXPECT_TRUE(QDir(Home.path()).mkpath(QStringLiteral("run")));
     QFile::setPermissions(Home.filePath(QStringLiteral("run")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                              QFileDevice::ExeOwner);
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    for (const char *Name :
-         {"XDG_CONFIG_HOME", "ORBALT_SETTINGS", "DISPLAY", "WAYLAND_DISPLAY"})
+    for (const char *Name : {"XDG_CONFIG_HOME", "ORBALT_SETTINGS", "DISPLAY", "WAYLAND_DISPLAY"})
       Env.remove(QString::fromLatin1(Name));
     Env.insert(QStringLiteral("HOME"), Home.path());
-    Env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-               Home.filePath(QStringLiteral("run")));
+    Env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Home.filePath(QStringLiteral("run")));
     Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-               QStringLiteral("unix:path=") +
-                   Home.filePath(QStringLiteral("no-bus")));
+               QStringLiteral("unix:path=") + Home.filePath(QStringLiteral("no-bus")));
     Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return Env;
   }
@@ -125,11 +112,11 @@ protected:
   // window was taken; its standard error (where error boxes are also
   // written) is in the result.
   TRun RunWindow(const QString &Program, const QStringList &Extra = {}) {
-    return RunProgram(Program,
-                      QStringList{QStringLiteral("--screenshot"),
-                                  Home.filePath(QStringLiteral("shot.png"))} +
-                          Extra,
-                      UserEnvironment());
+    return RunProgram(
+        Program,
+        QStringList{QStringLiteral("--screenshot"), Home.filePath(QStringLiteral("shot.png"))} +
+            Extra,
+        UserEnvironment());
   }
 
   static inline std::unique_ptr<QTemporaryDir> Root;
@@ -137,25 +124,19 @@ protected:
   QTemporaryDir Home;
 };
 
-TEST_F(InstallTest,
-       InstalledProgramKeepsItsSettingsInTheUsersFolderAndFindsItsPictures) {
+TEST_F(InstallTest, InstalledProgramKeepsItsSettingsInTheUsersFolderAndFindsItsPictures) {
   const QStringList Before = FilesUnder(Prefix());
 
-  const TRun Version = RunProgram(
-      InstalledProgram(), {QStringLiteral("--version")}, UserEnvironment());
+  const TRun Version =
+      RunProgram(InstalledProgram(), {QStringLiteral("--version")}, UserEnvironment());
   ASSERT_TRUE(Ok(Version)) << Version;
-  EXPECT_EQ(Version.Out.trimmed(),
-            QStringLiteral("Orbalt " ORBALT_TEST_VERSION));
+  EXPECT_EQ(Version.Out.trimmed(), QStringLiteral("Orbalt " ORBALT_TEST_VERSION));
 
-  const TRun Help = RunProgram(InstalledProgram(), {QStringLiteral("--help")},
-                               UserEnvironment());
-  const QString Document =
-      Home.filePath(QStringLiteral(".config/orbalt/orbalt.xml"));
-  EXPECT_TRUE(
-      Help.Out.contains(QStringLiteral("Settings document: ") + Document))
-      << Help;
-  EXPECT_TRUE(Help.Out.contains(QStringLiteral("Data folder:       ") +
-                                Prefix() + QStringLiteral("/share/orbalt")))
+  const TRun Help = RunProgram(InstalledProgram(), {QStringLiteral("--help")}, UserEnvironment());
+  const QString Document = Home.filePath(QStringLiteral(".config/orbalt/orbalt.xml"));
+  EXPECT_TRUE(Help.Out.contains(QStringLiteral("Settings document: ") + Document)) << Help;
+  EXPECT_TRUE(Help.Out.contains(QStringLiteral("Data folder:       ") + Prefix() +
+                                QStringLiteral("/share/orbalt")))
       << Help;
 
   // A first start makes the folder and the document.
@@ -168,11 +149,8 @@ TEST_F(InstallTest,
   // a picture that can't be read would be an error on standard error.
   const TRun Demo = RunWindow(InstalledProgram(), {QStringLiteral("--demo")});
   ASSERT_TRUE(Ok(Demo)) << Demo;
-  EXPECT_FALSE(
-      Demo.Err.contains(QStringLiteral("picture"), Qt::CaseInsensitive))
-      << Demo;
-  EXPECT_FALSE(Demo.Err.contains(QStringLiteral(".bmp"), Qt::CaseInsensitive))
-      << Demo;
+  EXPECT_FALSE(Demo.Err.contains(QStringLiteral("picture"), Qt::CaseInsensitive)) << Demo;
+  EXPECT_FALSE(Demo.Err.contains(QStringLiteral(".bmp"), Qt::CaseInsensitive)) << Demo;
 
   EXPECT_EQ(FilesUnder(Prefix()),
             Before); // nothing written in the installed tree
@@ -186,9 +164,8 @@ TEST_F(InstallTest, DocumentBesideTheExecutableIsStillUsed) {
   ASSERT_TRUE(QFile::copy(QStringLiteral(ORBALT_TEST_PROGRAM), Program));
   for (const QString &Picture :
        QDir(Prefix() + QStringLiteral("/share/orbalt")).entryList(QDir::Files))
-    ASSERT_TRUE(
-        QFile::copy(Prefix() + QStringLiteral("/share/orbalt/") + Picture,
-                    Portable.filePath(Picture)));
+    ASSERT_TRUE(QFile::copy(Prefix() + QStringLiteral("/share/orbalt/") + Picture,
+                            Portable.filePath(Picture)));
   const QString Document = Portable.filePath(QStringLiteral("orbalt.xml"));
   {
     QFile File(Document);
@@ -196,34 +173,26 @@ TEST_F(InstallTest, DocumentBesideTheExecutableIsStillUsed) {
     File.write("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root/>\n");
   }
 
-  const TRun Help =
-      RunProgram(Program, {QStringLiteral("--help")}, UserEnvironment());
-  EXPECT_TRUE(
-      Help.Out.contains(QStringLiteral("Settings document: ") + Document))
-      << Help;
-  EXPECT_TRUE(Help.Out.contains(QStringLiteral("Data folder:       ") +
-                                Portable.path()))
-      << Help;
+  const TRun Help = RunProgram(Program, {QStringLiteral("--help")}, UserEnvironment());
+  EXPECT_TRUE(Help.Out.contains(QStringLiteral("Settings document: ") + Document)) << Help;
+  EXPECT_TRUE(Help.Out.contains(QStringLiteral("Data folder:       ") + Portable.path())) << Help;
 
   const TRun Window = RunWindow(Program);
   ASSERT_TRUE(Ok(Window)) << Window;
   EXPECT_TRUE(ReadText(Document).contains(QStringLiteral("<Rotators")))
       << ReadText(Document).toStdString();
-  EXPECT_FALSE(
-      QFileInfo::exists(Home.filePath(QStringLiteral(".config/orbalt"))));
+  EXPECT_FALSE(QFileInfo::exists(Home.filePath(QStringLiteral(".config/orbalt"))));
 }
 
 // Validators print nothing for a file without errors, warnings or hints.
 TEST_F(InstallTest, DesktopEntryAndMetainfoValidate) {
-  const QString DesktopEntry = Prefix() +
-                               QStringLiteral("/share/applications/") + AppId +
-                               QStringLiteral(".desktop");
-  const QString Metainfo = Prefix() + QStringLiteral("/share/metainfo/") +
-                           AppId + QStringLiteral(".metainfo.xml");
+  const QString DesktopEntry =
+      Prefix() + QStringLiteral("/share/applications/") + AppId + QStringLiteral(".desktop");
+  const QString Metainfo =
+      Prefix() + QStringLiteral("/share/metainfo/") + AppId + QStringLiteral(".metainfo.xml");
   const QString DesktopValidator =
       QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-  const QString AppStream =
-      QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+  const QString AppStream = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
   ASSERT_FALSE(DesktopValidator.isEmpty())
       << "desktop-file-validate (desktop-file-utils) is missing";
   ASSERT_FALSE(AppStream.isEmpty()) << "appstreamcli (appstream) is missing";
@@ -231,70 +200,56 @@ TEST_F(InstallTest, DesktopEntryAndMetainfoValidate) {
   const TRun Desktop = RunProgram(DesktopValidator, {DesktopEntry});
   EXPECT_TRUE(Ok(Desktop) && Desktop.Out.trimmed().isEmpty()) << Desktop;
   const QString Entry = ReadText(DesktopEntry);
-  EXPECT_TRUE(Entry.contains(QStringLiteral("HamRadio;")))
-      << Entry.toStdString();
-  EXPECT_TRUE(Entry.contains(QStringLiteral("\nIcon=") + AppId + u'\n'))
-      << Entry.toStdString();
+  EXPECT_TRUE(Entry.contains(QStringLiteral("HamRadio;"))) << Entry.toStdString();
+  EXPECT_TRUE(Entry.contains(QStringLiteral("\nIcon=") + AppId + u'\n')) << Entry.toStdString();
 
   // Without the network: the screenshot's address is not fetched.
-  const TRun Meta = RunProgram(
-      AppStream, {QStringLiteral("validate"), QStringLiteral("--no-net"),
-                  QStringLiteral("--no-color"), Metainfo});
+  const TRun Meta = RunProgram(AppStream, {QStringLiteral("validate"), QStringLiteral("--no-net"),
+                                           QStringLiteral("--no-color"), Metainfo});
   EXPECT_TRUE(Ok(Meta)) << Meta;
   EXPECT_TRUE(Meta.Out.contains(QStringLiteral("successful"))) << Meta;
 
   // The bus starts the installed program for a client.
-  EXPECT_EQ(
-      ReadText(Prefix() +
-               QStringLiteral("/share/dbus-1/services/Orbalt.Orbalt.service")),
-      QStringLiteral("[D-BUS Service]\nName=Orbalt.Orbalt\nExec=") +
-          InstalledProgram() + QStringLiteral(" -Automation\n"));
+  EXPECT_EQ(ReadText(Prefix() + QStringLiteral("/share/dbus-1/services/Orbalt.Orbalt.service")),
+            QStringLiteral("[D-BUS Service]\nName=Orbalt.Orbalt\nExec=") + InstalledProgram() +
+                QStringLiteral(" -Automation\n"));
 }
 
 TEST_F(InstallTest, DebianPackageHoldsTheProgramAndItsDesktopFiles) {
   QTemporaryDir Output;
   ASSERT_TRUE(Output.isValid());
-  const TRun Pack = RunProgram(
-      QStringLiteral(ORBALT_TEST_CPACK),
-      {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-       QStringLiteral(ORBALT_TEST_BUILD_DIR "/CPackConfig.cmake"),
-       QStringLiteral("-B"), Output.path()});
+  const TRun Pack =
+      RunProgram(QStringLiteral(ORBALT_TEST_CPACK),
+                 {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                  QStringLiteral(ORBALT_TEST_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
+                  Output.path()});
   ASSERT_TRUE(Ok(Pack)) << Pack;
   const QStringList Packages =
       QDir(Output.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
   ASSERT_EQ(Packages.size(), 1) << Pack;
   const QString Package = Output.filePath(Packages.first());
 
-  const TRun Contents = RunProgram(QStringLiteral("dpkg-deb"),
-                                   {QStringLiteral("--contents"), Package});
+  const TRun Contents =
+      RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("--contents"), Package});
   ASSERT_TRUE(Ok(Contents)) << Contents;
   for (const QString &File :
-       {QStringLiteral("./usr/bin/orbalt"),
-        QStringLiteral("./usr/bin/gs232emu"),
+       {QStringLiteral("./usr/bin/orbalt"), QStringLiteral("./usr/bin/gs232emu"),
         QStringLiteral("./usr/share/orbalt/AzChart.bmp"),
-        QStringLiteral("./usr/share/applications/") + AppId +
-            QStringLiteral(".desktop"),
-        QStringLiteral("./usr/share/icons/hicolor/scalable/apps/") + AppId +
-            QStringLiteral(".svg"),
-        QStringLiteral("./usr/share/icons/hicolor/48x48/apps/") + AppId +
-            QStringLiteral(".png"),
-        QStringLiteral("./usr/share/metainfo/") + AppId +
-            QStringLiteral(".metainfo.xml"),
+        QStringLiteral("./usr/share/applications/") + AppId + QStringLiteral(".desktop"),
+        QStringLiteral("./usr/share/icons/hicolor/scalable/apps/") + AppId + QStringLiteral(".svg"),
+        QStringLiteral("./usr/share/icons/hicolor/48x48/apps/") + AppId + QStringLiteral(".png"),
+        QStringLiteral("./usr/share/metainfo/") + AppId + QStringLiteral(".metainfo.xml"),
         QStringLiteral("./usr/share/dbus-1/services/Orbalt.Orbalt.service"),
         QStringLiteral("./usr/share/man/man1/orbalt.1")})
-    EXPECT_TRUE(Contents.Out.contains(u' ' + File + u'\n'))
-        << File.toStdString();
+    EXPECT_TRUE(Contents.Out.contains(u' ' + File + u'\n')) << File.toStdString();
 
-  const TRun Fields = RunProgram(QStringLiteral("dpkg-deb"),
-                                 {QStringLiteral("--field"), Package});
+  const TRun Fields = RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), Package});
   ASSERT_TRUE(Ok(Fields)) << Fields;
-  EXPECT_TRUE(Fields.Out.contains(QStringLiteral("\nSection: hamradio\n")))
-      << Fields;
+  EXPECT_TRUE(Fields.Out.contains(QStringLiteral("\nSection: hamradio\n"))) << Fields;
   EXPECT_TRUE(Fields.Out.contains(QStringLiteral("\nMaintainer: "))) << Fields;
   // Computed from the binaries: Qt's libraries and the serial port module.
   EXPECT_TRUE(Fields.Out.contains(QStringLiteral("libqt6core6"))) << Fields;
-  EXPECT_TRUE(Fields.Out.contains(QStringLiteral("libqt6serialport6")))
-      << Fields;
+  EXPECT_TRUE(Fields.Out.contains(QStringLiteral("libqt6serialport6"))) << Fields;
 }
 
 } // namespace

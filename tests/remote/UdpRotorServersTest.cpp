@@ -49,8 +49,7 @@ protected:
     }
     QList<TRotatorSettings> List;
     for (int I = 0; I < 2; ++I) {
-      TRotatorSettings S =
-          TRotatorSettings::Defaults(I == 0 ? "Mast" : "Tower");
+      TRotatorSettings S = TRotatorSettings::Defaults(I == 0 ? "Mast" : "Tower");
       S.Enable = true;
       S.AutoActive = true;
       S.Port = Emulators[I]->devicePath();
@@ -76,8 +75,7 @@ protected:
     Station = std::make_unique<TStation>(Dir.filePath("orbalt.xml"));
     Station->Load();
     Station->Start();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Driver(0).Active() && Driver(1).Active(); }, WaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Driver(0).Active() && Driver(1).Active(); }, WaitMs));
     ASSERT_TRUE(Client.bind(QHostAddress(QHostAddress::LocalHost), 0));
   }
 
@@ -89,14 +87,12 @@ protected:
   TGs232 &Driver(int Index) { return Station->Driver(Index); }
 
   void Send(const QByteArray &Datagram, quint16 Port) {
-    ASSERT_EQ(Client.writeDatagram(Datagram,
-                                   QHostAddress(QHostAddress::LocalHost), Port),
+    ASSERT_EQ(Client.writeDatagram(Datagram, QHostAddress(QHostAddress::LocalHost), Port),
               Datagram.size());
   }
 
   bool Arrives(Gs232Emulator &Emulator, const QString &Command) {
-    return QTest::qWaitFor([&] { return Sent(Emulator).contains(Command); },
-                           WaitMs);
+    return QTest::qWaitFor([&] { return Sent(Emulator).contains(Command); }, WaitMs);
   }
 
   // The next datagram on Socket's port, or empty.
@@ -118,25 +114,20 @@ TEST_F(UdpRotorServersTest, PstMessagesTurnStopParkAndAnswerTheCurrentRotator) {
   ASSERT_TRUE(Server.Start(QHostAddress(QHostAddress::LocalHost), 0));
   // Replies go to the sender's port + 1.
   QUdpSocket Replies;
-  ASSERT_TRUE(Replies.bind(QHostAddress(QHostAddress::LocalHost),
-                           Client.localPort() + 1));
+  ASSERT_TRUE(Replies.bind(QHostAddress(QHostAddress::LocalHost), Client.localPort() + 1));
   Emulators[0]->clearLog();
 
   Send("<PST><AZIMUTH>85.000000.2</AZIMUTH></PST>", Server.Port());
-  EXPECT_TRUE(Arrives(*Emulators[0], "M085"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "M085")) << Sent(*Emulators[0]).join(' ').toStdString();
   Send("<PST><STOP>1</STOP></PST>", Server.Port());
-  EXPECT_TRUE(Arrives(*Emulators[0], "S"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "S")) << Sent(*Emulators[0]).join(' ').toStdString();
   Emulators[0]->setAzimuth(123);
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return Driver(0).AzimuthD() == 123; }, WaitMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Driver(0).AzimuthD() == 123; }, WaitMs));
   Send("<PST>AZ?</PST>", Server.Port());
   EXPECT_EQ(Receive(Replies), "AZ:123");
   Send("<PST><PARK>1</PARK></PST>", Server.Port());
-  EXPECT_TRUE(Arrives(
-      *Emulators[0],
-      QStringLiteral("M%1").arg(Driver(0).Settings().Home, 3, 10, QChar(u'0'))))
+  EXPECT_TRUE(Arrives(*Emulators[0],
+                      QStringLiteral("M%1").arg(Driver(0).Settings().Home, 3, 10, QChar(u'0'))))
       << Sent(*Emulators[0]).join(' ').toStdString();
   // A locator needs the station's location first.
   Send("<PST><QRA>FN31pr</QRA></PST>", Server.Port());
@@ -147,20 +138,17 @@ TEST_F(UdpRotorServersTest, PstMessagesTurnStopParkAndAnswerTheCurrentRotator) {
   Location.Locator = QStringLiteral("JO62qm");
   Station->SetLocation(Location);
   Send("<PST><QRA>FN31pr</QRA></PST>", Server.Port());
-  EXPECT_TRUE(Arrives(*Emulators[0], "M296"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "M296")) << Sent(*Emulators[0]).join(' ').toStdString();
 
   // The current rotator is the one steered.
   Station->SetCurrentRotator(1);
   Send("<PST><AZIMUTH>10</AZIMUTH></PST>", Server.Port());
-  EXPECT_TRUE(Arrives(*Emulators[1], "M010"))
-      << Sent(*Emulators[1]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[1], "M010")) << Sent(*Emulators[1]).join(' ').toStdString();
   EXPECT_EQ(Server.Ignored(), 1);
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
-TEST_F(UdpRotorServersTest,
-       N1mmMessagesTurnTheNamedRotatorFollowTheBandAndGetHeadings) {
+TEST_F(UdpRotorServersTest, N1mmMessagesTurnTheNamedRotatorFollowTheBandAndGetHeadings) {
   QUdpSocket Status;
   ASSERT_TRUE(Status.bind(QHostAddress(QHostAddress::LocalHost), 0));
   TN1mmListener Listener(*Station, Status.localPort());
@@ -169,17 +157,14 @@ TEST_F(UdpRotorServersTest,
   for (auto &Emulator : Emulators)
     Emulator->clearLog();
 
-  Send(
-      "<?xml version=\"1.0\" "
-      "encoding=\"utf-8\"?>\n<N1MMRotor><rotor>Tower</rotor>"
-      "<goazi>225.0</goazi><offset>0.0</offset><bidirectional>0</bidirectional>"
-      "<freqband>14.0</freqband></N1MMRotor>",
-      Listener.Port());
-  EXPECT_TRUE(Arrives(*Emulators[1], "M225"))
-      << Sent(*Emulators[1]).join(' ').toStdString();
+  Send("<?xml version=\"1.0\" "
+       "encoding=\"utf-8\"?>\n<N1MMRotor><rotor>Tower</rotor>"
+       "<goazi>225.0</goazi><offset>0.0</offset><bidirectional>0</bidirectional>"
+       "<freqband>14.0</freqband></N1MMRotor>",
+       Listener.Port());
+  EXPECT_TRUE(Arrives(*Emulators[1], "M225")) << Sent(*Emulators[1]).join(' ').toStdString();
   // The 20 m row's list ran on the mast's line and the tower became current.
-  EXPECT_TRUE(Arrives(*Emulators[0], "Y11"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y11")) << Sent(*Emulators[0]).join(' ').toStdString();
   EXPECT_EQ(Station->CurrentRotator(), 1);
   EXPECT_FALSE(Sent(*Emulators[0]).contains("M225"));
 
@@ -199,14 +184,11 @@ TEST_F(UdpRotorServersTest,
        "bidirectional>"
        "<freqband>7</freqband></N1MMRotor>",
        Listener.Port());
-  EXPECT_TRUE(Arrives(*Emulators[0], "M090"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "M090")) << Sent(*Emulators[0]).join(' ').toStdString();
   EXPECT_TRUE(Arrives(*Emulators[0], "Y10"));
   EXPECT_TRUE(Arrives(*Emulators[0], "Y21"));
-  Send("<N1MMRotor><stop><rotor>Mast</rotor></stop></N1MMRotor>",
-       Listener.Port());
-  EXPECT_TRUE(Arrives(*Emulators[0], "S"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  Send("<N1MMRotor><stop><rotor>Mast</rotor></stop></N1MMRotor>", Listener.Port());
+  EXPECT_TRUE(Arrives(*Emulators[0], "S")) << Sent(*Emulators[0]).join(' ').toStdString();
   EXPECT_EQ(Listener.Ignored(), 0) << Listener.LastIgnored().toStdString();
 }
 
@@ -227,10 +209,8 @@ TEST_F(UdpRotorServersTest, MalformedDatagramsReachNothing) {
       {"<N1MMRotor><rotor>Nobody</rotor><goazi>85</goazi></N1MMRotor>", true},
       {"<N1MMRotor><rotor>Mast</rotor><goazi>85", true},
       {"<N1MMRotor><rotor>Mast</rotor><goazi>-1</goazi></N1MMRotor>", true},
-      {"<N1MMRotor><rotor>Mast</rotor><goazi>85</goazi></N1MMRotor>" + Pad,
-       true},
-      {"<N1MMRotor><rotor>Nobody</rotor><freqband>14</freqband></N1MMRotor>",
-       true},
+      {"<N1MMRotor><rotor>Mast</rotor><goazi>85</goazi></N1MMRotor>" + Pad, true},
+      {"<N1MMRotor><rotor>Nobody</rotor><freqband>14</freqband></N1MMRotor>", true},
   };
   for (auto &Emulator : Emulators)
     Emulator->clearLog();
@@ -240,15 +220,13 @@ TEST_F(UdpRotorServersTest, MalformedDatagramsReachNothing) {
     ++(ForN1mm ? N1mmCount : PstCount);
   }
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return Pst.Ignored() == PstCount && N1mm.Ignored() == N1mmCount; },
-      WaitMs))
+      [&] { return Pst.Ignored() == PstCount && N1mm.Ignored() == N1mmCount; }, WaitMs))
       << Pst.Ignored() << " " << N1mm.Ignored();
   // A last good one shows the line was listening all along.
   Send("<PST><AZIMUTH>45</AZIMUTH></PST>", Pst.Port());
   ASSERT_TRUE(Arrives(*Emulators[0], "M045"));
   EXPECT_EQ(Sent(*Emulators[0]), QStringList{"M045"});
-  EXPECT_TRUE(Sent(*Emulators[1]).isEmpty())
-      << Sent(*Emulators[1]).join(' ').toStdString();
+  EXPECT_TRUE(Sent(*Emulators[1]).isEmpty()) << Sent(*Emulators[1]).join(' ').toStdString();
   EXPECT_EQ(Station->CurrentRotator(), 0);
 }
 
@@ -263,9 +241,8 @@ public:
   ~TDummyRig() { Stop(); }
   bool Start(quint16 Port) {
     Process.start(QStringLiteral("rigctld"),
-                  {QStringLiteral("-m"), QStringLiteral("1"),
-                   QStringLiteral("-T"), QStringLiteral("127.0.0.1"),
-                   QStringLiteral("-t"), QString::number(Port)});
+                  {QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
+                   QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(Port)});
     return Process.waitForStarted(WaitMs) &&
            QTest::qWaitFor(
                [&] {
@@ -283,19 +260,16 @@ public:
   }
   static bool SetFrequency(quint16 Port, const QString &Hz) {
     return QProcess::execute(QStringLiteral("rigctl"),
-                             {QStringLiteral("-m"), QStringLiteral("2"),
-                              QStringLiteral("-r"),
-                              QStringLiteral("127.0.0.1:%1").arg(Port),
-                              QStringLiteral("F"), Hz}) == 0;
+                             {QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
+                              QStringLiteral("127.0.0.1:%1").arg(Port), QStringLiteral("F"), Hz}) ==
+           0;
   }
   QProcess Process;
 };
 
 quint16 FreeTcpPort() {
   QTcpServer Probe;
-  return Probe.listen(QHostAddress(QHostAddress::LocalHost), 0)
-             ? Probe.serverPort()
-             : 0;
+  return Probe.listen(QHostAddress(QHostAddress::LocalHost), 0) ? Probe.serverPort() : 0;
 }
 
 // Band following from the rig: a change of band runs the rows' lists on the
@@ -304,8 +278,7 @@ quint16 FreeTcpPort() {
 TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
   const quint16 Port = FreeTcpPort();
   TDummyRig Rig;
-  ASSERT_TRUE(Rig.Start(Port))
-      << Rig.Process.readAllStandardError().toStdString();
+  ASSERT_TRUE(Rig.Start(Port)) << Rig.Process.readAllStandardError().toStdString();
   Station->SetCtrlTableEnable(true);
   for (auto &Emulator : Emulators)
     Emulator->clearLog();
@@ -313,10 +286,8 @@ TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
   Follower.Start();
 
   ASSERT_TRUE(TDummyRig::SetFrequency(Port, QStringLiteral("14025000")));
-  EXPECT_TRUE(Arrives(*Emulators[0], "Y11"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return Station->CurrentRotator() == 1; }, WaitMs));
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y11")) << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Station->CurrentRotator() == 1; }, WaitMs));
   EXPECT_EQ(Follower.Frequency(), 14025000);
   EXPECT_TRUE(Follower.State().contains(QStringLiteral("14.025000 MHz")))
       << Follower.State().toStdString();
@@ -327,15 +298,11 @@ TEST_F(UdpRotorServersTest, RigFrequencyFromRigctldFollowsTheBands) {
 
   Rig.Stop();
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] {
-        return Follower.State().contains(QStringLiteral("not reachable"));
-      },
-      WaitMs))
+      [&] { return Follower.State().contains(QStringLiteral("not reachable")); }, WaitMs))
       << Follower.State().toStdString();
   ASSERT_TRUE(Rig.Start(Port));
   ASSERT_TRUE(TDummyRig::SetFrequency(Port, QStringLiteral("7100000")));
-  EXPECT_TRUE(Arrives(*Emulators[0], "Y21"))
-      << Sent(*Emulators[0]).join(' ').toStdString();
+  EXPECT_TRUE(Arrives(*Emulators[0], "Y21")) << Sent(*Emulators[0]).join(' ').toStdString();
   EXPECT_TRUE(Sent(*Emulators[0]).contains("Y10"));
   for (auto &Emulator : Emulators)
     for (const QString &Command : Sent(*Emulator))

@@ -39,10 +39,8 @@ TEST(BearingTest, ShortAndLongPathAndDistanceAgreeWithTheIndependentSolver) {
       {"to the north pole", {40, -105}, {90, 0}},
       {"due south", {10, 20}, {-10, 20}},
   };
-  const QString Solver =
-      QStandardPaths::findExecutable(QStringLiteral("GeodSolve"));
-  ASSERT_FALSE(Solver.isEmpty())
-      << "GeodSolve (geographiclib-tools) is missing";
+  const QString Solver = QStandardPaths::findExecutable(QStringLiteral("GeodSolve"));
+  ASSERT_FALSE(Solver.isEmpty()) << "GeodSolve (geographiclib-tools) is missing";
   QByteArray Input;
   for (const TCase &Case : Cases)
     Input += QStringLiteral("%1 %2 %3 %4\n")
@@ -56,8 +54,8 @@ TEST(BearingTest, ShortAndLongPathAndDistanceAgreeWithTheIndependentSolver) {
   Process.write(Input);
   Process.closeWriteChannel();
   ASSERT_TRUE(Process.waitForFinished(60000));
-  const QStringList Lines = QString::fromLatin1(Process.readAllStandardOutput())
-                                .split(u'\n', Qt::SkipEmptyParts);
+  const QStringList Lines =
+      QString::fromLatin1(Process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
   ASSERT_EQ(Lines.size(), std::size(Cases));
 
   for (size_t I = 0; I < std::size(Cases); ++I) {
@@ -67,8 +65,7 @@ TEST(BearingTest, ShortAndLongPathAndDistanceAgreeWithTheIndependentSolver) {
     const double Azimuth = Fields[0].toDouble();
     const double DistanceKm = Fields[2].toDouble() / 1000;
     const TBearing B = BearingBetween(Cases[I].From, Cases[I].To);
-    EXPECT_LT(AngleBetween(B.ShortPath, Azimuth), 0.1)
-        << B.ShortPath << " vs " << Azimuth;
+    EXPECT_LT(AngleBetween(B.ShortPath, Azimuth), 0.1) << B.ShortPath << " vs " << Azimuth;
     EXPECT_LT(AngleBetween(B.LongPath, Azimuth + 180), 0.1) << B.LongPath;
     EXPECT_NEAR(B.DistanceKm, DistanceKm, 1.0);
     EXPECT_GE(B.ShortPath, 0);
@@ -105,10 +102,8 @@ TEST(LocatorTest, CentreOfTheSquareOrTheReason) {
       {"", No, No, "4, 6 or 8 characters"},
       {"JS62", No, No, "character 2 (\"S\") is not one of the field letters"},
       {"JOA2", No, No, "character 3 (\"A\") is not one of the square digits"},
-      {"JO62qy", No, No,
-       "character 6 (\"y\") is not one of the subsquare letters"},
-      {"JO62qmx5", No, No,
-       "character 7 (\"x\") is not one of the extended square digits"},
+      {"JO62qy", No, No, "character 6 (\"y\") is not one of the subsquare letters"},
+      {"JO62qmx5", No, No, "character 7 (\"x\") is not one of the extended square digits"},
   };
   for (const TCase &Case : Cases) {
     SCOPED_TRACE(Case.Text);
@@ -116,8 +111,7 @@ TEST(LocatorTest, CentreOfTheSquareOrTheReason) {
     const auto Point = LocatorToLatLon(QString::fromLatin1(Case.Text), &Error);
     if (std::isnan(Case.Lat)) {
       EXPECT_FALSE(Point);
-      EXPECT_TRUE(Error.contains(QString::fromLatin1(Case.Reason)))
-          << Error.toStdString();
+      EXPECT_TRUE(Error.contains(QString::fromLatin1(Case.Reason))) << Error.toStdString();
     } else {
       ASSERT_TRUE(Point) << Error.toStdString();
       EXPECT_NEAR(Point->Lat, Case.Lat, 1e-5);
@@ -125,8 +119,7 @@ TEST(LocatorTest, CentreOfTheSquareOrTheReason) {
     }
   }
   // A point and its 6-character square, both ways.
-  for (const char *Text :
-       {"JO62qm", "FN31pr", "QF56od", "AA00aa", "RR99xx", "IO91wm"}) {
+  for (const char *Text : {"JO62qm", "FN31pr", "QF56od", "AA00aa", "RR99xx", "IO91wm"}) {
     const auto Point = LocatorToLatLon(QString::fromLatin1(Text));
     ASSERT_TRUE(Point);
     EXPECT_EQ(LatLonToLocator(*Point), QString::fromLatin1(Text));
@@ -150,8 +143,7 @@ const char CountryText[] =
     "    AM,AN,AO,EA,EB,EC,ED,EE,EF,EG,EH;\n";
 
 TEST(CountryFileTest, ExactCallFirstThenTheLongestPrefix) {
-  const TCountryFile Countries =
-      TCountryFile::Parse(QString::fromLatin1(CountryText));
+  const TCountryFile Countries = TCountryFile::Parse(QString::fromLatin1(CountryText));
   struct TCase {
     const char *Call;
     const char *Entity; // empty: unknown
@@ -161,9 +153,9 @@ TEST(CountryFileTest, ExactCallFirstThenTheLongestPrefix) {
       {"DL1ABC", "Fed. Rep. of Germany", 51.0, 10.0},
       {"dk9xx", "Fed. Rep. of Germany", 51.0, 10.0},
       {"W1AW", "United States", 37.53, -91.67},
-      {"KH6ABC", "Hawaii", 21.12, -157.48},        // KH6 beats K
-      {"KH6XX", "United States", 21.30, -157.80},  // the exact call beats KH6
-      {"EA8ABC", "Canary Islands", 28.32, -15.85}, // EA8 beats EA
+      {"KH6ABC", "Hawaii", 21.12, -157.48},            // KH6 beats K
+      {"KH6XX", "United States", 21.30, -157.80},      // the exact call beats KH6
+      {"EA8ABC", "Canary Islands", 28.32, -15.85},     // EA8 beats EA
       {"EA8/DL1ABC", "Canary Islands", 28.32, -15.85}, // operated from EA8
       {"DL1ABC/P", "Fed. Rep. of Germany", 51.0, 10.0},
       {"DL0ABC", "Fed. Rep. of Germany", 51.0, 10.0},
@@ -185,8 +177,7 @@ TEST(CountryFileTest, ExactCallFirstThenTheLongestPrefix) {
 }
 
 TEST(PlaceTest, LocatorNumbersOrCallElseWhatIsWrong) {
-  const TCountryFile Countries =
-      TCountryFile::Parse(QString::fromLatin1(CountryText));
+  const TCountryFile Countries = TCountryFile::Parse(QString::fromLatin1(CountryText));
   struct TCase {
     const char *Text;
     bool WithCountries;
@@ -208,12 +199,11 @@ TEST(PlaceTest, LocatorNumbersOrCallElseWhatIsWrong) {
   };
   for (const TCase &Case : Cases) {
     SCOPED_TRACE(Case.Text);
-    const auto Result = ResolvePlace(QString::fromLatin1(Case.Text),
-                                     Case.WithCountries ? &Countries : nullptr);
+    const auto Result =
+        ResolvePlace(QString::fromLatin1(Case.Text), Case.WithCountries ? &Countries : nullptr);
     if (Case.Message) {
       ASSERT_TRUE(std::holds_alternative<QString>(Result));
-      EXPECT_TRUE(
-          std::get<QString>(Result).contains(QString::fromLatin1(Case.Message)))
+      EXPECT_TRUE(std::get<QString>(Result).contains(QString::fromLatin1(Case.Message)))
           << std::get<QString>(Result).toStdString();
     } else {
       ASSERT_TRUE(std::holds_alternative<TPlace>(Result))
@@ -226,19 +216,16 @@ TEST(PlaceTest, LocatorNumbersOrCallElseWhatIsWrong) {
 
 TEST(PlaceTest, StationPositionFromItsLocatorElseItsCoordinates) {
   TStationSettings S;
-  EXPECT_TRUE(std::get<QString>(StationPosition(S))
-                  .contains(QStringLiteral("not set")));
+  EXPECT_TRUE(std::get<QString>(StationPosition(S)).contains(QStringLiteral("not set")));
   S.Latitude = 48.0;
-  EXPECT_TRUE(std::holds_alternative<QString>(
-      StationPosition(S))); // a longitude is missing
+  EXPECT_TRUE(std::holds_alternative<QString>(StationPosition(S))); // a longitude is missing
   S.Longitude = 11.5;
   EXPECT_NEAR(std::get<TLatLon>(StationPosition(S)).Lon, 11.5, 1e-9);
   S.Locator = QStringLiteral("JO62");
   EXPECT_NEAR(std::get<TLatLon>(StationPosition(S)).Lon, 13.0,
               1e-9); // the locator wins
   S.Locator = QStringLiteral("JZ62");
-  EXPECT_TRUE(std::get<QString>(StationPosition(S))
-                  .contains(QStringLiteral("locator")));
+  EXPECT_TRUE(std::get<QString>(StationPosition(S)).contains(QStringLiteral("locator")));
 }
 
 } // namespace

@@ -77,10 +77,9 @@ struct TTally {
   void Print() const {
     std::printf("%-22s sent %7lld  answered %7lld  errors %4lld  lost %4lld  "
                 "p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms\n",
-                Name, static_cast<long long>(Sent),
-                static_cast<long long>(Answered),
-                static_cast<long long>(Errors), static_cast<long long>(Lost),
-                Percentile(0.5), Percentile(0.99), Percentile(1.0));
+                Name, static_cast<long long>(Sent), static_cast<long long>(Answered),
+                static_cast<long long>(Errors), static_cast<long long>(Lost), Percentile(0.5),
+                Percentile(0.99), Percentile(1.0));
     for (const auto &[Text, Count] : ErrorTexts)
       std::printf("    %6d x %s\n", Count, qPrintable(Text));
   }
@@ -165,8 +164,7 @@ private:
       }
       const bool Refused = FLines.first().startsWith("RPRT");
       if (Refused || FLines.size() == 2) {
-        FTally.Answer(FSince.nsecsElapsed() / 1000, !Refused,
-                      QString::fromUtf8(FLines.first()));
+        FTally.Answer(FSince.nsecsElapsed() / 1000, !Refused, QString::fromUtf8(FLines.first()));
         FWaiting = false;
         FLines.clear();
       }
@@ -183,8 +181,7 @@ private:
 // One automation client call kind: one call out at a time.
 class TBusCaller : public QObject {
 public:
-  TBusCaller(QDBusConnection Bus, TTally &Tally)
-      : FBus(std::move(Bus)), FTally(Tally) {}
+  TBusCaller(QDBusConnection Bus, TTally &Tally) : FBus(std::move(Bus)), FTally(Tally) {}
 
   void Call(const QString &Method, const QVariantList &Arguments) {
     if (FWaiting) {
@@ -194,26 +191,23 @@ public:
       }
       return;
     }
-    QDBusMessage Message = QDBusMessage::createMethodCall(
-        QStringLiteral("Orbalt.Orbalt"), QStringLiteral("/Orbalt"),
-        QStringLiteral("Orbalt.IOrbalt"), Method);
+    QDBusMessage Message =
+        QDBusMessage::createMethodCall(QStringLiteral("Orbalt.Orbalt"), QStringLiteral("/Orbalt"),
+                                       QStringLiteral("Orbalt.IOrbalt"), Method);
     Message.setArguments(Arguments);
-    auto *Watcher = new QDBusPendingCallWatcher(
-        FBus.asyncCall(Message, LostAfterMs * 2), this);
+    auto *Watcher = new QDBusPendingCallWatcher(FBus.asyncCall(Message, LostAfterMs * 2), this);
     const int Serial = ++FSerial;
     ++FTally.Sent;
     FSince.start();
     FWaiting = true;
-    connect(Watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, Watcher, Serial] {
-              Watcher->deleteLater();
-              if (Serial != FSerial || !FWaiting)
-                return; // already counted as lost
-              FTally.Answer(FSince.nsecsElapsed() / 1000, !Watcher->isError(),
-                            Watcher->error().name() + u' ' +
-                                Watcher->error().message());
-              FWaiting = false;
-            });
+    connect(Watcher, &QDBusPendingCallWatcher::finished, this, [this, Watcher, Serial] {
+      Watcher->deleteLater();
+      if (Serial != FSerial || !FWaiting)
+        return; // already counted as lost
+      FTally.Answer(FSince.nsecsElapsed() / 1000, !Watcher->isError(),
+                    Watcher->error().name() + u' ' + Watcher->error().message());
+      FWaiting = false;
+    });
   }
 
 private:
@@ -234,35 +228,31 @@ int Fail(const QString &Message) {
 int main(int argc, char **argv) {
   QCoreApplication App(argc, argv);
   QCommandLineParser Parser;
-  Parser.setApplicationDescription(
-      QStringLiteral("Soak run of the program without a window."));
+  Parser.setApplicationDescription(QStringLiteral("Soak run of the program without a window."));
   Parser.addHelpOption();
-  const QCommandLineOption SecondsOpt(
-      QStringLiteral("seconds"),
-      QStringLiteral("Length of the run (default 180)."), QStringLiteral("N"),
-      QStringLiteral("180"));
-  const QCommandLineOption WarmupOpt(
-      QStringLiteral("warmup"),
-      QStringLiteral("Warm-up before the memory baseline "
-                     "(default 30)."),
-      QStringLiteral("N"), QStringLiteral("30"));
-  const QCommandLineOption ProgramOpt(
-      QStringLiteral("program"), QStringLiteral("The program to run."),
-      QStringLiteral("PATH"), QStringLiteral(ORBALT_SOAK_PROGRAM));
+  const QCommandLineOption SecondsOpt(QStringLiteral("seconds"),
+                                      QStringLiteral("Length of the run (default 180)."),
+                                      QStringLiteral("N"), QStringLiteral("180"));
+  const QCommandLineOption WarmupOpt(QStringLiteral("warmup"),
+                                     QStringLiteral("Warm-up before the memory baseline "
+                                                    "(default 30)."),
+                                     QStringLiteral("N"), QStringLiteral("30"));
+  const QCommandLineOption ProgramOpt(QStringLiteral("program"),
+                                      QStringLiteral("The program to run."), QStringLiteral("PATH"),
+                                      QStringLiteral(ORBALT_SOAK_PROGRAM));
   const QCommandLineOption EmulatorOpt(
       QStringLiteral("emulator"), QStringLiteral("The controller emulator."),
       QStringLiteral("PATH"), QStringLiteral(ORBALT_SOAK_EMULATOR));
   Parser.addOptions({SecondsOpt, WarmupOpt, ProgramOpt, EmulatorOpt});
   Parser.process(App);
   const int Seconds = std::max(10, Parser.value(SecondsOpt).toInt());
-  const int Warmup =
-      std::clamp(Parser.value(WarmupOpt).toInt(), 0, Seconds - 5);
+  const int Warmup = std::clamp(Parser.value(WarmupOpt).toInt(), 0, Seconds - 5);
 
   QTemporaryDir Dir;
   if (!Dir.isValid() || !QDir(Dir.path()).mkpath(QStringLiteral("run")) ||
-      !QFile::setPermissions(Dir.filePath(QStringLiteral("run")),
-                             QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                 QFileDevice::ExeOwner))
+      !QFile::setPermissions(Dir.filePath(QStringLiteral("run")), QFileDevice::ReadOwner |
+                                                                      QFileDevice::WriteOwner |
+                                                                      QFileDevice::ExeOwner))
     return Fail(QStringLiteral("no temporary folder"));
 
   // A private session bus.
@@ -272,18 +262,16 @@ int main(int argc, char **argv) {
     QFile File(Config);
     if (!File.open(QIODevice::WriteOnly))
       return Fail(QStringLiteral("cannot write %1").arg(Config));
-    File.write(QStringLiteral(
-                   "<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                   "<policy context=\"default\">"
-                   "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                   "</policy></busconfig>\n")
+    File.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+                              "<policy context=\"default\">"
+                              "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                              "</policy></busconfig>\n")
                    .arg(Dir.path().toHtmlEscaped())
                    .toUtf8());
     File.close();
     Bus.Process.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + Config,
-                       QStringLiteral("--nofork"),
+                      {QStringLiteral("--config-file=") + Config, QStringLiteral("--nofork"),
                        QStringLiteral("--print-address")});
     if (!Bus.Process.waitForStarted(StartWaitMs))
       return Fail(QStringLiteral("dbus-daemon did not start"));
@@ -291,22 +279,18 @@ int main(int argc, char **argv) {
   while (!Bus.Process.canReadLine())
     if (!Bus.Process.waitForReadyRead(StartWaitMs))
       return Fail(QStringLiteral("dbus-daemon gave no address"));
-  const QString BusAddress =
-      QString::fromUtf8(Bus.Process.readLine().trimmed());
+  const QString BusAddress = QString::fromUtf8(Bus.Process.readLine().trimmed());
 
   // Four emulated controllers; each prints its device path first.
   std::vector<std::unique_ptr<TChild>> Emulators;
   QStringList Devices;
   for (int I = 0; I < RotatorCount; ++I) {
     auto Emulator = std::make_unique<TChild>();
-    Emulator->Process.start(
-        Parser.value(EmulatorOpt),
-        {QStringLiteral("--azimuth"), QString::number(90 * I)});
-    while (Emulator->Process.state() != QProcess::NotRunning &&
-           !Emulator->Process.canReadLine())
+    Emulator->Process.start(Parser.value(EmulatorOpt),
+                            {QStringLiteral("--azimuth"), QString::number(90 * I)});
+    while (Emulator->Process.state() != QProcess::NotRunning && !Emulator->Process.canReadLine())
       Emulator->Process.waitForReadyRead(StartWaitMs);
-    const QString Device =
-        QString::fromUtf8(Emulator->Process.readLine().trimmed());
+    const QString Device = QString::fromUtf8(Emulator->Process.readLine().trimmed());
     if (Device.isEmpty())
       return Fail(QStringLiteral("the emulator gave no device"));
     Devices << Device;
@@ -316,8 +300,7 @@ int main(int argc, char **argv) {
   // The settings document: four rotators that open at start.
   const QString SettingsPath = Dir.filePath(QStringLiteral("orbalt.xml"));
   {
-    QByteArray Text =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n<Rotators>\n";
+    QByteArray Text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n<Rotators>\n";
     for (int I = 0; I < RotatorCount; ++I)
       Text += QStringLiteral("<Rotator_%1><Title Type=\"10\">Mast %1</Title>"
                              "<Enable Type=\"2\">-1</Enable><AutoActive "
@@ -338,33 +321,28 @@ int main(int argc, char **argv) {
   Env.remove(QStringLiteral("DISPLAY"));
   Env.remove(QStringLiteral("WAYLAND_DISPLAY"));
   Env.remove(QStringLiteral("ORBALT_SETTINGS"));
-  Env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-             Dir.filePath(QStringLiteral("run")));
+  Env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Dir.filePath(QStringLiteral("run")));
   Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), BusAddress);
   TChild Program;
   Program.Process.setProcessEnvironment(Env);
   Program.Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  Program.Process.start(
-      Parser.value(ProgramOpt),
-      {QStringLiteral("--headless"), QStringLiteral("--settings"), SettingsPath,
-       QStringLiteral("--rotctld"), QString::number(BasePort)});
+  Program.Process.start(Parser.value(ProgramOpt),
+                        {QStringLiteral("--headless"), QStringLiteral("--settings"), SettingsPath,
+                         QStringLiteral("--rotctld"), QString::number(BasePort)});
   if (!Program.Process.waitForStarted(StartWaitMs))
     return Fail(QStringLiteral("the program did not start"));
   const qint64 Pid = Program.Process.processId();
 
-  QDBusConnection Connection =
-      QDBusConnection::connectToBus(BusAddress, QStringLiteral("soak"));
+  QDBusConnection Connection = QDBusConnection::connectToBus(BusAddress, QStringLiteral("soak"));
   // A private connection must be closed before it is dropped.
-  const std::shared_ptr<void> Disconnect(nullptr, [](void *) {
-    QDBusConnection::disconnectFromBus(QStringLiteral("soak"));
-  });
+  const std::shared_ptr<void> Disconnect(
+      nullptr, [](void *) { QDBusConnection::disconnectFromBus(QStringLiteral("soak")); });
   if (!Connection.isConnected())
     return Fail(QStringLiteral("cannot reach the private bus"));
   if (!QTest::qWaitFor(
           [&] {
             return Program.Process.state() != QProcess::Running ||
-                   Connection.interface()->isServiceRegistered(
-                       QStringLiteral("Orbalt.Orbalt"));
+                   Connection.interface()->isServiceRegistered(QStringLiteral("Orbalt.Orbalt"));
           },
           StartWaitMs) ||
       Program.Process.state() != QProcess::Running)
@@ -402,16 +380,14 @@ int main(int argc, char **argv) {
     ++Tick;
     for (auto &Client : Clients)
       Client->Tick();
-    AzimuthCaller.Call(QStringLiteral("GetRotatorAzumuth"),
-                       {Tick % RotatorCount});
+    AzimuthCaller.Call(QStringLiteral("GetRotatorAzumuth"), {Tick % RotatorCount});
     if (Tick % 20 == 0)
-      PresetCaller.Call(QStringLiteral("Move"),
-                        {QRandomGenerator::global()->bounded(RotatorCount),
-                         QRandomGenerator::global()->bounded(360)});
+      PresetCaller.Call(QStringLiteral("Move"), {QRandomGenerator::global()->bounded(RotatorCount),
+                                                 QRandomGenerator::global()->bounded(360)});
     const qint64 Elapsed = Clock.elapsed() / 1000;
     if (Tick % 300 == 0) {
-      std::printf("  %4lld s: resident %ld KiB\n",
-                  static_cast<long long>(Elapsed), ResidentKb(Pid));
+      std::printf("  %4lld s: resident %ld KiB\n", static_cast<long long>(Elapsed),
+                  ResidentKb(Pid));
       std::fflush(stdout);
     }
     if (Warmup > 0 && Tick == Warmup * 1000 / TickMs)
@@ -424,12 +400,9 @@ int main(int argc, char **argv) {
   Ticker.stop();
 
   // The requests still out get their time; what stays unanswered is lost.
-  const auto Settled = [](TTally &Tally) {
-    return Tally.Sent == Tally.Answered + Tally.Lost;
-  };
-  (void)QTest::qWaitFor(
-      [&] { return Settled(Position) && Settled(Azimuth) && Settled(Presets); },
-      LostAfterMs);
+  const auto Settled = [](TTally &Tally) { return Tally.Sent == Tally.Answered + Tally.Lost; };
+  (void)QTest::qWaitFor([&] { return Settled(Position) && Settled(Azimuth) && Settled(Presets); },
+                        LostAfterMs);
   for (TTally *Tally : {&Position, &Azimuth, &Presets})
     Tally->Lost = Tally->Sent - Tally->Answered;
 
@@ -439,18 +412,16 @@ int main(int argc, char **argv) {
   Position.Print();
   Azimuth.Print();
   Presets.Print();
-  std::printf(
-      "resident memory: start %ld KiB, after warm-up %ld KiB, end %ld KiB "
-      "(growth after warm-up %ld KiB)\n",
-      StartKb, WarmKb, EndKb, EndKb - WarmKb);
+  std::printf("resident memory: start %ld KiB, after warm-up %ld KiB, end %ld KiB "
+              "(growth after warm-up %ld KiB)\n",
+              StartKb, WarmKb, EndKb, EndKb - WarmKb);
 
   // The program ends by its closing sequence.
   if (Survived) {
     Program.Process.terminate();
     Program.Process.waitForFinished(StartWaitMs);
   }
-  const bool CleanEnd = Survived &&
-                        Program.Process.exitStatus() == QProcess::NormalExit &&
+  const bool CleanEnd = Survived && Program.Process.exitStatus() == QProcess::NormalExit &&
                         Program.Process.exitCode() == 0;
   std::printf("program %s\n", !Survived  ? "ended during the run"
                               : CleanEnd ? "ended cleanly on SIGTERM"
@@ -459,7 +430,6 @@ int main(int argc, char **argv) {
   const qint64 Lost = Position.Lost + Azimuth.Lost + Presets.Lost;
   const qint64 Errors = Position.Errors + Azimuth.Errors + Presets.Errors;
   const bool Flat = EndKb - WarmKb < 1024;
-  std::printf("%s\n",
-              (CleanEnd && Lost == 0 && Errors == 0 && Flat) ? "PASS" : "FAIL");
+  std::printf("%s\n", (CleanEnd && Lost == 0 && Errors == 0 && Flat) ? "PASS" : "FAIL");
   return (CleanEnd && Lost == 0 && Errors == 0 && Flat) ? 0 : 1;
 }
