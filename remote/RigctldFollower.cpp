@@ -1,5 +1,6 @@
 #include "remote/RigctldFollower.h"
 
+#include "base/UiServices.h"
 #include "station/Station.h"
 
 namespace {
@@ -81,7 +82,8 @@ void TRigctldFollower::Read() {
     FFrequency = static_cast<qint64>(Hz);
     SetState(
         QStringLiteral("rigctld %1:%2: %3 MHz").arg(FHost).arg(FPort).arg(Hz / 1e6, 0, 'f', 6));
-    FStation.FollowFrequency(Hz / 1e6);
+    // The lists' failures are the operator's to see, as any list's.
+    Guarded([&] { FStation.FollowFrequency(Hz / 1e6); });
   }
   // A line far too long for a frequency ends the connection.
   if (FSocket.bytesAvailable() > 256) {

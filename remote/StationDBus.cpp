@@ -3,6 +3,8 @@
 #include "remote/OrbaltDBus.h"
 #include "station/Station.h"
 
+#include <exception>
+
 TStationDBusAdaptor::TStationDBusAdaptor(TOrbaltDBusServer *Server, TStation &Station)
     : QDBusAbstractAdaptor(Server), FServer(Server), FStation(Station) {
   setAutoRelaySignals(false);
@@ -28,7 +30,13 @@ double TStationDBusAdaptor::Bearing(const QString &place, double &longPath, doub
 
 double TStationDBusAdaptor::TurnTo(int rotator, const QString &place, bool longPath) {
   FServer->NoteCaller();
-  const auto Turned = FStation.TurnTo(rotator, place, longPath);
+  // A failure inside (a line that can't be written) is the caller's answer.
+  std::variant<double, QString> Turned = QString();
+  try {
+    Turned = FStation.TurnTo(rotator, place, longPath);
+  } catch (const std::exception &E) {
+    Turned = QString::fromUtf8(E.what());
+  }
   if (const QString *Error = std::get_if<QString>(&Turned)) {
     Fail(*Error);
     return 0;

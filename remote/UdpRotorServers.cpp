@@ -5,6 +5,8 @@
 
 #include <QNetworkDatagram>
 
+#include <exception>
+
 #include <variant>
 
 // --- Shared
@@ -26,10 +28,17 @@ bool TUdpRotorServer::Start(const QHostAddress &Address, quint16 Port, QString *
 void TUdpRotorServer::ReadPending() {
   while (FSocket.hasPendingDatagrams()) {
     const QNetworkDatagram Datagram = FSocket.receiveDatagram(MaxRotorDatagram + 1);
-    const QString Reason = Datagram.data().size() > MaxRotorDatagram
-                               ? QStringLiteral("longer than %1 bytes").arg(MaxRotorDatagram)
-                               : Handle(Datagram.data(), Datagram.senderAddress(),
-                                        static_cast<quint16>(Datagram.senderPort()));
+    QString Reason;
+    // A failure inside (a line that can't be written) stays here: it makes
+    // the datagram one that was not carried out.
+    try {
+      Reason = Datagram.data().size() > MaxRotorDatagram
+                   ? QStringLiteral("longer than %1 bytes").arg(MaxRotorDatagram)
+                   : Handle(Datagram.data(), Datagram.senderAddress(),
+                            static_cast<quint16>(Datagram.senderPort()));
+    } catch (const std::exception &E) {
+      Reason = QString::fromUtf8(E.what());
+    }
     if (!Reason.isEmpty()) {
       FLastIgnored = Reason;
       emit IgnoredChanged(++FIgnored);
