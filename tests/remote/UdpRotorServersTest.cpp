@@ -76,6 +76,10 @@ protected:
     Station->Load();
     Station->Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Driver(0).Active() && Driver(1).Active(); }, WaitMs));
+    // The opening's own commands (the last is I0) are on the lines before a
+    // test looks at what its datagrams sent.
+    for (auto &Emulator : Emulators)
+      ASSERT_TRUE(QTest::qWaitFor([&] { return Sent(*Emulator).contains("I0"); }, WaitMs));
     ASSERT_TRUE(Client.bind(QHostAddress(QHostAddress::LocalHost), 0));
   }
 
