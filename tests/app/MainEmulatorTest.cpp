@@ -605,6 +605,8 @@ TEST_F(MainEmulatorTest, TurnToSetsThePresetDrawsThePathAndGoes) {
   M->show();
   TControls C(*M);
   ASSERT_TRUE(WaitFor([&] { return CurrentDriver(*M)->Active(); }));
+  // The opening's own commands (the last is I0) are on the line first.
+  ASSERT_TRUE(WaitFor([&] { return Has(*Emulator, QStringLiteral("I0")); }));
   const TLatLon Station = *LocatorToLatLon(QStringLiteral("JO62qm"));
   const TLatLon Place = *LocatorToLatLon(QStringLiteral("FN31pr"));
   const TBearing Expected = BearingBetween(Station, Place);
