@@ -340,6 +340,16 @@ int main(int argc, char *argv[]) {
     QObject::connect(
         &Network, &TStationNetwork::Message, &Network,
         [](const QString &Text) { ShowMessage(Text, mkInformation); }, Qt::QueuedConnection);
+    // The loggers' links tell how they stand (from the start on): in the
+    // status bar, or one line on the standard error without a window (there
+    // only the changes of the connection, not every frequency).
+    QObject::connect(&Network, &TStationNetwork::Notice, &Network,
+                     [&Window](const QString &Text, bool Often) {
+                       if (Window)
+                         Window->ShowNotice(Text);
+                       else if (!Often)
+                         qInfo("%s", qPrintable(Text));
+                     });
     Network.Start();
 
     if (Headless) {
@@ -382,16 +392,6 @@ int main(int argc, char *argv[]) {
       Window->StartStation();
     }
 
-    // The loggers' links tell how they stand: in the status bar, or one
-    // line on the standard error without a window (there only the changes of
-    // the connection, not every frequency).
-    QObject::connect(&Network, &TStationNetwork::Notice, &Network,
-                     [&Window](const QString &Text, bool Often) {
-                       if (Window)
-                         Window->ShowNotice(Text);
-                       else if (!Often)
-                         qInfo("%s", qPrintable(Text));
-                     });
     if (Window) {
       Window->NetworkSettings = [&Network] { return Network.Settings(); };
       Window->ApplyNetwork = [&Network](const TNetworkSettings &S) { Network.Apply(S); };

@@ -1,5 +1,7 @@
 #include "ctrltable/FreqOperation.h"
 
+#include <climits>
+
 #include "rotator/Gs232.h"
 #include "settings/ValueText.h"
 
@@ -67,7 +69,8 @@ std::optional<int> TFreqOperation::FollowFrequency(double AFreq) {
     return std::nullopt;
   FFollowedRow = Bounds;
   // Copied: the lists below may let other work replace the table.
-  const int Index = Row->Rotator.value_or(0) - 1;
+  const int64_t Number = int64_t(Row->Rotator.value_or(0)) - 1;
+  const int Index = Number < -1 || Number > INT_MAX ? -1 : static_cast<int>(Number);
   const QString C1 = Row->Command1.value_or(QString());
   const QString C2 = Row->Command2.value_or(QString());
   RunCommands(FBeforeCommand2, C2);

@@ -77,13 +77,15 @@ void TRigctldFollower::Read() {
     // The frequency in Hz; an error ("RPRT -n") or anything else is skipped.
     bool Ok = false;
     const double Hz = Line.toDouble(&Ok);
-    if (!Ok || Hz <= 0 || Hz > 1e12)
+    if (!Ok || !(Hz > 0 && Hz <= 1e12)) // also "nan"
       continue;
     FFrequency = static_cast<qint64>(Hz);
     SetState(
         QStringLiteral("rigctld %1:%2: %3 MHz").arg(FHost).arg(FPort).arg(Hz / 1e6, 0, 'f', 6));
     // The lists' failures are the operator's to see, as any list's.
+    ++FHandling;
     Guarded([&] { FStation.FollowFrequency(Hz / 1e6); });
+    --FHandling;
   }
   // A line far too long for a frequency ends the connection.
   if (FSocket.bytesAvailable() > 256) {

@@ -35,6 +35,9 @@ public:
   QString State() const { return FState; }
   // The last frequency read, in Hz; 0 before the first.
   qint64 Frequency() const { return FFrequency; }
+  // A frequency is being followed (its lists may wait in a nested event
+  // loop): the follower must not be freed now.
+  bool Busy() const { return FHandling > 0; }
 
 signals:
   void StateChanged(const QString &State);
@@ -55,5 +58,6 @@ private:
   bool FWaiting = false;
   QElapsedTimer FAsked;
   qint64 FFrequency = 0;
+  int FHandling = 0;
   QString FState;
 };

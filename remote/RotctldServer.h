@@ -174,6 +174,8 @@ public:
   // Counts the commands in progress; freeing waits until none runs.
   void BeginCommand() { ++FRunning; }
   void EndCommand();
+  // A command is in progress (it may wait in a nested event loop).
+  bool Busy() const { return FRunning > 0; }
 
 signals:
   // A problem for the operator: servers that could not listen.

@@ -154,6 +154,9 @@ QHostAddress RotctldAddress(const QString &Text) {
 
 TStationNetwork::TStationNetwork(TStation &Station, TNetworkArguments Arguments)
     : FStation(Station), FArguments(std::move(Arguments)) {
+  FRestartTimer.setSingleShot(true);
+  FRestartTimer.setInterval(100);
+  connect(&FRestartTimer, &QTimer::timeout, this, &TStationNetwork::Restart);
   // The rotctld servers catch up with an inserted, deleted or moved rotator
   // once the change has finished.
   auto Schedule = [this] {
@@ -173,11 +176,23 @@ TStationNetwork::TStationNetwork(TStation &Station, TNetworkArguments Arguments)
 void TStationNetwork::Apply(const TNetworkSettings &Settings) {
   if (Settings != FSettings)
     SaveNetworkSettings(FStation.SettingsFile(), Settings);
+  FSettings = Settings;
+  Restart();
+}
+
+void TStationNetwork::Restart() {
+  // A server or link that is carrying out a request may be waiting in a
+  // nested event loop below this call: it is freed only once it is done.
+  if ((FServers && FServers->Busy()) || (FPst && FPst->Busy()) || (FN1mm && FN1mm->Busy()) ||
+      (FRigctld && FRigctld->Busy())) {
+    if (!FRestartTimer.isActive())
+      FRestartTimer.start();
+    return;
+  }
   FRigctld.reset();
   FN1mm.reset();
   FPst.reset();
   FServers.reset();
-  FSettings = Settings;
   if (FSettings.RotctldEnable)
     StartServers();
   StartLoggers();

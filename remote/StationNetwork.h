@@ -23,6 +23,7 @@
 #include "settings/NetworkSettings.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QStringList>
 
 #include <memory>
@@ -76,7 +77,8 @@ public:
 
   // New settings (the network page): written to the document when they
   // differ (a failure throws TSettingsError and changes nothing), then every
-  // server and link stopped and started again as they say.
+  // server and link stopped and started again as they say (once none of
+  // them is carrying out a request).
   void Apply(const TNetworkSettings &Settings);
 
   // The settings in force.
@@ -96,6 +98,9 @@ signals:
 private:
   void StartServers();
   void StartLoggers();
+  // Stops and starts every server and link as FSettings says; later, when
+  // one of them is busy.
+  void Restart();
 
   TStation &FStation;
   TNetworkArguments FArguments;
@@ -104,4 +109,5 @@ private:
   std::unique_ptr<TPstServer> FPst;
   std::unique_ptr<TN1mmListener> FN1mm;
   std::unique_ptr<TRigctldFollower> FRigctld;
+  QTimer FRestartTimer;
 };

@@ -31,6 +31,7 @@ void TUdpRotorServer::ReadPending() {
     QString Reason;
     // A failure inside (a line that can't be written) stays here: it makes
     // the datagram one that was not carried out.
+    ++FHandling;
     try {
       Reason = Datagram.data().size() > MaxRotorDatagram
                    ? QStringLiteral("longer than %1 bytes").arg(MaxRotorDatagram)
@@ -39,6 +40,7 @@ void TUdpRotorServer::ReadPending() {
     } catch (const std::exception &E) {
       Reason = QString::fromUtf8(E.what());
     }
+    --FHandling;
     if (!Reason.isEmpty()) {
       FLastIgnored = Reason;
       emit IgnoredChanged(++FIgnored);
@@ -100,8 +102,10 @@ QString TPstServer::Handle(const QByteArray &Datagram, const QHostAddress &Sende
         break;
       }
       case TPstCommand::QueryAzimuth:
-        FSocket.writeDatagram("AZ:" + QByteArray::number(std::lround(Driver.AzimuthD())), Sender,
-                              static_cast<quint16>(SenderPort + 1));
+        // The answer goes to the sender's port + 1, which must exist.
+        if (SenderPort < 65535)
+          FSocket.writeDatagram("AZ:" + QByteArray::number(std::lround(Driver.AzimuthD())), Sender,
+                                static_cast<quint16>(SenderPort + 1));
         break;
       }
     }

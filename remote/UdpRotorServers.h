@@ -35,6 +35,9 @@ public:
   quint16 Port() const { return FSocket.localPort(); }
   // Datagrams ignored since the start, and the last reason.
   int Ignored() const { return FIgnored; }
+  // A datagram is being carried out (its lists may wait in a nested event
+  // loop): the server must not be freed now.
+  bool Busy() const { return FHandling > 0; }
   QString LastIgnored() const { return FLastIgnored; }
 
 signals:
@@ -59,6 +62,7 @@ private:
   void ReadPending();
 
   int FIgnored = 0;
+  int FHandling = 0;
   QString FLastIgnored;
 };
 

@@ -13,6 +13,9 @@
 #include <QFile>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
 
 #include <memory>
 
@@ -433,6 +436,34 @@ TEST_F(RotctldStationTest, LoggerSwitchesAreRememberedAndStartTheListeners) {
       Switches({"--pst", "x", "--n1mm", "70000", "--rigctld", "nohost", "--n1mm-status"});
   EXPECT_EQ(Bad.Errors.size(), 4) << Bad.Errors.join('\n').toStdString();
   EXPECT_FALSE(Bad.PstEnable || Bad.N1mmEnable || Bad.RigctldEnable);
+}
+
+} // namespace
+
+namespace {
+
+// New network settings while a datagram's list waits: the listener that is
+// carrying it out is not freed under it; the change takes effect after.
+TEST_F(RotctldStationTest, NetworkSettingsAppliedWhileADatagramWaitsTakeEffectAfterIt) {
+  Gs232Emulator Emulator;
+  ASSERT_TRUE(Emulator.start());
+  WriteSettings(Emulator.devicePath(), 0, {}, QStringLiteral("WAIT400"));
+  StartStation(Switches({"--pst", "0"}));
+  ASSERT_NE(Rotctld->Pst(), nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Station->Driver(0).Active(); }, 20000));
+  TNetworkSettings Off = Rotctld->Settings();
+  Off.PstEnable = false;
+  // While the list before the movement waits, the page switches the
+  // listener off.
+  QTimer::singleShot(100, Rotctld.get(), [&] { Rotctld->Apply(Off); });
+  QUdpSocket Client;
+  Client.writeDatagram("<PST><AZIMUTH>45</AZIMUTH></PST>", QHostAddress(QHostAddress::LocalHost),
+                       Rotctld->Pst()->Port());
+  EXPECT_TRUE(WaitForReceived(Emulator, QStringLiteral("M045")));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Rotctld->Pst() == nullptr; }, 20000));
+  EXPECT_FALSE(Stored().PstEnable);
+  StopStation();
+  Emulator.stop();
 }
 
 } // namespace

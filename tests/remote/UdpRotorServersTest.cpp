@@ -209,7 +209,7 @@ TEST_F(UdpRotorServersTest, MalformedDatagramsReachNothing) {
       {"<PST><AZIMUTH>85</AZIMUTH></PST>" + Pad, false},
       {"<PST><AZIMUTH>361</AZIMUTH></PST>", false},
       {"<PST><AZIMUTH>x</AZIMUTH>", false},
-      {"\xff\xfe\x00garbage", false},
+      {QByteArray("\xff\xfe\x00garbage", 10), false},
       {"<N1MMRotor><rotor>Nobody</rotor><goazi>85</goazi></N1MMRotor>", true},
       {"<N1MMRotor><rotor>Mast</rotor><goazi>85", true},
       {"<N1MMRotor><rotor>Mast</rotor><goazi>-1</goazi></N1MMRotor>", true},
