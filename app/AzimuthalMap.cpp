@@ -25,12 +25,6 @@ const GeographicLib::AzimuthalEquidistant &Projection() {
   return P;
 }
 
-// A point at Radius pixels from Centre in the direction of the azimuth.
-QPointF Polar(QPointF Centre, double Radius, double AzimuthD) {
-  const double A = AzimuthD * std::numbers::pi / 180.0;
-  return {Centre.x() + Radius * std::sin(A), Centre.y() - Radius * std::cos(A)};
-}
-
 // Twice the signed area of a ring in map pixels, y down: negative when it
 // runs clockwise on the screen.
 double SignedArea(const QPolygonF &Ring) {
@@ -165,6 +159,20 @@ std::optional<double> TMapProjection::BearingAt(QPointF Pixel) const {
 // --- Drawing
 // -----------------------------------------------------------------------
 
+QPointF MapPoint(QPointF Centre, double Radius, double AzimuthD) {
+  const double A = AzimuthD * std::numbers::pi / 180.0;
+  return {Centre.x() + Radius * std::sin(A), Centre.y() - Radius * std::cos(A)};
+}
+
+void DrawHaloText(QPainter &Painter, const QString &Text, const QFont &Font, QPointF At,
+                  const QColor &Colour) {
+  QPainterPath Path;
+  Path.addText(0, 0, Font, Text);
+  Path.translate(At - Path.boundingRect().center());
+  Painter.strokePath(Path, QPen(QColor(255, 255, 255, 220), 3));
+  Painter.fillPath(Path, Colour);
+}
+
 QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size) {
   const TMapProjection Map(Centre, Size);
   const QPointF C = Map.MapCentre();
@@ -211,21 +219,15 @@ QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size) {
   for (int Km = 5000; Km <= 15000; Km += 5000)
     P.drawEllipse(C, Km * Map.PixelsPerKm(), Km * Map.PixelsPerKm());
   P.setClipping(false);
-  const auto Label = [&P](const QString &Text, const QFont &Font, QPointF At) {
-    QPainterPath Path;
-    Path.addText(0, 0, Font, Text);
-    Path.translate(At - Path.boundingRect().center());
-    P.strokePath(Path, QPen(QColor(255, 255, 255, 220), 3));
-    P.fillPath(Path, TMapColours::Ink);
-  };
   if (Size >= 400)
     for (int Km = 5000; Km <= 15000; Km += 5000)
-      Label(QStringLiteral("%1 km").arg(Km), Small, Polar(C, Km * Map.PixelsPerKm(), 150));
+      DrawHaloText(P, QStringLiteral("%1 km").arg(Km), Small,
+                   MapPoint(C, Km * Map.PixelsPerKm(), 150), TMapColours::Ink);
 
   P.setPen(QPen(TMapColours::Ink, 1.2));
   P.drawEllipse(C, Rim, Rim);
   for (int D = 0; D < 360; D += 10)
-    P.drawLine(Polar(C, Rim, D), Polar(C, Rim - (D % 30 == 0 ? 7 : 4), D));
+    P.drawLine(MapPoint(C, Rim, D), MapPoint(C, Rim - (D % 30 == 0 ? 7 : 4), D));
 
   // The cardinal letters inside the rim, on a light halo so that land under
   // them does not hide them.
@@ -235,7 +237,8 @@ QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size) {
   const double LabelRadius = Rim - Bold.pixelSize() * 0.9 - 4;
   for (const auto &[Letter, Azimuth] :
        {std::pair{"N", 0}, std::pair{"E", 90}, std::pair{"S", 180}, std::pair{"W", 270}})
-    Label(QString::fromLatin1(Letter), Bold, Polar(C, LabelRadius, Azimuth));
+    DrawHaloText(P, QString::fromLatin1(Letter), Bold, MapPoint(C, LabelRadius, Azimuth),
+                 TMapColours::Ink);
 
   // The station.
   P.setPen(QPen(TMapColours::Ink, 1.5));
@@ -254,7 +257,7 @@ void DrawPath(QImage &Map, TLatLon Centre, TLatLon Target) {
   if (!Bearing)
     return; // the station itself
   P.setPen(QPen(TMapColours::ShortPath, 1.2, Qt::DashLine));
-  P.drawLine(C, Polar(C, Projection.RimRadius(), *Bearing + 180));
+  P.drawLine(C, MapPoint(C, Projection.RimRadius(), *Bearing + 180));
   P.setPen(QPen(TMapColours::ShortPath, 2));
   P.drawLine(C, To);
   P.setBrush(TMapColours::ShortPath);

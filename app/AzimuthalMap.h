@@ -14,12 +14,15 @@
 #include "station/Locator.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QPointF>
 #include <QString>
 
 #include <optional>
 #include <vector>
+
+class QPainter;
 
 class TLandOutlines {
 public:
@@ -72,6 +75,15 @@ struct TMapColours {
   static inline const QColor Ink{0x2B, 0x3E, 0x52};
   static inline const QColor ShortPath{0xD0, 0x2B, 0x1B};
 };
+
+// The point Radius pixels from Centre in the direction of AzimuthD (degrees
+// clockwise from north, north up).
+QPointF MapPoint(QPointF Centre, double Radius, double AzimuthD);
+
+// Draws Text centred on At in Colour, on a light halo that keeps it
+// readable over land and lines.
+void DrawHaloText(QPainter &Painter, const QString &Text, const QFont &Font, QPointF At,
+                  const QColor &Colour);
 
 // The map of Size x Size pixels: the land (none when Land is null), distance
 // rings every 5,000 km, ticks every 10 degrees, the cardinal letters (12 px)

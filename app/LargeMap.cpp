@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <cmath>
 #include <numbers>
@@ -16,10 +15,6 @@
 namespace {
 
 const QString Section = QStringLiteral("/LargeMap");
-
-QPointF Polar(QPointF Centre, double Radius, double AzimuthR) {
-  return {Centre.x() + Radius * std::sin(AzimuthR), Centre.y() - Radius * std::cos(AzimuthR)};
-}
 
 } // namespace
 
@@ -43,6 +38,7 @@ TLargeMapWindow::TLargeMapWindow(TStation &Station, QString DefaultMap, QWidget 
 
 void TLargeMapWindow::SetAimedAt(std::optional<TLatLon> Place) {
   FAimedAt = Place;
+  FMap = QImage(); // drawn again with the new path
   update();
 }
 
@@ -61,16 +57,18 @@ QRect TLargeMapWindow::MapRect() const {
 void TLargeMapWindow::UpdateMap() {
   const int Side = MapRect().width();
   const auto Home = FStation.Position();
-  const TLatLon *Centre = std::get_if<TLatLon>(&Home);
-  const bool SameCentre =
-      Centre && FMapCentre && FMapCentre->Lat == Centre->Lat && FMapCentre->Lon == Centre->Lon;
-  if (!FMap.isNull() && FMap.width() == Side && (SameCentre || (!Centre && !FMapCentre)))
+  const TLatLon *Found = std::get_if<TLatLon>(&Home);
+  const std::optional<TLatLon> Centre = Found ? std::optional<TLatLon>(*Found) : std::nullopt;
+  if (!FMap.isNull() && FMap.width() == Side && FMapCentre == Centre)
     return;
-  FMapCentre = Centre ? std::optional<TLatLon>(*Centre) : std::nullopt;
-  if (Centre)
-    FMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Side);
-  else
+  FMapCentre = Centre;
+  if (!Centre) {
     FMap = QImage(FDefaultMap).scaled(Side, Side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return;
+  }
+  FMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Side);
+  if (FAimedAt)
+    DrawPath(FMap, *Centre, *FAimedAt);
 }
 
 void TLargeMapWindow::paintEvent(QPaintEvent *) {
@@ -78,10 +76,7 @@ void TLargeMapWindow::paintEvent(QPaintEvent *) {
   QPainter P(this);
   P.fillRect(rect(), palette().window());
   const QRect Area = MapRect();
-  QImage Map = FMap;
-  if (FMapCentre && FAimedAt && !Map.isNull())
-    DrawPath(Map, *FMapCentre, *FAimedAt);
-  P.drawImage(Area.topLeft(), Map);
+  P.drawImage(Area.topLeft(), FMap);
   P.setRenderHint(QPainter::Antialiasing);
 
   const QPointF Centre = QRectF(Area).center();
@@ -96,27 +91,22 @@ void TLargeMapWindow::paintEvent(QPaintEvent *) {
     const TGs232 &D = FStation.Driver(Current);
     std::optional<double> Preset;
     if (const std::optional<int> Target = D.MoveTarget())
-      Preset = *Target * std::numbers::pi / 180.0;
+      Preset = *Target;
     else if (D.Presetting())
-      Preset = D.AzPresetR();
+      Preset = D.AzPresetD();
     if (Preset) {
       P.setPen(QPen(QColor(0x00, 0x40, 0xFF), 2, Qt::DashLine));
-      P.drawLine(Centre, Polar(Centre, Length, *Preset));
+      P.drawLine(Centre, MapPoint(Centre, Length, *Preset));
     }
   }
   // Every rotator's needle with its title at the tip; the current one wider.
   for (int I = 0; I < FStation.RotatorCount(); ++I) {
     const TGs232 &D = FStation.Driver(I);
-    const double Angle = D.AzimuthD() * std::numbers::pi / 180.0;
-    const QPointF Tip = Polar(Centre, Length, Angle);
+    const QPointF Tip = MapPoint(Centre, Length, D.AzimuthD());
     P.setPen(QPen(NeedleColour(I), I == Current ? 4 : 2.5, Qt::SolidLine, Qt::RoundCap));
     P.drawLine(Centre, Tip);
-    QPainterPath Title;
-    Title.addText(0, 0, Font, D.Settings().Title);
-    const QPointF Away = Polar(Tip, Font.pixelSize(), Angle);
-    Title.translate(Away - Title.boundingRect().center());
-    P.strokePath(Title, QPen(QColor(255, 255, 255, 230), 3));
-    P.fillPath(Title, NeedleColour(I));
+    DrawHaloText(P, D.Settings().Title, Font, MapPoint(Tip, Font.pixelSize(), D.AzimuthD()),
+                 NeedleColour(I));
   }
 }
 

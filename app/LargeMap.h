@@ -37,11 +37,10 @@ public:
 
   // The colour of rotator Index's needle.
   static QColor NeedleColour(int Index);
-  // The square the map takes inside the window, and the map drawn there.
+  // The square the map takes inside the window.
   QRect MapRect() const;
   // The needles' length in pixels: inside the cardinal letters.
   double NeedleLength() const { return MapRect().width() * 0.33; }
-  const QImage &MapPicture() const { return FMap; }
 
 protected:
   void paintEvent(QPaintEvent *Event) override;
@@ -49,7 +48,8 @@ protected:
   void closeEvent(QCloseEvent *Event) override;
 
 private:
-  // Draws the map again when the location or the size changed.
+  // Draws the map (with the path) again when the location or the size
+  // changed, or it was dropped for a new path.
   void UpdateMap();
 
   TStation &FStation;

@@ -66,8 +66,7 @@ void TMain::ShowMap() {
     return;
   }
   const int Size = Display->imgMap->width();
-  if (FStationMap.isNull() || FStationMap.width() != Size || FStationMapCentre.Lat != Centre->Lat ||
-      FStationMapCentre.Lon != Centre->Lon) {
+  if (FStationMap.isNull() || FStationMap.width() != Size || FStationMapCentre != *Centre) {
     FStationMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Size);
     FStationMapCentre = *Centre;
   }

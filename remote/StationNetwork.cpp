@@ -18,24 +18,6 @@ bool LooksLikePort(const QString &Text) {
   return Digits.match(Text).hasMatch();
 }
 
-// Reads the value of --rotctld: a port from 0 to 65535 or "off".
-void TakeEnableValue(const QString &Value, TNetworkArguments &Result) {
-  if (Value.compare(OffValue, Qt::CaseInsensitive) == 0) {
-    Result.Enable = false;
-    return;
-  }
-  bool Ok = false;
-  const int Port = Value.toInt(&Ok);
-  if (!LooksLikePort(Value) || !Ok || Port > 65535) {
-    Result.Errors << QStringLiteral("%1: \"%2\" is neither a port number (0 to 65535) nor "
-                                    "\"off\".")
-                         .arg(EnableSwitch, Value);
-    return;
-  }
-  Result.Enable = true;
-  Result.Port = Port;
-}
-
 // A port number 0 to 65535.
 std::optional<int> PortValue(const QString &Text) {
   bool Ok = false;
@@ -43,6 +25,23 @@ std::optional<int> PortValue(const QString &Text) {
   if (!LooksLikePort(Text) || !Ok || Port > 65535)
     return std::nullopt;
   return Port;
+}
+
+// Reads the value of --rotctld: a port from 0 to 65535 or "off".
+void TakeEnableValue(const QString &Value, TNetworkArguments &Result) {
+  if (Value.compare(OffValue, Qt::CaseInsensitive) == 0) {
+    Result.Enable = false;
+    return;
+  }
+  const std::optional<int> Port = PortValue(Value);
+  if (!Port) {
+    Result.Errors << QStringLiteral("%1: \"%2\" is neither a port number (0 to 65535) nor "
+                                    "\"off\".")
+                         .arg(EnableSwitch, Value);
+    return;
+  }
+  Result.Enable = true;
+  Result.Port = Port;
 }
 
 // The value of one of the loggers' switches.

@@ -1,6 +1,5 @@
 #include "station/Locator.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -47,21 +46,4 @@ std::optional<TLatLon> LocatorToLatLon(const QString &Locator, QString *Error) {
     Lat += (Text[2 * P + 1].unicode() - Pair.First) * LonStep / 2;
   }
   return TLatLon{Lat + LonStep / 4, Lon + LonStep / 2};
-}
-
-QString LatLonToLocator(TLatLon Point) {
-  double Lon = std::clamp(Point.Lon, -180.0, 180.0 - 1e-9) + 180;
-  double Lat = std::clamp(Point.Lat, -90.0, 90.0 - 1e-9) + 90;
-  QString Text;
-  for (int P = 0; P < 3; ++P) {
-    const TPair &Pair = Pairs[P];
-    const int X = static_cast<int>(std::floor(Lon / Pair.LonStep));
-    const int Y = static_cast<int>(std::floor(Lat / (Pair.LonStep / 2)));
-    Lon -= X * Pair.LonStep;
-    Lat -= Y * Pair.LonStep / 2;
-    const bool Lower = P == 2;
-    Text += QChar(char((Lower ? 'a' : Pair.First) + X));
-    Text += QChar(char((Lower ? 'a' : Pair.First) + Y));
-  }
-  return Text;
 }

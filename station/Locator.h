@@ -14,12 +14,11 @@
 struct TLatLon {
   double Lat = 0;
   double Lon = 0;
+
+  friend bool operator==(const TLatLon &, const TLatLon &) = default;
 };
 
 // The centre of Locator's square (blanks around it ignored), or nothing with
 // the reason in Error: a wrong length (4, 6 or 8 characters) or a character
 // out of its range, named with its place.
 std::optional<TLatLon> LocatorToLatLon(const QString &Locator, QString *Error = nullptr);
-
-// The 6-character locator of a point ("JO62qm").
-QString LatLonToLocator(TLatLon Point);

@@ -4,6 +4,7 @@
 
 #include "tools/Gs232Emulator.h"
 #include "MainTestFixture.h"
+#include "common/EmulatorLog.h"
 #include "app/AzimuthalMap.h"
 #include "app/LargeMap.h"
 #include "app/StationDialogs.h"
@@ -31,20 +32,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-QStringList Commands(const Gs232Emulator &Emulator) {
-  QStringList List;
-  for (const auto &Received : Emulator.commands())
-    List << QString::fromLatin1(Received.command);
-  return List;
-}
-
-// The commands received, without the position queries of the poll.
-QStringList Sent(const Gs232Emulator &Emulator) {
-  QStringList List = Commands(Emulator);
-  List.removeAll(QStringLiteral("C"));
-  return List;
-}
 
 bool Has(const Gs232Emulator &Emulator, const QString &Command) {
   return Commands(Emulator).contains(Command);

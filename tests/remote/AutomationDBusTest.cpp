@@ -8,6 +8,7 @@
 
 #include "AutomationBusSupport.h"
 #include "common/RecordingUiServices.h"
+#include "common/EmulatorLog.h"
 #include "ctrltable/CtrlTable.h"
 #include "remote/OrbaltDBus.h"
 #include "remote/OrbaltDBusRegistration.h"
@@ -44,15 +45,6 @@
 using namespace automation_test;
 
 namespace {
-
-// The commands a controller received, without the position queries of the poll.
-QStringList Sent(const Gs232Emulator &Emulator) {
-  QStringList List;
-  for (const auto &Received : Emulator.commands())
-    if (Received.command != "C")
-      List << QString::fromLatin1(Received.command);
-  return List;
-}
 
 // --- Private bus shared by the tests of this process's server ---------------------
 

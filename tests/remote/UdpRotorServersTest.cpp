@@ -7,6 +7,7 @@
 
 #include "remote/UdpRotorServers.h"
 #include "common/RecordingUiServices.h"
+#include "common/EmulatorLog.h"
 #include "ctrltable/CtrlTable.h"
 #include "remote/RigctldFollower.h"
 #include "settings/SettingsDocument.h"
@@ -29,13 +30,6 @@ namespace {
 
 constexpr int WaitMs = 20000;
 
-QStringList Sent(const Gs232Emulator &Emulator) {
-  QStringList List;
-  for (const auto &Received : Emulator.commands())
-    if (Received.command != "C")
-      List << QString::fromLatin1(Received.command);
-  return List;
-}
 
 class UdpRotorServersTest : public ::testing::Test {
 protected:

@@ -118,12 +118,6 @@ TEST(LocatorTest, CentreOfTheSquareOrTheReason) {
       EXPECT_NEAR(Point->Lon, Case.Lon, 1e-5);
     }
   }
-  // A point and its 6-character square, both ways.
-  for (const char *Text : {"JO62qm", "FN31pr", "QF56od", "AA00aa", "RR99xx", "IO91wm"}) {
-    const auto Point = LocatorToLatLon(QString::fromLatin1(Text));
-    ASSERT_TRUE(Point);
-    EXPECT_EQ(LatLonToLocator(*Point), QString::fromLatin1(Text));
-  }
 }
 
 // A small country file in the downloaded format: longitudes west positive,
