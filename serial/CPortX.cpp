@@ -711,10 +711,16 @@ void TComPortBase::DeviceError(QSerialPort::SerialPortError Error) {
   }
   if (!FConnected || FBroken)
     return;
-  // A read notification that finds nothing to read is reported as a read
-  // error; a device that is still there is no failure.
-  if (Error == QSerialPort::ReadError && DeviceStillThere(Errno)) {
+  // A read notification that finds nothing to read (another handler of the
+  // same pass of the event loop purged the input) and a write the device
+  // can't take yet are reported as errors: a read or write that would block
+  // is no failure while the device is still there. Qt stops the read
+  // notifications on a resource error, so they are started again.
+  const bool WouldBlock = Errno == EAGAIN || Errno == EWOULDBLOCK || Errno == EINTR;
+  if ((Error == QSerialPort::ReadError || WouldBlock) && DeviceStillThere()) {
     FDevice->clearError();
+    if (Error == QSerialPort::ResourceError)
+      QMetaObject::invokeMethod(this, &TComPortBase::ResumeReading, Qt::QueuedConnection);
     return;
   }
   // Seen while no operation runs (the device hung up): reported once from
@@ -726,9 +732,9 @@ void TComPortBase::DeviceError(QSerialPort::SerialPortError Error) {
   QMetaObject::invokeMethod(this, &TComPortBase::ReportIdleFailure, Qt::QueuedConnection);
 }
 
-bool TComPortBase::DeviceStillThere(int Errno) const {
-  if (Errno == EAGAIN || Errno == EWOULDBLOCK || Errno == EINTR)
-    return true;
+bool TComPortBase::DeviceStillThere() const {
+  // The handle decides, not errno: a hang-up shows as a read of 0 bytes,
+  // which leaves errno as an earlier call set it.
   const int Handle = int(FDevice->handle());
   if (Handle < 0)
     return false;
@@ -736,6 +742,13 @@ bool TComPortBase::DeviceStillThere(int Errno) const {
   if (::poll(&Poll, 1, 0) < 0)
     return false;
   return (Poll.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+}
+
+void TComPortBase::ResumeReading() {
+  // Setting the read buffer's size starts the device's read notifications
+  // again (the size stays as it was).
+  if (FConnected && !FBroken && FDevice->isOpen())
+    FDevice->setReadBufferSize(FDevice->readBufferSize());
 }
 
 void TComPortBase::ReportIdleFailure() {

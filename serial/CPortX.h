@@ -166,7 +166,7 @@ private:
   // handshake drives it); false with the system error code on failure.
   bool ApplyLineSettings(int64_t &Code);
   // False when the device has gone away (hang-up or error on its handle).
-  bool DeviceStillThere(int Errno) const;
+  bool DeviceStillThere() const;
   // Bytes written and not yet transmitted by the device.
   bool OutputQueued() const;
   // The device takes bytes now, without waiting.
@@ -202,6 +202,9 @@ private:
   void ScheduleHandOver();
   void HandOver();
   void ReportIdleFailure();
+  // Starts the device's read notifications again after a read that would
+  // have blocked stopped them.
+  void ResumeReading();
   // Line errors counted by the driver since the last call.
   TComErrors TakeLineErrors();
 

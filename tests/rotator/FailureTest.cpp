@@ -4,6 +4,7 @@
 #include "RotatorTestSupport.h"
 
 #include <QPointer>
+#include <QRegularExpression>
 
 #include <thread>
 
@@ -145,8 +146,7 @@ TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
   const QString List = QStringLiteral("Y21,WAIT1000,Y11");
   const TDeleteCase Cases[] = {
       {"list", [](TGs232 &, Gs232Emulator &) {}, [&](TGs232 &D) { D.DoCmd(List); }},
-      {"before-movement list of a preset",
-       [&](TGs232 &D, Gs232Emulator &) { D.SetCommandB(List); },
+      {"before-movement list of a preset", [&](TGs232 &D, Gs232Emulator &) { D.SetCommandB(List); },
        [](TGs232 &D) { D.GoPreset(90); }},
       {"after-stop list of a bound stop in a poll",
        [&](TGs232 &D, Gs232Emulator &E) {
@@ -226,9 +226,7 @@ TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
          D.SetReachBound([Free](QObject *Sender, TBoundPosition) { Free(Sender); });
        },
        nullptr},
-      {"changed position",
-       [](TGs232 &D, const TFree &Free) { D.SetChangeAzEl(Free); },
-       nullptr},
+      {"changed position", [](TGs232 &D, const TFree &Free) { D.SetChangeAzEl(Free); }, nullptr},
       {"notice of the model at Open",
        [](TGs232 &D, const TFree &Free) {
          D.SetModel(QStringLiteral("GS-232B"));
@@ -266,3 +264,35 @@ TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
 }
 
 } // namespace
+
+// A line kept busy by back-to-back go-to commands, as a tracker or a logger
+// sending hundreds of targets a second does: every command purges the input
+// first, so the device's read notifications now and then find nothing to
+// read. That is no failure: the port stays open and the last target wins.
+TEST(Gs232Failure, ABurstOfCommandsKeepsTheLineOpen) {
+  TRig Rig;
+  Rig.Open();
+  Rig.RunPolls(1);
+  constexpr int Burst = 3000;
+  int Last = 0;
+  for (int I = 0; I < Burst && Rig.Drv->Active(); ++I) {
+    Last = (I * 7) % 360;
+    Rig.Drv->GoPreset(Last);
+    // What arrived meanwhile (replies, notifications, a poll) is handled
+    // after each few commands, as between two reads of a client that sends
+    // its requests ahead of the answers.
+    if (I % 30 == 29)
+      QTest::qWait(2);
+  }
+  ASSERT_TRUE(Rig.Drv->Active()) << Rig.Messages.Texts().join('|').toStdString();
+  const QString LastCommand = QStringLiteral("M%1").arg(Last, 3, 10, QLatin1Char('0'));
+  ASSERT_TRUE(WaitFor([&] {
+    const QStringList Cmds = Commands(Rig.Emu).filter(QRegularExpression(QStringLiteral("^M")));
+    return !Cmds.isEmpty() && Cmds.last() == LastCommand;
+  })) << Commands(Rig.Emu).mid(Commands(Rig.Emu).size() - 5).join(',').toStdString();
+  // Polls go on afterwards: the replies are still read.
+  Rig.RunPolls(2);
+  EXPECT_TRUE(Rig.Drv->Active());
+  EXPECT_TRUE(Rig.Messages.Entries.isEmpty()) << Rig.Messages.Texts().join('|').toStdString();
+  EXPECT_EQ(Rig.Drv->MoveTarget(), std::optional<int>(Last));
+}

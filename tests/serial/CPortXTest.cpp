@@ -1,12 +1,13 @@
 // The serial line port against the controller emulator on a pseudo-terminal.
 
 #include "serial/CPortX.h"
-#include "tools/Gs232Emulator.h"
 #include "common/RecordingUiServices.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 
@@ -398,7 +399,7 @@ TEST(CPortXWrites, AWriteTheDeviceHoldsBackIsDroppedAtItsBoundWithoutWaiting) {
   QElapsedTimer Clock;
   Clock.start();
   Port.SendStr(QStringLiteral("M180\r")); // its bound: 150 ms
-  EXPECT_LT(Clock.elapsed(), 140); // waiting out the bound takes 150 ms
+  EXPECT_LT(Clock.elapsed(), 140);        // waiting out the bound takes 150 ms
   QTest::qWait(400);
   // XON: what the device held back would go out now, out of its exchange.
   ASSERT_EQ(::write(Pty.Master, "\x11", 1), 1);
@@ -452,6 +453,48 @@ TEST_F(PortTest, PurgingDiscardsWaitingInput) {
     Emulator.sendRaw("\r\nstale");
     Block(200ms);
     (Port.*Purge)();
+    Port.SendStr(QStringLiteral("C\r"));
+    EXPECT_EQ(Port.RecvLine(11), PositionReply);
+  }
+  EXPECT_TRUE(Failures.empty());
+}
+
+// A pass of the event loop can find the device readable and, before the
+// port's own notification runs, run another handler that purges the input
+// (a client's request that starts a poll does): the port's read then finds
+// nothing. A read that would block is no failure; the port stays open and
+// goes on reading.
+TEST_F(PortTest, ANotificationThatFindsThePurgedInputEmptyIsNoFailure) {
+  int Pipe[2];
+  ASSERT_EQ(::pipe2(Pipe, O_NONBLOCK), 0);
+  {
+    // Registered before the port opens, so it is handled first in a pass
+    // that finds both ready.
+    QSocketNotifier Purger(Pipe[0], QSocketNotifier::Read);
+    int Purges = 0;
+    QObject::connect(&Purger, &QSocketNotifier::activated, [&] {
+      char Byte;
+      while (::read(Pipe[0], &Byte, 1) == 1) {
+      }
+      Port.ClearInput();
+      ++Purges;
+    });
+    OpenPort();
+    for (int I = 0; I < 20 && Port.Connected(); ++I) {
+      Emulator.sendRaw("\r");
+      ASSERT_EQ(::write(Pipe[1], "x", 1), 1);
+      // Both are ready when the next pass looks.
+      Block(20ms);
+      QCoreApplication::processEvents();
+    }
+    EXPECT_GT(Purges, 0);
+  }
+  ::close(Pipe[0]);
+  ::close(Pipe[1]);
+  EXPECT_TRUE(Port.Connected());
+  EXPECT_TRUE(Failures.empty()) << Failures.front().Message.toStdString();
+  // The notifications go on: replies are read as before.
+  for (int I = 0; I < 3; ++I) {
     Port.SendStr(QStringLiteral("C\r"));
     EXPECT_EQ(Port.RecvLine(11), PositionReply);
   }
