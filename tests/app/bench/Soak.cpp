@@ -2,13 +2,18 @@
 // window, four rotators on emulated controllers that it polls, eight rotctld
 // clients asking "p" ten times a second (two per rotator), an automation
 // client on a private session bus calling GetRotatorAzumuth ten times a
-// second, and a random preset (Move) every two seconds. At the end it reports
-// the requests sent and answered, the errors, the latency percentiles and the
+// second, and a random preset (Move) every two seconds. Each rotator's line is
+// also flooded by a rotctld client that sends "P" back to back (a window of
+// requests ahead of the answers, the next one sent as each answer comes), and
+// each rotator's server is kept full by silent connections: eight at the
+// start, each one the server closes opened again. At the end it reports the
+// requests sent and answered, the errors, the latency percentiles, the silent
+// connections the servers closed, whether every rotator is still open, and the
 // program's resident memory after start, after the warm-up and at the end.
 //
-// Each client has one request out at a time; a request unanswered after five
-// seconds counts as lost. The exit code is 0 when nothing was lost or refused
-// and memory grew less than 1 MB after the warm-up.
+// A request unanswered after five seconds counts as lost. The exit code is 0
+// when nothing was lost or refused, every rotator is still open and memory
+// grew less than 1 MB after the warm-up.
 //
 // Run with: soak_station [--seconds N] [--warmup N]
 
@@ -41,6 +46,10 @@ namespace {
 
 constexpr int RotatorCount = 4;
 constexpr int RotctldClients = 8;
+// Silent connections per rotator, and the "P" requests a flooding client
+// keeps ahead of its answers.
+constexpr int SilentPerRotator = 8;
+constexpr int FloodWindow = 16;
 constexpr int TickMs = 100;
 constexpr int LostAfterMs = 5000;
 constexpr int StartWaitMs = 30000;
@@ -176,6 +185,95 @@ private:
   QElapsedTimer FSince;
   QList<QByteArray> FLines;
   bool FWaiting = false;
+};
+
+// Sends "P" to one rotator back to back: Window requests ahead of the
+// answers, the next one sent as each answer arrives. Every answer must be
+// "RPRT 0".
+class TFloodClient : public QObject {
+public:
+  TFloodClient(quint16 Port, TTally &Tally) : FTally(Tally) {
+    FSocket.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
+    connect(&FSocket, &QTcpSocket::readyRead, this, [this] { Read(); });
+  }
+
+  bool Connected() { return FSocket.waitForConnected(StartWaitMs); }
+
+  void Start() {
+    while (int(FSent.size()) < FloodWindow)
+      Send();
+  }
+
+  // Requests older than the loss bound are counted as lost and dropped.
+  void Tick() {
+    while (!FSent.empty() && FSent.front().elapsed() > LostAfterMs) {
+      ++FTally.Lost;
+      FSent.erase(FSent.begin());
+      ++FLate;
+    }
+  }
+
+  // Sends nothing more; the answers still out settle.
+  void Stop() { FStopping = true; }
+
+private:
+  void Send() {
+    FSocket.write(QStringLiteral("P %1 0\n").arg(FNext).toLatin1());
+    FNext = (FNext + 7) % 360;
+    ++FTally.Sent;
+    QElapsedTimer Since;
+    Since.start();
+    FSent.push_back(Since);
+  }
+
+  void Read() {
+    while (FSocket.canReadLine()) {
+      const QByteArray Line = FSocket.readLine().trimmed();
+      if (FLate > 0) {
+        --FLate; // the answer of a request already counted as lost
+        continue;
+      }
+      if (FSent.empty())
+        continue;
+      FTally.Answer(FSent.front().nsecsElapsed() / 1000, Line == "RPRT 0", QString::fromUtf8(Line));
+      FSent.erase(FSent.begin());
+      if (!FStopping)
+        Send();
+    }
+  }
+
+  TTally &FTally;
+  QTcpSocket FSocket;
+  std::vector<QElapsedTimer> FSent;
+  int FNext = 0;
+  int FLate = 0;
+  bool FStopping = false;
+};
+
+// Connections that never send anything, kept at Count on one port: each one
+// the server closes is opened again.
+class TSilentClients : public QObject {
+public:
+  TSilentClients(quint16 Port, int Count) : FPort(Port) {
+    for (int I = 0; I < Count; ++I)
+      Open();
+  }
+
+  int Closed() const { return FClosed; }
+
+private:
+  void Open() {
+    auto *Socket = new QTcpSocket(this);
+    connect(Socket, &QTcpSocket::disconnected, this, [this, Socket] {
+      ++FClosed;
+      Socket->deleteLater();
+      Open();
+    });
+    Socket->connectToHost(QHostAddress(QHostAddress::LocalHost), FPort);
+  }
+
+  quint16 FPort;
+  int FClosed = 0;
 };
 
 // One automation client call kind: one call out at a time.
@@ -351,23 +449,40 @@ int main(int argc, char **argv) {
   TTally Position("rotctld p");
   TTally Azimuth("GetRotatorAzumuth");
   TTally Presets("Move (random preset)");
+  TTally Flood("rotctld P flood");
+  const auto RotatorPort = [BasePort](int I) {
+    return static_cast<quint16>(BasePort + 2 * (I % RotatorCount));
+  };
+  // The silent connections come first and fill every server; the working
+  // clients must still get in.
+  std::vector<std::unique_ptr<TSilentClients>> Silent;
+  for (int I = 0; I < RotatorCount; ++I) {
+    if (!TRotctldClient::Accepting(RotatorPort(I)))
+      return Fail(QStringLiteral("rotctld port %1 does not accept").arg(RotatorPort(I)));
+    Silent.push_back(std::make_unique<TSilentClients>(RotatorPort(I), SilentPerRotator));
+  }
+  QTest::qWait(500);
   std::vector<std::unique_ptr<TRotctldClient>> Clients;
   for (int I = 0; I < RotctldClients; ++I) {
-    const auto Port = static_cast<quint16>(BasePort + 2 * (I % RotatorCount));
-    if (!TRotctldClient::Accepting(Port))
-      return Fail(QStringLiteral("rotctld port %1 does not accept").arg(Port));
-    Clients.push_back(std::make_unique<TRotctldClient>(Port, Position));
+    Clients.push_back(std::make_unique<TRotctldClient>(RotatorPort(I), Position));
     if (!Clients.back()->Connected())
-      return Fail(QStringLiteral("rotctld port %1 does not accept").arg(Port));
+      return Fail(QStringLiteral("rotctld port %1 does not accept").arg(RotatorPort(I)));
+  }
+  std::vector<std::unique_ptr<TFloodClient>> Flooders;
+  for (int I = 0; I < RotatorCount; ++I) {
+    Flooders.push_back(std::make_unique<TFloodClient>(RotatorPort(I), Flood));
+    if (!Flooders.back()->Connected())
+      return Fail(QStringLiteral("rotctld port %1 does not accept").arg(RotatorPort(I)));
+    Flooders.back()->Start();
   }
   TBusCaller AzimuthCaller(Connection, Azimuth);
   TBusCaller PresetCaller(Connection, Presets);
 
   const long StartKb = ResidentKb(Pid);
   long WarmKb = StartKb;
-  std::printf("soak: %d s (warm-up %d s), %d rotators, %d rotctld clients, "
-              "program pid %lld\n",
-              Seconds, Warmup, RotatorCount, RotctldClients, Pid);
+  std::printf("soak: %d s (warm-up %d s), %d rotators, %d rotctld clients, %d flooding "
+              "clients, %d silent connections per rotator, program pid %lld\n",
+              Seconds, Warmup, RotatorCount, RotctldClients, RotatorCount, SilentPerRotator, Pid);
   std::printf("resident memory after start: %ld KiB\n", StartKb);
   std::fflush(stdout);
 
@@ -380,6 +495,8 @@ int main(int argc, char **argv) {
     ++Tick;
     for (auto &Client : Clients)
       Client->Tick();
+    for (auto &Flooder : Flooders)
+      Flooder->Tick();
     AzimuthCaller.Call(QStringLiteral("GetRotatorAzumuth"), {Tick % RotatorCount});
     if (Tick % 20 == 0)
       PresetCaller.Call(QStringLiteral("Move"), {QRandomGenerator::global()->bounded(RotatorCount),
@@ -401,10 +518,28 @@ int main(int argc, char **argv) {
 
   // The requests still out get their time; what stays unanswered is lost.
   const auto Settled = [](TTally &Tally) { return Tally.Sent == Tally.Answered + Tally.Lost; };
-  (void)QTest::qWaitFor([&] { return Settled(Position) && Settled(Azimuth) && Settled(Presets); },
-                        LostAfterMs);
-  for (TTally *Tally : {&Position, &Azimuth, &Presets})
+  for (auto &Flooder : Flooders)
+    Flooder->Stop();
+  (void)QTest::qWaitFor(
+      [&] { return Settled(Position) && Settled(Azimuth) && Settled(Presets) && Settled(Flood); },
+      LostAfterMs);
+  for (TTally *Tally : {&Position, &Azimuth, &Presets, &Flood})
     Tally->Lost = Tally->Sent - Tally->Answered;
+
+  // No line was given up under the flood.
+  int OpenRotators = 0;
+  for (int I = 0; I < RotatorCount; ++I) {
+    QDBusMessage Message = QDBusMessage::createMethodCall(
+        QStringLiteral("Orbalt.Orbalt"), QStringLiteral("/Orbalt"),
+        QStringLiteral("Orbalt.IOrbalt"), QStringLiteral("GetRotatorActive"));
+    Message.setArguments({I});
+    const QDBusMessage Reply = Connection.call(Message, QDBus::Block, LostAfterMs);
+    OpenRotators +=
+        Reply.type() == QDBusMessage::ReplyMessage && Reply.arguments().value(0).toInt() != 0;
+  }
+  int SilentClosed = 0;
+  for (const auto &Group : Silent)
+    SilentClosed += Group->Closed();
 
   const long EndKb = ResidentKb(Pid);
   const bool Survived = Program.Process.state() == QProcess::Running;
@@ -412,6 +547,9 @@ int main(int argc, char **argv) {
   Position.Print();
   Azimuth.Print();
   Presets.Print();
+  Flood.Print();
+  std::printf("silent connections closed by the servers: %d\n", SilentClosed);
+  std::printf("rotators open at the end: %d of %d\n", OpenRotators, RotatorCount);
   std::printf("resident memory: start %ld KiB, after warm-up %ld KiB, end %ld KiB "
               "(growth after warm-up %ld KiB)\n",
               StartKb, WarmKb, EndKb, EndKb - WarmKb);
@@ -427,9 +565,10 @@ int main(int argc, char **argv) {
                               : CleanEnd ? "ended cleanly on SIGTERM"
                                          : "did not end cleanly on SIGTERM");
 
-  const qint64 Lost = Position.Lost + Azimuth.Lost + Presets.Lost;
-  const qint64 Errors = Position.Errors + Azimuth.Errors + Presets.Errors;
+  const qint64 Lost = Position.Lost + Azimuth.Lost + Presets.Lost + Flood.Lost;
+  const qint64 Errors = Position.Errors + Azimuth.Errors + Presets.Errors + Flood.Errors;
   const bool Flat = EndKb - WarmKb < 1024;
-  std::printf("%s\n", (CleanEnd && Lost == 0 && Errors == 0 && Flat) ? "PASS" : "FAIL");
-  return (CleanEnd && Lost == 0 && Errors == 0 && Flat) ? 0 : 1;
+  const bool Pass = CleanEnd && Lost == 0 && Errors == 0 && Flat && OpenRotators == RotatorCount;
+  std::printf("%s\n", Pass ? "PASS" : "FAIL");
+  return Pass ? 0 : 1;
 }
