@@ -1,6 +1,7 @@
 #include "app/CommandConsole.h"
 
 #include "rotator/Gs232.h"
+#include "base/AtomicWrite.h"
 #include "base/UiServices.h"
 
 #include <QFont>
@@ -11,7 +12,6 @@
 #include <QPushButton>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QValidator>
 
@@ -107,10 +107,10 @@ void TCommandConsole::WriteTranscript(const QString &FileName, const QStringList
     Data += Line.toLocal8Bit();
     Data += "\r\n";
   }
-  QSaveFile File(FileName);
-  if (!File.open(QIODevice::WriteOnly) || File.write(Data) != Data.size() || !File.commit())
+  QString Error;
+  if (!WriteFileAtomically(FileName, Data, &Error))
     throw std::runtime_error(
-        QStringLiteral("Cannot write %1: %2").arg(FileName, File.errorString()).toStdString());
+        QStringLiteral("Cannot write %1: %2").arg(FileName, Error).toStdString());
 }
 
 // ---------------------------------------------------------------------------

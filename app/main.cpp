@@ -6,7 +6,8 @@
 //                    display is needed, messages go to standard error one line
 //                    each, and SIGTERM or SIGINT runs the closing sequence
 //                    (rotators sent home and closed, settings written) and
-//                    ends with exit code 0
+//                    ends with exit code 0, or 1 when the settings could not
+//                    be written
 //   --settings PATH  use PATH as the settings document (also the environment
 //                    variable ORBALT_SETTINGS; the option wins). Without it:
 //                    the document beside the executable when one exists there
@@ -368,7 +369,7 @@ int main(int argc, char *argv[]) {
       // start is handled once the event loop runs.
       OnEndSignals(&Station, [&Station] {
         Station.Close();
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(Station.ClosingSaveFailed() ? 1 : 0);
       });
       Guarded([&] {
         Station.Load();

@@ -1,8 +1,8 @@
 #include "ctrltable/CtrlTable.h"
+#include "base/AtomicWrite.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <pugixml.hpp>
 
@@ -399,10 +399,8 @@ void TCtrlTable::Load(const QString &FileName) {
 }
 
 void TCtrlTable::Save(const QString &FileName) const {
-  const QByteArray Text = ToXml();
-  QSaveFile File(FileName);
-  if (File.open(QIODevice::WriteOnly) && File.write(Text) == Text.size() && File.commit())
-    return;
-  throw TCtrlTableError(QStringLiteral("Cannot write the control table \"%1\": %2")
-                            .arg(NativeName(FileName), File.errorString()));
+  QString Error;
+  if (!WriteFileAtomically(FileName, ToXml(), &Error))
+    throw TCtrlTableError(QStringLiteral("Cannot write the control table \"%1\": %2")
+                              .arg(NativeName(FileName), Error));
 }

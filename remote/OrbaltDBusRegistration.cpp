@@ -1,9 +1,9 @@
 #include "remote/OrbaltDBusRegistration.h"
+#include "base/AtomicWrite.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -84,17 +84,12 @@ bool WriteActivationFile(const QString &Folder, const QString &ExePath, QString 
     *Error = QStringLiteral("The folder %1 can't be created").arg(Folder);
     return false;
   }
-  QSaveFile File(QDir(Folder).filePath(ActivationFileName()));
-  if (!File.open(QIODevice::WriteOnly)) {
-    *Error = QStringLiteral("%1 can't be written: %2").arg(File.fileName(), File.errorString());
-    return false;
-  }
-  File.write(ActivationFileText(ExePath).toUtf8());
-  if (!File.commit()) {
-    *Error = QStringLiteral("%1 can't be written: %2").arg(File.fileName(), File.errorString());
-    return false;
-  }
-  return true;
+  const QString FileName = QDir(Folder).filePath(ActivationFileName());
+  QString Reason;
+  if (WriteFileAtomically(FileName, ActivationFileText(ExePath).toUtf8(), &Reason))
+    return true;
+  *Error = QStringLiteral("%1 can't be written: %2").arg(FileName, Reason);
+  return false;
 }
 
 bool RemoveActivationFile(const QString &Folder, QString *Error) {

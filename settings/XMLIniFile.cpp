@@ -1,9 +1,9 @@
 #include "settings/XMLIniFile.h"
+#include "base/AtomicWrite.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <string>
 #include <vector>
@@ -126,15 +126,13 @@ QByteArray DocumentText(pugi::xml_document &Document) {
   return Writer.Data;
 }
 
-// Replaces the file as a whole: the new text goes to a temporary file that is
-// renamed over the old one only when it was written completely.
+// Replaces the file as a whole: a write that fails part-way through (a full
+// disk) leaves the old document as it was.
 void SaveDocument(pugi::xml_document &Document, const QString &FileName) {
-  const QByteArray Text = DocumentText(Document);
-  QSaveFile File(FileName);
-  if (File.open(QIODevice::WriteOnly) && File.write(Text) == Text.size() && File.commit())
-    return;
-  throw TSettingsError(QStringLiteral("Cannot write the settings file \"%1\": %2")
-                           .arg(NativeName(FileName), File.errorString()));
+  QString Error;
+  if (!WriteFileAtomically(FileName, DocumentText(Document), &Error))
+    throw TSettingsError(QStringLiteral("Cannot write the settings file \"%1\": %2")
+                             .arg(NativeName(FileName), Error));
 }
 
 // Joins texts that a comment or processing instruction separated: those are

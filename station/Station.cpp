@@ -402,7 +402,7 @@ void TStation::Close() {
   }
   // A document that could not be read is left as it is.
   if (FLoaded)
-    Guarded([this] { SaveRotators(); });
+    FClosingSaveFailed = !Guarded([this] { SaveRotators(); });
   FLoaded = false;
   ReleaseAll();
 }

@@ -77,6 +77,9 @@ public:
   // the station has no rotators. Runs once; later calls do nothing.
   void Close();
   bool Closed() const { return FClosed; }
+  // Whether Close could not write the rotators to the document (its error
+  // was shown as any step's); the document then stays as it was.
+  bool ClosingSaveFailed() const { return FClosingSaveFailed; }
 
   // --- Rotators ----------------------------------------------------------------
   int RotatorCount() const override { return static_cast<int>(FDrivers.size()); }
@@ -210,4 +213,5 @@ private:
   // The document was read: saving may replace it.
   bool FLoaded = false;
   bool FClosed = false;
+  bool FClosingSaveFailed = false;
 };

@@ -1,9 +1,10 @@
 // The program run without a window ("orbalt --headless"): the built program
 // started as a child process with no display of any kind, a rotator on an
 // emulated controller, Hamlib's rotctl steering it over the network, and the
-// closing sequence run by SIGTERM or SIGINT; the automation interface on a
-// private session bus; one instance among window and headless starts; and the
-// messages that would be boxes written to standard error.
+// closing sequence run by SIGTERM or SIGINT (and its save failing); the
+// automation interface on a private session bus; one instance among window
+// and headless starts; and the messages that would be boxes written to
+// standard error.
 
 #include "remote/AutomationBusSupport.h"
 #include "remote/RotctldTestSupport.h"
@@ -25,8 +26,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -131,17 +135,22 @@ public:
     }
   }
 
-  void Start(const QStringList &Arguments, const QProcessEnvironment &Env) {
+  // InChild runs in the child before the program starts, after the rest of
+  // its setting up.
+  void Start(const QStringList &Arguments, const QProcessEnvironment &Env,
+             const std::function<void()> &InChild = {}) {
     Process.setProcessEnvironment(Env);
     // Started as a service manager starts its programs: default signal
     // dispositions and nothing blocked. A shell that ran the tests in the
     // background may have left SIGINT ignored, which the program inherits.
-    Process.setChildProcessModifier([] {
+    Process.setChildProcessModifier([InChild] {
       ::signal(SIGINT, SIG_DFL);
       ::signal(SIGTERM, SIG_DFL);
       sigset_t None;
       ::sigemptyset(&None);
       ::sigprocmask(SIG_SETMASK, &None, nullptr);
+      if (InChild)
+        InChild();
     });
     Process.start(QStringLiteral(ORBALT_TEST_PROGRAM), Arguments);
     Process.waitForStarted(WaitMs);
@@ -157,12 +166,15 @@ public:
   void Signal(int Number) { ::kill(static_cast<pid_t>(Process.processId()), Number); }
 
   // Waits for the end; true when it ended by itself (no crash, no signal
-  // left unhandled) with exit code 0.
-  bool EndsWithZero() {
+  // left unhandled).
+  bool EndsByItself() {
     if (Process.state() != QProcess::NotRunning && !Process.waitForFinished(WaitMs))
       return false;
-    return Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
+    return Process.exitStatus() == QProcess::NormalExit;
   }
+
+  // The same, with exit code 0.
+  bool EndsWithZero() { return EndsByItself() && Process.exitCode() == 0; }
 
   // Everything written to standard error so far.
   QString Errors() {
@@ -344,6 +356,48 @@ INSTANTIATE_TEST_SUITE_P(Signals, HeadlessCloseTest,
                          [](const ::testing::TestParamInfo<TSignalCase> &Info) {
                            return std::string(Info.param.Name);
                          });
+
+// A closing save that can't write the document leaves it as it was, says
+// so on standard error and ends the program with a non-zero exit code. The
+// write fails part-way through: from the signal on, the program may make no
+// file larger than 256 bytes (SIGXFSZ ignored, so that the write fails
+// instead of ending the program), and the closing save writes the whole
+// rotator entry.
+TEST_F(HeadlessTest, AClosingSaveThatFailsKeepsTheDocumentAndEndsWithAnError) {
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("0")},
+                 {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
+  const quint16 Port = FreePort();
+  ASSERT_NE(Port, 0);
+  TProgram Program;
+  Program.Start(Headless(Port), Environment(), [] { ::signal(SIGXFSZ, SIG_IGN); });
+  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+
+  // The document as the start left it (the switch remembered the port).
+  auto DocumentBytes = [this] {
+    QFile File(SettingsPath());
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  const QByteArray Before = DocumentBytes();
+  ASSERT_FALSE(Before.isEmpty());
+  const auto Pid = static_cast<pid_t>(Program.Process.processId());
+  rlimit Limit{};
+  ASSERT_EQ(::prlimit(Pid, RLIMIT_FSIZE, nullptr, &Limit), 0) << std::strerror(errno);
+  Limit.rlim_cur = 256;
+  ASSERT_EQ(::prlimit(Pid, RLIMIT_FSIZE, &Limit, nullptr), 0) << std::strerror(errno);
+
+  Program.Signal(SIGTERM);
+  ASSERT_TRUE(Program.EndsByItself()) << Program.Errors().toStdString();
+  EXPECT_NE(Program.Process.exitCode(), 0) << Program.Errors().toStdString();
+  const QString Told = QStringLiteral("Cannot write the settings file \"%1\"")
+                           .arg(QDir::toNativeSeparators(SettingsPath()));
+  EXPECT_TRUE(Program.Errors().contains(Told)) << Program.Errors().toStdString();
+  EXPECT_EQ(DocumentBytes(), Before);
+  EXPECT_EQ(
+      QDir(Dir.path())
+          .entryList({QStringLiteral("orbalt.xml*")}, QDir::Files | QDir::Hidden | QDir::System),
+      QStringList{QStringLiteral("orbalt.xml")});
+}
 
 // --- Automation, lock and messages ---------------------------------------------------
 

@@ -1,16 +1,21 @@
 // The control table: its file's exact text, round trips of values, refusal
-// of files that are not a control table or carry unmerged edits, and the
-// lookup of a frequency and of the default row.
+// of files that are not a control table or carry unmerged edits, writes that
+// fail part-way through, and the lookup of a frequency and of the default row.
 
 #include "ctrltable/CtrlTable.h"
+#include "common/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -284,6 +289,43 @@ TEST_F(CtrlTableFile, FailedWriteIsReportedWithTheFileName) {
   } catch (const TCtrlTableError &E) {
     EXPECT_TRUE(E.Message().startsWith("Cannot write the control table \"" + Bad + "\": "))
         << E.what();
+  }
+}
+
+// A write that fails part-way through (the process may make no file larger
+// than 1 KiB) leaves the previous table byte for byte and no temporary file,
+// and the save says why: for a table that is written in one piece at the end
+// as for one written in several.
+TEST_F(CtrlTableFile, WriteFailingPartWayKeepsThePreviousTable) {
+  constexpr rlim_t Limit = 1024;
+  for (const int Count : {20, 400}) {
+    SCOPED_TRACE(testing::Message() << Count << " rows");
+    TCtrlTable Table;
+    for (int I = 0; I < Count; ++I)
+      Table.Rows.push_back(MakeRow(I, I + 0.5, I % 4, -I, QStringLiteral("Band%1").arg(I),
+                                   QStringLiteral("Y11 WAIT100"), QStringLiteral("Y10")));
+    Table.Save(Path());
+    const QByteArray Before = FileBytes(Path());
+    ASSERT_GT(Before.size(), qsizetype(Limit));
+    Table.Rows.front().Title = QStringLiteral("Changed");
+    std::optional<QString> Error;
+    {
+      TFileSizeLimit Limited(Limit);
+      ASSERT_TRUE(Limited.Active());
+      try {
+        Table.Save(Path());
+      } catch (const TCtrlTableError &E) {
+        Error = E.Message();
+      }
+    }
+    EXPECT_EQ(FileBytes(Path()), Before);
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{"CtrlTable.xml"});
+    ASSERT_TRUE(Error.has_value()) << "the failed write was not reported";
+    EXPECT_TRUE(Error->startsWith("Cannot write the control table \"" + Path() + "\": "))
+        << Error->toStdString();
+    EXPECT_TRUE(Error->endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << Error->toStdString();
   }
 }
 

@@ -1,6 +1,7 @@
 // The settings document: the window position, the control-table switch and
-// the rotator entries, loaded and saved the way the station does it, and the
-// problems of a tolerant load as values.
+// the rotator entries, loaded and saved the way the station does it, the
+// problems of a tolerant load as values, and saves whose writes fail part-way
+// through (a file-size limit, a full file system).
 
 #include "settings/SettingsDocument.h"
 #include "settings/StationSettings.h"
@@ -8,6 +9,7 @@
 #include "common/RotatorSettingsSamples.h"
 
 #include "rotator/Gs232.h"
+#include "common/FileSizeLimit.h"
 #include "common/RecordingUiServices.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +17,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <functional>
+#include <optional>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 // Readable problems in failure messages.
@@ -444,6 +451,142 @@ TEST_F(SettingsDocumentTest, FailedSaveKeepsThePreviousFile) {
   EXPECT_THROW(SaveRotators(File, true, Workspace.Rotators), TSettingsError);
   EXPECT_THROW(SaveWindowPosition(File, "1", 1, 2), TSettingsError);
   EXPECT_EQ(FileBytes(File), Before);
+}
+
+// What a folder holds besides its subfolders, hidden files included.
+QStringList FilesIn(const QString &Folder) {
+  return QDir(Folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// Count rotators with every key set, each near a kilobyte in the document.
+QList<TRotatorSettings> ManyRotators(int Count) {
+  QList<TRotatorSettings> Rotators;
+  for (int I = 0; I < Count; ++I)
+    Rotators.append(With(EveryKeyChanged(),
+                         [I](TRotatorSettings &S) { S.Title = QStringLiteral("Tower%1").arg(I); }));
+  return Rotators;
+}
+
+// The saves that replace a document holding Count rotators (from
+// ManyRotators, the control table off): the station's rotators, the switch
+// turned on, and the window's place.
+struct TDocumentSave {
+  const char *Name;
+  std::function<void(const QString &XmlName, int Count)> Run;
+};
+
+const TDocumentSave DocumentSaves[] = {
+    {"rotators",
+     [](const QString &XmlName, int Count) { SaveRotators(XmlName, true, ManyRotators(Count)); }},
+    {"window position",
+     [](const QString &XmlName, int) { SaveWindowPosition(XmlName, "1", 10, 20); }},
+};
+
+// The message of the TSettingsError a save throws; none when it throws
+// nothing.
+std::optional<QString> SaveError(const std::function<void()> &Save) {
+  try {
+    Save();
+  } catch (const TSettingsError &E) {
+    return E.Message();
+  }
+  return std::nullopt;
+}
+
+// A write that fails part-way through (the process may make no file larger
+// than 1 KiB) leaves the previous document byte for byte and no temporary
+// file, and the save says why: for a document that is written in one piece at
+// the end as for one written in several.
+TEST_F(SettingsDocumentTest, WriteFailingPartWayKeepsThePreviousDocument) {
+  constexpr rlim_t Limit = 1024;
+  for (const int Count : {2, 40}) {
+    SaveRotators(XmlName(), false, ManyRotators(Count));
+    const QByteArray Before = FileBytes(XmlName());
+    ASSERT_GT(Before.size(), qsizetype(Limit));
+    for (const TDocumentSave &Save : DocumentSaves) {
+      SCOPED_TRACE(testing::Message() << Count << " rotators, " << Save.Name);
+      std::optional<QString> Error;
+      {
+        TFileSizeLimit Limited(Limit);
+        ASSERT_TRUE(Limited.Active());
+        Error = SaveError([&] { Save.Run(XmlName(), Count); });
+      }
+      EXPECT_EQ(FileBytes(XmlName()), Before);
+      EXPECT_EQ(FilesIn(Dir.path()), QStringList{"orbalt.xml"});
+      ASSERT_TRUE(Error.has_value()) << "the failed write was not reported";
+      EXPECT_TRUE(Error->startsWith("Cannot write the settings file \"" + XmlName() + "\": "))
+          << Error->toStdString();
+      EXPECT_TRUE(Error->endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))))
+          << Error->toStdString();
+    }
+  }
+}
+
+// The settings document on a file system of its own, 64 KiB of tmpfs, that
+// the test fills. Mounting one needs root (CAP_SYS_ADMIN); elsewhere the
+// tests are skipped.
+class SettingsOnSmallFileSystem : public SettingsDocumentTest {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(QDir(Dir.path()).mkdir("small"));
+    if (::mount("tmpfs", QFile::encodeName(Folder()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                "size=64k") != 0)
+      GTEST_SKIP() << "a 64 KiB tmpfs can't be mounted here (" << std::strerror(errno)
+                   << "): the test needs root or CAP_SYS_ADMIN";
+    Mounted = true;
+  }
+  void TearDown() override {
+    if (Mounted) {
+      EXPECT_EQ(::umount2(QFile::encodeName(Folder()).constData(), MNT_DETACH), 0)
+          << std::strerror(errno);
+    }
+    SettingsDocumentTest::TearDown();
+  }
+
+  QString Folder() const { return Dir.filePath("small"); }
+  QString SmallXml() const { return Folder() + "/orbalt.xml"; }
+  QString FillerName() const { return Folder() + "/filler"; }
+
+  // Fills the file system until Free bytes (whole pages) are left.
+  void FillUpTo(qint64 Free) {
+    QFile Filler(FillerName());
+    ASSERT_TRUE(Filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray Block(4096, 'f');
+    while (Filler.write(Block) > 0) {
+    }
+    ASSERT_TRUE(Filler.resize(Filler.size() - Free));
+    Filler.close();
+    ASSERT_EQ(QStorageInfo(Folder()).bytesAvailable(), Free);
+  }
+
+  bool Mounted = false;
+};
+
+// The fault as it was met: the document on a file system with no room left,
+// or room for its first page only. Each save fails, the previous document
+// stays as it was, and no temporary file is left taking up the room.
+TEST_F(SettingsOnSmallFileSystem, SaveThatDoesNotFitKeepsThePreviousDocument) {
+  for (const qint64 Free : {0, 4096}) {
+    SaveRotators(SmallXml(), false, ManyRotators(8));
+    const QByteArray Before = FileBytes(SmallXml());
+    ASSERT_GT(Before.size(), Free);
+    FillUpTo(Free);
+    for (const TDocumentSave &Save : DocumentSaves) {
+      SCOPED_TRACE(testing::Message() << Free << " bytes free, " << Save.Name);
+      const std::optional<QString> Error = SaveError([&] { Save.Run(SmallXml(), 8); });
+      EXPECT_EQ(FileBytes(SmallXml()), Before);
+      EXPECT_EQ(FilesIn(Folder()), (QStringList{"filler", "orbalt.xml"}));
+      ASSERT_TRUE(Error.has_value()) << "the failed write was not reported";
+      EXPECT_TRUE(Error->endsWith(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+          << Error->toStdString();
+    }
+    // With room again, the same document saves.
+    ASSERT_TRUE(QFile::remove(FillerName()));
+    SaveWindowPosition(SmallXml(), "1", 10, 20);
+    TLoadProblems Problems;
+    EXPECT_EQ(LoadWindowPosition(SmallXml(), Problems).Left, 10);
+    EXPECT_EQ(Load(SmallXml()).Rotators.size(), 8);
+  }
 }
 
 // A rotator without a title is saved with an empty title and both Booleans
