@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -56,6 +57,20 @@ QString RotctldLongName(TRotctldCommand Command) {
 
 bool RotctldByteAllowed(char Byte) {
   return Byte == '\t' || Byte == '\n' || Byte == '\r' || (Byte >= 0x20 && Byte <= 0x7E);
+}
+
+void RotctldDropNul(QByteArray &Input) {
+  Input.removeIf([](char Byte) { return Byte == '\0'; });
+}
+
+qsizetype RotctldLineEnd(const QByteArray &Input) {
+  const auto End = std::find_if(Input.begin(), Input.end(),
+                                [](char Byte) { return Byte == '\n' || Byte == '\r'; });
+  return End == Input.end() ? -1 : End - Input.begin();
+}
+
+bool RotctldLineAllowed(const QByteArray &Line) {
+  return std::all_of(Line.begin(), Line.end(), RotctldByteAllowed);
 }
 
 std::optional<TRotctldRequest> ParseRotctldLine(const QByteArray &Line) {

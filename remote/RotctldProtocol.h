@@ -36,7 +36,8 @@ enum TRotctldCode : int {
   RotctldTimeout = -5,
   // Something failed inside the server.
   RotctldInternalError = -7,
-  // A line that breaks the protocol: too long, binary bytes, a flood.
+  // A line that breaks the protocol: too long, or holding bytes other than
+  // printable text.
   RotctldProtocolError = -8,
   // The rotator refuses: it is disabled or its port is closed, or it is no
   // longer the rotator this connection was made to.
@@ -97,6 +98,17 @@ QString RotctldLongName(TRotctldCommand Command);
 // Whether a byte may stand in a command line: printable ASCII, blank, tab,
 // and the line ends CR and LF.
 bool RotctldByteAllowed(char Byte);
+
+// Input as it arrives, before it is split into lines: NUL bytes are dropped
+// wherever they stand (clients written in C may send the NUL that ends a
+// string after a command).
+void RotctldDropNul(QByteArray &Input);
+// Where the first line of Input ends: the position of its CR or LF; -1 while
+// no line end has arrived.
+qsizetype RotctldLineEnd(const QByteArray &Input);
+// Whether a line (without its line end) may be parsed: every byte allowed. A
+// line that may not is answered "RPRT -8" by itself and not run.
+bool RotctldLineAllowed(const QByteArray &Line);
 
 // Reads one line (without its line end). Nothing for a line that holds no
 // command (empty, blanks only, or a protocol prefix alone).

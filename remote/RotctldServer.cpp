@@ -16,6 +16,10 @@ namespace {
 // A connection that is closing gets this long to hand over its last answer.
 constexpr int CloseGraceMs = 5000;
 
+// The most a socket holds of its client's input beyond what is taken from it;
+// the kernel's buffers keep the rest, and TCP holds the sender back.
+constexpr qint64 SocketReadBuffer = 4096;
+
 // Closes a socket after its pending output and frees it then; a peer that
 // does not take the output is cut off after the grace time.
 void CloseAndFree(QTcpSocket *Socket) {
@@ -26,16 +30,7 @@ void CloseAndFree(QTcpSocket *Socket) {
     Socket->deleteLater();
 }
 
-qsizetype LineEnd(const QByteArray &Buffer) {
-  const qsizetype Lf = Buffer.indexOf('\n');
-  const qsizetype Cr = Buffer.indexOf('\r');
-  if (Lf < 0)
-    return Cr;
-  if (Cr < 0)
-    return Lf;
-  return std::min(Lf, Cr);
-}
-
+// Lines in Buffer that are complete (a line end after other bytes).
 int CountLines(const QByteArray &Buffer) {
   int Count = 0;
   bool InLine = false;
@@ -51,6 +46,12 @@ int CountLines(const QByteArray &Buffer) {
   return Count;
 }
 
+// The bytes after the last line end of Buffer: the line still arriving.
+qsizetype UnfinishedLength(const QByteArray &Buffer) {
+  const qsizetype Last = std::max(Buffer.lastIndexOf('\n'), Buffer.lastIndexOf('\r'));
+  return Buffer.size() - (Last + 1);
+}
+
 } // namespace
 
 // --- Connection ----------------------------------------------------------------------
@@ -58,75 +59,103 @@ int CountLines(const QByteArray &Buffer) {
 TRotctldConnection::TRotctldConnection(TRotctldServer &Server, QTcpSocket *Socket)
     : QObject(&Server), FServer(Server), FSocket(Socket) {
   FSocket->setParent(this);
+  FSocket->setReadBufferSize(SocketReadBuffer);
+  FIdleTimer.setSingleShot(true);
+  FIdleTimer.setInterval(Server.Owner().Options().IdleTimeoutMs);
+  connect(&FIdleTimer, &QTimer::timeout, this, [this] { IdleTimeout(); });
   connect(FSocket, &QIODevice::readyRead, this, [this] { ReadInput(); });
   connect(FSocket, &QAbstractSocket::disconnected, this, [this] { Disconnected(); });
+  Touch();
 }
 
 void TRotctldConnection::ReadInput() {
-  const QByteArray Chunk = FSocket->readAll();
-  if (FFinished)
-    return;
-  if (!std::all_of(Chunk.begin(), Chunk.end(), RotctldByteAllowed)) {
-    Fail(RotctldProtocolError);
+  if (FFinished) {
+    FSocket->readAll();
     return;
   }
-  FBuffer += Chunk;
-  // Lines sent far ahead of the answers, or a line without end that has
-  // already grown too long, end the connection before any of it runs.
-  if (CountLines(FBuffer) > TRotctldServers::MaxPendingLines ||
-      (LineEnd(FBuffer) < 0 && FBuffer.size() > RotctldMaxLineLength)) {
-    Fail(RotctldProtocolError);
-    return;
-  }
+  Touch();
+  TakeInput();
   RunLines();
+}
+
+void TRotctldConnection::TakeInput() {
+  while (!FFinished && FSocket->bytesAvailable() > 0 &&
+         CountLines(FBuffer) < TRotctldServers::MaxPendingLines &&
+         UnfinishedLength(FBuffer) <= RotctldMaxLineLength) {
+    QByteArray Chunk = FSocket->read(SocketReadBuffer);
+    RotctldDropNul(Chunk);
+    FBuffer += Chunk;
+  }
 }
 
 void TRotctldConnection::RunLines() {
   // A command that waits processes events; lines arriving meanwhile wait
   // for it here.
-  if (FRunning)
+  if (FRunning || FFinished)
     return;
   FRunning = true;
+  int Handled = 0;
   while (!FFinished) {
-    const qsizetype End = LineEnd(FBuffer);
-    if (End < 0)
+    qsizetype End = RotctldLineEnd(FBuffer);
+    if (End < 0) {
+      TakeInput();
+      End = RotctldLineEnd(FBuffer);
+    }
+    if (End < 0) {
+      // A line without end that has already grown too long.
+      if (FBuffer.size() > RotctldMaxLineLength)
+        Fail(RotctldProtocolError);
       break;
+    }
+    // After a batch of lines the other clients and the answers' sending get
+    // their turn; the rest follows once control is back in the event loop.
+    if (Handled == TRotctldServers::MaxPendingLines) {
+      QTimer::singleShot(0, this, [this] { RunLines(); });
+      break;
+    }
+    ++Handled;
     const QByteArray Line = FBuffer.left(End);
     FBuffer.remove(0, End + 1);
     if (Line.size() > RotctldMaxLineLength) {
       Fail(RotctldProtocolError);
       break;
     }
-    const std::optional<TRotctldRequest> Request = ParseRotctldLine(Line);
-    if (!Request)
-      continue;
-
     bool Close = false;
-    TRotctldServers &Owner = FServer.Owner();
-    Owner.BeginCommand();
-    TRotctldReply Reply;
-    try {
-      Reply = FServer.Execute(*Request, Close);
-    } catch (const std::exception &E) {
-      qWarning("rotctld command failed: %s", E.what());
-      Reply = TRotctldReply::Error(RotctldInternalError);
-    } catch (...) {
-      Reply = TRotctldReply::Error(RotctldInternalError);
+    QByteArray Answer;
+    if (!RotctldLineAllowed(Line)) {
+      Answer = RotctldReport(RotctldProtocolError);
+    } else {
+      const std::optional<TRotctldRequest> Request = ParseRotctldLine(Line);
+      if (!Request)
+        continue;
+      TRotctldServers &Owner = FServer.Owner();
+      Owner.BeginCommand();
+      TRotctldReply Reply;
+      try {
+        Reply = FServer.Execute(*Request, Close);
+      } catch (const std::exception &E) {
+        qWarning("rotctld command failed: %s", E.what());
+        Reply = TRotctldReply::Error(RotctldInternalError);
+      } catch (...) {
+        Reply = TRotctldReply::Error(RotctldInternalError);
+      }
+      Owner.EndCommand();
+      if (FFinished)
+        break;
+      // quit answers only in the extended protocol.
+      if (Request->Command != TRotctldCommand::Quit || Request->Separator != 0)
+        Answer = FormatRotctldReply(*Request, Reply);
     }
-    Owner.EndCommand();
-    if (FFinished)
-      break;
-    // quit answers only in the extended protocol.
-    if (Request->Command != TRotctldCommand::Quit || Request->Separator != 0)
-      FSocket->write(FormatRotctldReply(*Request, Reply));
+    FSocket->write(Answer);
     if (Close || FSocket->bytesToWrite() > TRotctldServers::MaxUnreadAnswers) {
       Finish();
       break;
     }
   }
   FRunning = false;
-  if (!FFinished && LineEnd(FBuffer) < 0 && FBuffer.size() > RotctldMaxLineLength)
-    Fail(RotctldProtocolError);
+  // The idle time counts from the end of the last command.
+  if (!FFinished)
+    Touch();
 }
 
 void TRotctldConnection::Fail(int Code) {
@@ -141,6 +170,7 @@ void TRotctldConnection::Finish() {
     return;
   FFinished = true;
   FBuffer.clear();
+  FIdleTimer.stop();
   QTimer::singleShot(CloseGraceMs, this, [this] { FSocket->abort(); });
   FSocket->disconnectFromHost();
   if (FSocket->state() == QAbstractSocket::UnconnectedState)
@@ -150,10 +180,22 @@ void TRotctldConnection::Finish() {
 void TRotctldConnection::Disconnected() {
   FFinished = true;
   FBuffer.clear();
+  FIdleTimer.stop();
   if (!FDisposed) {
     FDisposed = true;
     FServer.Owner().Dispose(this);
   }
+}
+
+void TRotctldConnection::Touch() {
+  FLastActive = FServer.NextActivity();
+  FIdleTimer.start();
+}
+
+void TRotctldConnection::IdleTimeout() {
+  // A command that waits is not idle; its end starts the idle time anew.
+  if (!FRunning)
+    Finish();
 }
 
 // --- Server of one rotator --------------------------------------------------------------
@@ -179,9 +221,21 @@ int TRotctldServer::ClientCount() const {
                                         [](const auto &C) { return C && !C->Finished(); }));
 }
 
+TRotctldConnection *TRotctldServer::LongestIdle() const {
+  TRotctldConnection *Result = nullptr;
+  for (const auto &C : FConnections)
+    if (C && !C->Finished() && !C->Running() && (!Result || C->LastActive() < Result->LastActive()))
+      Result = C.data();
+  return Result;
+}
+
 void TRotctldServer::AcceptConnections() {
   while (FServer->hasPendingConnections()) {
     QTcpSocket *Socket = FServer->nextPendingConnection();
+    // A full server makes room by closing the connection idle longest.
+    if (!FRetired && ClientCount() >= TRotctldServers::MaxClients)
+      if (TRotctldConnection *Idle = LongestIdle())
+        Idle->Finish();
     if (FRetired || ClientCount() >= TRotctldServers::MaxClients) {
       Socket->write(RotctldReport(RotctldRejected));
       CloseAndFree(Socket);

@@ -23,17 +23,31 @@
 // "RPRT -9" for a closed port and "RPRT -5" (timeout) while the controller
 // does not answer its polls ("not responding").
 //
-// Bad input ends the connection with "RPRT -8": a line longer than 1 KiB,
-// bytes other than printable ASCII, blanks and line ends, or more than
-// MaxPendingLines lines sent ahead of the answers. Nothing of such input
-// reaches the rotator. A ninth client of one rotator gets "RPRT -9" and is
+// Input is read line by line. NUL bytes are skipped wherever they stand. A
+// line holding other bytes than printable ASCII and blanks is answered
+// "RPRT -8" and not run; the connection goes on. A line longer than 1 KiB
+// ends the connection with "RPRT -8". Nothing of a refused line reaches the
+// rotator. A client may send any number of lines ahead of the answers: while
+// MaxPendingLines of them wait, nothing more is read from its socket, so the
+// rest stays with the network (and slows the sender down) instead of piling
+// up here. A client that leaves more than MaxUnreadAnswers of answers unread
+// is disconnected.
+//
+// Each rotator serves MaxClients clients at a time. A connection that sends
+// nothing for the idle time-out (a minute by default; trackers poll every
+// second or so) is closed. When every place is taken, a new client takes the
+// place of the connection that has been idle longest, so that clients that
+// went silent without closing never lock the port; a connection whose
+// command is running is not idle and is never closed under it. Only when
+// every connection runs a command does a new client get "RPRT -9" and is
 // disconnected.
 //
 // Everything runs on the main thread. Commands may run command lists whose
 // WAIT items process events, so further commands, connections and changes of
 // the workspace can arrive in the middle of a command: each connection runs
 // its commands one after the other, and no server or connection is freed
-// while any command runs.
+// while any command runs (a connection closed for idleness or to make room
+// included).
 
 #include "remote/Orbalt.h"
 #include "remote/RotctldProtocol.h"
@@ -61,18 +75,31 @@ public:
   // read or run.
   void Finish();
   bool Finished() const { return FFinished; }
+  // A command of this connection is running.
+  bool Running() const { return FRunning; }
+  // When input last came or a command last ended, as a number from the
+  // server's count of such events: the lowest has been idle longest.
+  quint64 LastActive() const { return FLastActive; }
 
 private:
   void ReadInput();
+  // Moves input from the socket into FBuffer until MaxPendingLines lines wait
+  // there or an unfinished line has grown too long; the rest stays unread.
+  void TakeInput();
   void RunLines();
   // Answers "RPRT Code" and closes.
   void Fail(int Code);
   void Disconnected();
+  // Marks the connection as active now and starts its idle time anew.
+  void Touch();
+  void IdleTimeout();
 
   TRotctldServer &FServer;
   QTcpSocket *FSocket;
+  // Input taken from the socket and not yet run, NUL bytes dropped.
   QByteArray FBuffer;
-  // A command of this connection is running.
+  QTimer FIdleTimer;
+  quint64 FLastActive = 0;
   bool FRunning = false;
   bool FFinished = false;
   bool FDisposed = false;
@@ -105,10 +132,15 @@ public:
   TRotctldReply Execute(const TRotctldRequest &Request, bool &Close);
 
   TRotctldServers &Owner() { return FOwner; }
+  // The next number of the count that orders the connections' activity.
+  quint64 NextActivity() { return ++FActivity; }
 
 private:
   friend class TRotctldConnection;
   void AcceptConnections();
+  // The connection idle longest, leaving out those whose command runs; null
+  // when there is none.
+  TRotctldConnection *LongestIdle() const;
   // The rotator of this server still stands at its index.
   bool IsCurrent() const;
   // Enabled and open: the rotator may be turned.
@@ -121,6 +153,7 @@ private:
   QPointer<TGs232> FDriver;
   QTcpServer *FServer;
   std::vector<QPointer<TRotctldConnection>> FConnections;
+  quint64 FActivity = 0;
   bool FRetired = false;
 };
 
@@ -130,7 +163,8 @@ class TRotctldServers : public QObject {
 public:
   // At most this many clients per rotator.
   static constexpr int MaxClients = 8;
-  // A client may send at most this many lines ahead of the answers.
+  // At most this many lines of a client are taken from its socket ahead of
+  // the answers; the rest is read as they are answered.
   static constexpr int MaxPendingLines = 32;
   // A client that leaves more than this many bytes of answers unread is
   // disconnected.
@@ -140,6 +174,9 @@ public:
     QHostAddress Address = QHostAddress(QHostAddress::LocalHost);
     // 0: every server takes any free port.
     int BasePort = 4533;
+    // A connection that sends nothing for this long, while none of its
+    // commands runs, is closed.
+    int IdleTimeoutMs = 60 * 1000;
   };
 
   // Starts nothing; Sync starts the servers.
@@ -166,6 +203,7 @@ public:
   // (0 with base port 0); -1 when that lies beyond the last port.
   int WantedPort(int Index) const;
 
+  const TOptions &Options() const { return FOptions; }
   TAutomationWorkspace &Workspace() { return FWorkspace; }
   TOrbalt &Automation() { return FOrbalt; }
 

@@ -1,6 +1,8 @@
-// The rotctld line protocol: any line is refused or parsed into a request
-// whose reply, in whichever protocol the line chose, is well formed: it ends
-// with a line end and its values never carry a raw line end of their own.
+// The rotctld line protocol: input taken as the server takes it (NUL bytes
+// dropped, cut at the first line end) gives a line that is refused by itself
+// or parsed into a request whose reply, in whichever protocol the line chose,
+// is well formed: it ends with a line end and its values never carry a raw
+// line end of their own.
 
 #include "FuzzSupport.h"
 
@@ -10,18 +12,16 @@
 #include <cmath>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
-  // A line as the server hands it over: up to its line end, printable text
-  // only (anything else ends the connection before it is parsed).
-  QByteArray Line = Bytes(Data, Size);
-  const qsizetype End = Line.indexOf('\n') >= 0 && (Line.indexOf('\r') < 0 || Line.indexOf('\n') < Line.indexOf('\r'))
-                            ? Line.indexOf('\n')
-                            : Line.indexOf('\r');
-  if (End >= 0)
-    Line.truncate(End);
-  for (const char Byte : Line)
-    if (!RotctldByteAllowed(Byte))
-      return 0;
-  if (Line.size() > RotctldMaxLineLength)
+  QByteArray Input = Bytes(Data, Size);
+  RotctldDropNul(Input);
+  FUZZ_CHECK(!Input.contains('\0'), "no NUL byte is left");
+  const qsizetype End = RotctldLineEnd(Input);
+  const QByteArray Line = End < 0 ? Input : Input.left(End);
+  FUZZ_CHECK(!Line.contains('\n') && !Line.contains('\r'), "a line stops at its first line end");
+  FUZZ_CHECK(End < 0 || Input[End] == '\n' || Input[End] == '\r', "a line ends at a line end");
+  // A line too long ends the connection; one with bytes other than printable
+  // text is answered "RPRT -8" by itself. Neither is parsed.
+  if (Line.size() > RotctldMaxLineLength || !RotctldLineAllowed(Line))
     return 0;
   const std::optional<TRotctldRequest> Request = ParseRotctldLine(Line);
   if (!Request)

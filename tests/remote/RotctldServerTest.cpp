@@ -8,6 +8,7 @@
 #include "rotator/Gs232.h"
 #include "rotator/RotatorSettings.h"
 
+#include <QDeadlineTimer>
 #include <QTcpServer>
 
 #include <memory>
@@ -101,9 +102,10 @@ protected:
   }
 
   // Starts the servers on any free ports; the port of rotator 0.
-  quint16 Start() {
+  quint16 Start(int IdleTimeoutMs = TRotctldServers::TOptions{}.IdleTimeoutMs) {
     Servers = std::make_unique<TRotctldServers>(
-        Workspace, TRotctldServers::TOptions{QHostAddress(QHostAddress::LocalHost), 0});
+        Workspace,
+        TRotctldServers::TOptions{QHostAddress(QHostAddress::LocalHost), 0, IdleTimeoutMs});
     Record(*Servers);
     Servers->Sync();
     EXPECT_NE(Servers->Port(0), 0);
@@ -366,17 +368,9 @@ TEST_F(RotctldServerTest, BadInputEndsTheConnectionAndReachesNothing) {
     const char *What;
     QByteArray Bytes;
   };
-  QByteArray Flood;
-  for (int I = 0; I < 100; ++I)
-    Flood += "S\n";
   const Case Cases[] = {
       {"a line longer than 1 KiB", "w " + QByteArray(1100, 'S') + "\n"},
       {"1 KiB without a line end", "P 90 0" + QByteArray(1100, ' ')},
-      {"a NUL byte", QByteArray("P 90 0\0\n", 8)},
-      {"bytes beyond ASCII", "w M\xc3\xa9\n"},
-      {"an escape sequence", "\x1b[A\n"},
-      {"a telnet command", "\xff\xf4\xff\xfd\x06"},
-      {"more lines ahead than allowed", Flood},
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.What);
@@ -397,6 +391,121 @@ TEST_F(RotctldServerTest, BadInputEndsTheConnectionAndReachesNothing) {
   EXPECT_TRUE(Reported().isEmpty()) << Reported().join('|').toStdString();
 }
 
+// Lines of the given count, alternating between an unknown command in the
+// extended protocol, whose answer echoes its number, and get_info; and their
+// answers in order.
+std::pair<QByteArray, QByteArray> NumberedLines(int Count) {
+  std::pair<QByteArray, QByteArray> Out;
+  for (int I = 0; I < Count; ++I) {
+    const QByteArray Number = QByteArray::number(I);
+    Out.first += I % 2 == 0 ? "|\\frobnicate " + Number + "\n" : QByteArray("_\n");
+    Out.second +=
+        I % 2 == 0 ? "frobnicate: " + Number + "|RPRT -4\n" : QByteArray("Tower (GS-232A)\n");
+  }
+  return Out;
+}
+
+TEST_F(RotctldServerTest, InputIsAnsweredLineByLine) {
+  TEmulatedRotator &Rig = AddRotator(QStringLiteral("Tower"), true, true);
+  const quint16 Port = Start();
+  const QByteArray Info = "Tower (GS-232A)\n";
+  const auto [Many, ManyAnswers] = NumberedLines(1000);
+  QByteArray Flood, FloodAnswers;
+  for (int I = 0; I < 100; ++I) {
+    Flood += "_\n";
+    FloodAnswers += Info;
+  }
+  struct Case {
+    const char *What;
+    QByteArray Bytes;
+    QByteArray Answer;
+    // The connection ends after the answer.
+    bool Closes;
+  };
+  const Case Cases[] = {
+      // A NUL byte is skipped wherever it stands.
+      {"a C string's NUL after the line end", QByteArray("S\n\0", 3) + "_\n", "RPRT 0\n" + Info,
+       false},
+      {"a NUL before the line end", QByteArray("_\0\n", 3), Info, false},
+      {"a NUL inside a command", QByteArray("\\get_\0info\n", 11), Info, false},
+      {"NULs alone", QByteArray("\0\0\n\0", 4) + "S\n", "RPRT 0\n", false},
+      // A line with other bytes is refused by itself, and not run.
+      {"a line beyond ASCII between two good ones", "S\nw M\xc3\xa9\nS\n",
+       "RPRT 0\nRPRT -8\nRPRT 0\n", false},
+      {"a byte beyond ASCII in the extended protocol", "+p\xff\n_\n", "RPRT -8\n" + Info, false},
+      {"an escape sequence", "\x1b[A\n_\n", "RPRT -8\n" + Info, false},
+      {"a telnet command", "\xff\xf4\xff\xfd\x06\r\n_\n", "RPRT -8\n" + Info, false},
+      // Any number of lines in one write, answered in order.
+      {"1000 lines in one write", Many, ManyAnswers, false},
+      // A line too long ends the connection after the answers before it.
+      {"a line longer than 1 KiB after a good one", "S\nw " + QByteArray(1100, 'S') + "\nS\n",
+       "RPRT 0\nRPRT -8\n", true},
+      {"many lines, then 1 KiB without a line end", Flood + "P 90 0" + QByteArray(1100, ' '),
+       FloodAnswers + "RPRT -8\n", true},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.What);
+    TRawClient Client;
+    ASSERT_TRUE(Client.Connect(Port));
+    Client.Send(C.Bytes);
+    EXPECT_EQ(Client.Lines(static_cast<int>(C.Answer.count('\n'))), C.Answer);
+    if (C.Closes) {
+      EXPECT_TRUE(Client.WaitClosed());
+      EXPECT_EQ(Client.Rest(), QByteArray());
+    } else {
+      EXPECT_EQ(Client.Ask("_"), Info);
+    }
+  }
+  // The stops of the good lines, and nothing of the refused ones.
+  EXPECT_EQ(Rig.ReceivedUntilMarker(), QStringList(5, QStringLiteral("S")));
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('|').toStdString();
+}
+
+TEST_F(RotctldServerTest, LinesSentWhileACommandWaitsAreAllAnsweredInOrder) {
+  TEmulatedRotator &Rig = AddRotator(QStringLiteral("Tower"), true, true);
+  Rig.Driver.SetCommandB(QStringLiteral("WAIT1000"));
+  TRawClient Client;
+  ASSERT_TRUE(Client.Connect(Start()));
+  // The lines come in while the first command waits; the server takes only
+  // some of them meanwhile and reads on once it is done.
+  const std::pair<QByteArray, QByteArray> Numbered = NumberedLines(1000);
+  QTimer Watch;
+  QObject::connect(&Watch, &QTimer::timeout, [&] {
+    if (Servers->Busy()) {
+      Watch.stop();
+      Client.Send(Numbered.first);
+    }
+  });
+  Watch.start(10);
+  Client.Send("P 90 0\n");
+  EXPECT_EQ(Client.Lines(static_cast<int>(Numbered.second.count('\n')) + 1),
+            "RPRT 0\n" + Numbered.second);
+  EXPECT_FALSE(Watch.isActive());
+  EXPECT_EQ(Client.Ask("S"), "RPRT 0\n");
+  EXPECT_EQ(Rig.ReceivedUntilMarker(), (QStringList{"M090", "S"}));
+}
+
+TEST_F(RotctldServerTest, AClientThatLeavesItsAnswersUnreadIsCutOff) {
+  AddRotator(QStringLiteral("Tower"), true, true);
+  const quint16 Port = Start();
+  // Line after line, answers of some 450 bytes each, and nothing read: once
+  // the network's buffers are full the answers pile up in the server, which
+  // ends the connection rather than keep them.
+  QTcpSocket Greedy;
+  Greedy.setReadBufferSize(1);
+  Greedy.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
+  ASSERT_TRUE(WaitFor([&] { return Servers->Server(0)->ClientCount() == 1; }));
+  QByteArray Lines;
+  for (int I = 0; I < 200000; ++I)
+    Lines += "1\n";
+  Greedy.write(Lines);
+  EXPECT_TRUE(WaitFor([&] { return Servers->Server(0)->ClientCount() == 0; }));
+
+  TRawClient Client;
+  ASSERT_TRUE(Client.Connect(Port));
+  EXPECT_EQ(Client.Ask("_"), "Tower (GS-232A)\n");
+}
+
 TEST_F(RotctldServerTest, AtMostEightClientsPerRotator) {
   AddRotator(QStringLiteral("Tower"), true, true);
   const quint16 Port = Start();
@@ -406,32 +515,151 @@ TEST_F(RotctldServerTest, AtMostEightClientsPerRotator) {
     ASSERT_TRUE(Clients.back()->Connect(Port));
     EXPECT_EQ(Clients.back()->Ask("S"), "RPRT 0\n") << I;
   }
-  // A flood of further connections is turned away, each with an answer.
-  std::vector<std::unique_ptr<TRawClient>> Turned;
+  // A flood of further connections: each newcomer takes the place of the
+  // connection idle longest, so the eight that were there go first, then the
+  // earlier newcomers; eight stay.
+  std::vector<std::unique_ptr<TRawClient>> Flood;
   for (int I = 0; I < 30; ++I) {
-    Turned.push_back(std::make_unique<TRawClient>());
-    ASSERT_TRUE(Turned.back()->Connect(Port));
+    Flood.push_back(std::make_unique<TRawClient>());
+    ASSERT_TRUE(Flood.back()->Connect(Port));
   }
-  for (auto &Client : Turned) {
-    EXPECT_EQ(Client->Lines(1), "RPRT -9\n");
+  for (auto &Client : Clients) {
     EXPECT_TRUE(Client->WaitClosed());
+    EXPECT_EQ(Client->Rest(), QByteArray());
   }
-  EXPECT_EQ(Servers->Server(0)->ClientCount(), TRotctldServers::MaxClients);
+  for (size_t I = 0; I < Flood.size() - TRotctldServers::MaxClients; ++I)
+    EXPECT_TRUE(Flood[I]->WaitClosed()) << I;
+  Clients.assign(std::make_move_iterator(Flood.end() - TRotctldServers::MaxClients),
+                 std::make_move_iterator(Flood.end()));
   for (auto &Client : Clients)
     EXPECT_EQ(Client->Ask("S"), "RPRT 0\n");
+  EXPECT_EQ(Servers->Server(0)->ClientCount(), TRotctldServers::MaxClients);
 
-  // A client that quits makes room: "q" ends the connection without an
-  // answer, "+q" after one.
+  // A client that quits makes room, and nobody is pushed out for the next:
+  // "q" ends the connection without an answer, "+q" after one.
   Clients[0]->Send("q\n");
   EXPECT_TRUE(Clients[0]->WaitClosed());
   EXPECT_EQ(Clients[0]->Rest(), QByteArray());
   EXPECT_EQ(Clients[1]->Ask("+q", 2), "quit:\nRPRT 0\n");
   EXPECT_TRUE(Clients[1]->WaitClosed());
   for (int I = 0; I < 2; ++I) {
-    TRawClient Client;
-    ASSERT_TRUE(Client.Connect(Port));
-    EXPECT_EQ(Client.Ask("S"), "RPRT 0\n");
+    Clients.push_back(std::make_unique<TRawClient>());
+    ASSERT_TRUE(Clients.back()->Connect(Port));
+    EXPECT_EQ(Clients.back()->Ask("S"), "RPRT 0\n");
   }
+  for (size_t I = 2; I < Clients.size(); ++I)
+    EXPECT_EQ(Clients[I]->Ask("S"), "RPRT 0\n") << I;
+}
+
+// --- Idle connections -------------------------------------------------------------------
+
+TEST_F(RotctldServerTest, SilentConnectionsGiveWayToANewClient) {
+  AddRotator(QStringLiteral("Tower"), true, true);
+  // The default idle time-out, far longer than this test.
+  const quint16 Port = Start();
+  std::vector<std::unique_ptr<TRawClient>> Silent;
+  for (int I = 0; I < TRotctldServers::MaxClients; ++I) {
+    Silent.push_back(std::make_unique<TRawClient>());
+    ASSERT_TRUE(Silent.back()->Connect(Port));
+    ASSERT_TRUE(WaitFor([&] { return Servers->Server(0)->ClientCount() == I + 1; }));
+  }
+  // Every slot is held by a client that never sent anything: a working
+  // client is served at once, in place of the one idle longest.
+  TRawClient Working;
+  ASSERT_TRUE(Working.Connect(Port));
+  EXPECT_EQ(Working.Ask("S"), "RPRT 0\n");
+  EXPECT_TRUE(Silent[0]->WaitClosed());
+  EXPECT_EQ(Silent[0]->Rest(), QByteArray());
+
+  // Idle is measured from the last input, not from the connection: the third
+  // silent client speaks, so the next two newcomers push out the second and
+  // the fourth.
+  EXPECT_EQ(Silent[2]->Ask("_"), "Tower (GS-232A)\n");
+  TRawClient Second, Third;
+  ASSERT_TRUE(Second.Connect(Port));
+  EXPECT_EQ(Second.Ask("S"), "RPRT 0\n");
+  EXPECT_TRUE(Silent[1]->WaitClosed());
+  ASSERT_TRUE(Third.Connect(Port));
+  EXPECT_EQ(Third.Ask("S"), "RPRT 0\n");
+  EXPECT_TRUE(Silent[3]->WaitClosed());
+  EXPECT_EQ(Servers->Server(0)->ClientCount(), TRotctldServers::MaxClients);
+  for (TRawClient *Client : {Silent[2].get(), Silent[4].get(), Silent[7].get(), &Working})
+    EXPECT_EQ(Client->Ask("S"), "RPRT 0\n");
+}
+
+TEST_F(RotctldServerTest, AConnectionWhoseCommandRunsIsNotPushedOut) {
+  TEmulatedRotator &Rig = AddRotator(QStringLiteral("Tower"), true, true);
+  Rig.Driver.SetCommandB(QStringLiteral("WAIT1000"));
+  const quint16 Port = Start();
+  TRawClient Waiting;
+  ASSERT_TRUE(Waiting.Connect(Port));
+  // While its command waits (the check runs inside that wait, so the command
+  // cannot end meanwhile), the other slots fill and a newcomer comes: the
+  // waiting client has sent nothing for longest but is not idle.
+  std::vector<std::unique_ptr<TRawClient>> Silent;
+  TRawClient Newcomer;
+  QByteArray NewcomerAnswer;
+  QTimer Watch;
+  QObject::connect(&Watch, &QTimer::timeout, [&] {
+    if (!Servers->Busy())
+      return;
+    Watch.stop();
+    for (int I = 1; I < TRotctldServers::MaxClients; ++I) {
+      Silent.push_back(std::make_unique<TRawClient>());
+      EXPECT_TRUE(Silent.back()->Connect(Port));
+      EXPECT_TRUE(WaitFor([&] { return Servers->Server(0)->ClientCount() == I + 1; }));
+    }
+    EXPECT_TRUE(Newcomer.Connect(Port));
+    NewcomerAnswer = Newcomer.Ask("_");
+  });
+  Watch.start(10);
+  Waiting.Send("P 90 0\n");
+  EXPECT_EQ(Waiting.Lines(1), "RPRT 0\n");
+  EXPECT_EQ(NewcomerAnswer, "Tower (GS-232A)\n");
+  ASSERT_EQ(Silent.size(), size_t(TRotctldServers::MaxClients - 1));
+  EXPECT_TRUE(Silent[0]->WaitClosed());
+  EXPECT_EQ(Waiting.Ask("_"), "Tower (GS-232A)\n");
+  EXPECT_EQ(Rig.ReceivedUntilMarker(), QStringList{QStringLiteral("M090")});
+}
+
+TEST_F(RotctldServerTest, SilentConnectionsAreClosedAndPollingOnesKept) {
+  AddRotator(QStringLiteral("Tower"), true, true);
+  // Polls come every 100 ms, far within the idle time-out.
+  const quint16 Port = Start(1500);
+  TRawClient Polling;
+  ASSERT_TRUE(Polling.Connect(Port));
+  // Two silent clients one after the other: each is closed once idle, while
+  // the polling client, there all along, keeps its connection.
+  for (int Round = 0; Round < 2; ++Round) {
+    SCOPED_TRACE(Round);
+    TRawClient Silent;
+    ASSERT_TRUE(Silent.Connect(Port));
+    QDeadlineTimer Deadline(kWaitMs);
+    while (!Silent.Closed() && !Polling.Closed() && !Deadline.hasExpired()) {
+      EXPECT_EQ(Polling.Ask("_"), "Tower (GS-232A)\n");
+      QTest::qWait(100);
+    }
+    EXPECT_TRUE(Silent.Closed());
+    EXPECT_EQ(Silent.Rest(), QByteArray());
+    EXPECT_FALSE(Polling.Closed());
+  }
+  EXPECT_EQ(Polling.Ask("_"), "Tower (GS-232A)\n");
+  EXPECT_EQ(Servers->Server(0)->ClientCount(), 1);
+}
+
+TEST_F(RotctldServerTest, ACommandThatWaitsOutlastsTheIdleTimeOut) {
+  TEmulatedRotator &Rig = AddRotator(QStringLiteral("Tower"), true, true);
+  // The command waits far longer than the idle time-out: the connection is
+  // not idle while it runs, and idle time counts from its end.
+  Rig.Driver.SetCommandB(QStringLiteral("WAIT4000"));
+  TRawClient Client;
+  ASSERT_TRUE(Client.Connect(Start(1500)));
+  Client.Send("P 90 0\n_\n");
+  EXPECT_EQ(Client.Lines(2), "RPRT 0\nTower (GS-232A)\n");
+  // Then silence closes it.
+  EXPECT_TRUE(Client.WaitClosed());
+  EXPECT_EQ(Client.Rest(), QByteArray());
+  EXPECT_EQ(Rig.ReceivedUntilMarker(), QStringList{QStringLiteral("M090")});
 }
 
 // --- Following the workspace ---------------------------------------------------------------
