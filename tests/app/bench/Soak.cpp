@@ -6,7 +6,7 @@
 // also flooded by a rotctld client that sends "P" back to back (a window of
 // requests ahead of the answers, the next one sent as each answer comes), and
 // each rotator's server is kept full by silent connections: eight at the
-// start, each one the server closes opened again. At the end it reports the
+// start, and every ten seconds new ones for those the server closed. At the end it reports the
 // requests sent and answered, the errors, the latency percentiles, the silent
 // connections the servers closed, whether every rotator is still open, and the
 // program's resident memory after start, after the warm-up and at the end.
@@ -250,12 +250,14 @@ private:
   bool FStopping = false;
 };
 
-// Connections that never send anything, kept at Count on one port: each one
-// the server closes is opened again.
+// Connections that never send anything on one port, Count of them at the
+// start; TopUp opens new ones for those the server has closed.
 class TSilentClients : public QObject {
 public:
-  TSilentClients(quint16 Port, int Count) : FPort(Port) {
-    for (int I = 0; I < Count; ++I)
+  TSilentClients(quint16 Port, int Count) : FPort(Port), FCount(Count) { TopUp(); }
+
+  void TopUp() {
+    while (FOpen < FCount)
       Open();
   }
 
@@ -264,15 +266,18 @@ public:
 private:
   void Open() {
     auto *Socket = new QTcpSocket(this);
+    ++FOpen;
     connect(Socket, &QTcpSocket::disconnected, this, [this, Socket] {
       ++FClosed;
+      --FOpen;
       Socket->deleteLater();
-      Open();
     });
     Socket->connectToHost(QHostAddress(QHostAddress::LocalHost), FPort);
   }
 
   quint16 FPort;
+  int FCount;
+  int FOpen = 0;
   int FClosed = 0;
 };
 
@@ -497,6 +502,9 @@ int main(int argc, char **argv) {
       Client->Tick();
     for (auto &Flooder : Flooders)
       Flooder->Tick();
+    if (Tick % 100 == 0)
+      for (auto &Group : Silent)
+        Group->TopUp();
     AzimuthCaller.Call(QStringLiteral("GetRotatorAzumuth"), {Tick % RotatorCount});
     if (Tick % 20 == 0)
       PresetCaller.Call(QStringLiteral("Move"), {QRandomGenerator::global()->bounded(RotatorCount),
