@@ -620,7 +620,6 @@ void TMain::LeaveCurrentRotator() {
     return;
   FConnected->SetCurrent(false);
   FConnected = nullptr;
-  FStation.WatchPreset(-1);
 }
 
 void TMain::PageControl1Changing() {
@@ -652,7 +651,6 @@ void TMain::EnterTab(int Index) {
   FStation.SetCurrentRotator(Index);
   FConnected = &FStation.Driver(Index);
   FConnected->SetCurrent(true);
-  FStation.WatchPreset(Index);
   RefreshRotatorPage();
   DrawDirection();
 }

@@ -319,11 +319,11 @@ void TMain::Gs232ReachBound(TBoundPosition Bound) {
 }
 
 void TMain::Gs232ReachPreset() {
+  // The station has stopped the rotator at its preset; the page shows that
+  // no preset is pending any more.
   DrawDirection();
   edtPresetD->clear();
   Display->ClearImage(*Display->imgPreset);
-  if (TGs232 *Gs232 = Current())
-    Gs232->DoCmd(QStringLiteral("S"));
 }
 
 void TMain::RelayArrayChangeRelays() {

@@ -25,6 +25,10 @@ constexpr int PollIntervalMs = 100;
 constexpr int SilentPollIntervalMs = 1000;
 // Polls in a row without a reply that make a controller "not responding".
 constexpr int MissedPollsLimit = 3;
+// A rotator within reach of its preset that comes no closer for this long
+// has stopped there: longer than the slowest rotation (1.5° a second) takes
+// for one whole degree.
+constexpr int PresetSettleMs = 1500;
 // A position reply is at most "AZ=aaa EL=e" within this many characters.
 constexpr int PositionReplyLen = 11;
 // The longest a read of that many characters waits when nothing arrives.
@@ -620,18 +624,36 @@ void TGs232::ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevatio
 }
 
 void TGs232::PresetCheck() {
-  if (!FPresetting || !FReachPreset)
+  if (!FPresetting || !FReachPreset) {
+    ForgetApproach();
     return;
+  }
   // No wrap-around: an azimuth of 0 does not meet a preset of 360.
-  if (std::llabs(int64_t(FAzimuthD) + FTempOffsetD - FAzPresetD) > 2)
+  const int64_t Off = std::llabs(int64_t(FAzimuthD) + FTempOffsetD - FAzPresetD);
+  if (Off > 2) {
+    ForgetApproach();
+    return;
+  }
+  // Within reach the rotator is let go on while it still comes closer: a
+  // controller sent to the target stops there by itself, and the stop that
+  // answers the arrival must not cut it short. It has arrived once it reads
+  // the preset, or comes no closer for a while.
+  if (!FClosest || Off < *FClosest) {
+    FClosest = Off;
+    FClosestSince.start();
+  }
+  if (Off != 0 && !FClosestSince.hasExpired(PresetSettleMs))
     return;
   // Cleared before the handler runs: its stop command may run a list that
   // waits, and the polls inside that wait must not report the same preset
   // again; a preset the handler sets stays pending.
   FPresetting = false;
+  ForgetApproach();
   TReachPresetEvent Handler = FReachPreset;
   Handler(this);
 }
+
+void TGs232::ForgetApproach() { FClosest.reset(); }
 
 void TGs232::MoveTargetCheck() {
   if (!FMoveTarget)
@@ -816,6 +838,7 @@ QString TGs232::Target(int64_t Degrees) const {
 }
 
 void TGs232::SetPreset(int Az) {
+  ForgetApproach();
   FAzPresetD = Az;
   FAzPresetR = DegToRad(Az);
   FPresetting = true;
@@ -824,6 +847,7 @@ void TGs232::SetPreset(int Az) {
 void TGs232::SetPreset(double Az) { SetPreset(RadToDeg(NormalizeAngleR(Az))); }
 
 void TGs232::SetPreset(int Az, int El) {
+  ForgetApproach();
   FAzPresetD = Az;
   FAzPresetR = DegToRad(Az);
   FElPresetD = El;
@@ -839,6 +863,7 @@ void TGs232::ResetPreset() {
 void TGs232::GoPreset() {
   if (!FActive || !FPresetting)
     return;
+  ForgetApproach();
   const QString Az = Target(int64_t(FAzPresetD) - FAzOffsetD - FTempOffsetD);
   if (FElEnable) {
     // Quoted, so that the blank stays inside the one command line.
@@ -856,6 +881,7 @@ void TGs232::GoPreset(int Az) {
   const int P = NormalizeAngleD(Az);
   if (!GoTo(QStringLiteral("M") + Target(int64_t(P) - FAzOffsetD - FTempOffsetD), P))
     return;
+  ForgetApproach();
   FAzPresetD = P;
   FAzPresetR = DegToRad(P);
 }
@@ -870,6 +896,7 @@ void TGs232::GoPreset(int Az, int El) {
                      Target(int64_t(E) - FElOffsetD)),
             P))
     return;
+  ForgetApproach();
   FAzPresetD = P;
   FAzPresetR = DegToRad(P);
   FElPresetD = E;

@@ -32,6 +32,7 @@
 #include "rotator/RotatorSettings.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -177,7 +178,10 @@ public:
   bool Overlap() const { return FOverlap; }
   // The readings changed since the last Stop.
   bool Moving() const { return FMoving; }
-  // A preset is pending.
+  // A preset is pending. It is reached (ReachPreset) once the reading is
+  // within 2° of it and either reads the preset or has come no closer for
+  // 1.5 s: a rotator still coming closer is let go on, so that the stop
+  // answering the arrival does not leave it short of its target.
   bool Presetting() const { return FPresetting; }
   // Where the rotator was last sent by GoPreset or GoHome, in the degrees of
   // the preset (temporary offset included), until it gets within 2° of it, a
@@ -313,6 +317,9 @@ private:
   // when the driver is gone, the port failed or is closed afterwards.
   bool SendRaw(const QString &Text);
   void PresetCheck();
+  // Starts the watch of the approach to the preset anew (a new preset, or the
+  // rotator sent again).
+  void ForgetApproach();
   // Ends the movement target once the reading is within 2° of it.
   void MoveTargetCheck();
   void SetMoveTarget(std::optional<int> Az);
@@ -380,6 +387,10 @@ private:
   bool FAutoActive = false;
   bool FMoving = false;
   bool FPresetting = false;
+  // Within reach of the preset: the closest the reading came (degrees off)
+  // and since when.
+  std::optional<int64_t> FClosest;
+  QElapsedTimer FClosestSince;
   std::optional<int> FMoveTarget;
   TRelayArray *FRelayArray;
   bool FCurrent = false;

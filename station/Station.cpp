@@ -110,6 +110,17 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
     if (const int I = IndexOf(Sender); I >= 0)
       emit AzimuthChanged(I);
   });
+  // Arrival at the preset ends the movement with the stop and its
+  // after-movement list, whoever sent the rotator there and whether or not a
+  // view shows it.
+  D->SetReachPreset([this, D](QObject *) {
+    const QPointer<TGs232> Self(D);
+    D->DoCmd(QStringLiteral("S"));
+    // The stop's list may wait, and the rotator may be removed meanwhile.
+    if (Self)
+      if (const int I = IndexOf(D); I >= 0)
+        emit PresetReached(I);
+  });
   D->SetReachBound([this](QObject *Sender, TBoundPosition Bound) {
     if (const int I = IndexOf(Sender); I >= 0)
       emit BoundReached(I, Bound);
@@ -141,19 +152,6 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
   return Driver;
 }
 
-void TStation::WatchPreset(int Index) {
-  for (const auto &Driver : FDrivers)
-    Driver->SetReachPreset(nullptr);
-  if (Index < 0 || Index >= RotatorCount())
-    return;
-  // A driver checks its preset only while somebody watches it: an unwatched
-  // preset stays pending until its rotator is watched again.
-  TGs232 *D = FDrivers[static_cast<size_t>(Index)].get();
-  D->SetReachPreset([this, D](QObject *) {
-    if (const int I = IndexOf(D); I >= 0)
-      emit PresetReached(I);
-  });
-}
 
 void TStation::Dispose(std::unique_ptr<TGs232> Driver) {
   if (!Driver)

@@ -92,11 +92,6 @@ public:
   // The rotator whose tab was selected last; the view sets it.
   int CurrentRotator() const override { return FCurrentRotator; }
   void SetCurrentRotator(int Index) { FCurrentRotator = Index; }
-  // Watches the preset of rotator Index alone (-1: of none): only a watched
-  // rotator checks whether it arrived at its preset and raises
-  // PresetReached, and the view that shows it answers with the stop. Any
-  // other rotator's preset stays pending until it is watched.
-  void WatchPreset(int Index);
   // "Rotator" and the smallest whole number from 1 up that no title of the
   // form "Rotator<number>" uses: the first gap, or one past the last number.
   QString NextRotatorName() const;
@@ -167,9 +162,9 @@ signals:
   // Rotator Index was sent to a target, or its movement there ended (see
   // TGs232::MoveTarget), whoever started it.
   void RotatorMoveTargetChanged(int Index);
-  // Rotator Index's events: position changed, preset reached (only while
-  // watched, see WatchPreset), a travel bound reached (the driver has
-  // stopped it), the relay states changed.
+  // Rotator Index's events: position changed, preset reached (the station
+  // has sent the stop with its after-movement list already), a travel bound
+  // reached (the driver has stopped it), the relay states changed.
   void AzimuthChanged(int Index);
   void PresetReached(int Index);
   void BoundReached(int Index, TBoundPosition Bound);

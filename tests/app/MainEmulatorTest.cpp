@@ -290,6 +290,38 @@ TEST_F(MainEmulatorTest, PresetMoveEndsWithAStopWhenThePresetIsReached) {
   EXPECT_NEAR(CurrentDriver(*M)->AzimuthD(), 30, 2);
 }
 
+// A rotator whose page is not shown, sent to a preset by another program,
+// gets the stop and its after-movement list when it arrives, once; the page
+// shown is not touched.
+TEST_F(MainEmulatorTest, ARotatorOnAnotherTabIsStoppedWhenItArrives) {
+  Gs232Emulator::Options Fast;
+  Fast.timeScale = 10;
+  Gs232Emulator Second(Fast);
+  ASSERT_TRUE(Second.start());
+  auto Hidden = EntryKeys("B", Second.devicePath(), true, true);
+  Hidden.push_back({QStringLiteral("CommandA"), QStringLiteral("Y20")});
+  WriteSettings({{"Rotator_0", EntryKeys("A", Device(), true, true)}, {"Rotator_1", Hidden}});
+  auto M = Start();
+  const TControls C(*M);
+  ASSERT_EQ(C.PageControl1->currentIndex(), 0);
+  ASSERT_TRUE(Driver(*M, 1).Active());
+  C.edtPresetD->setText("77");
+
+  Driver(*M, 1).SetPreset(40);
+  Driver(*M, 1).GoPreset();
+  ASSERT_TRUE(WaitFor([&] { return Sent(Second).contains("Y20"); }))
+      << Sent(Second).join(',').toStdString();
+  EXPECT_FALSE(Driver(*M, 1).Presetting());
+  EXPECT_NEAR(Second.azimuth(), 40, 0.5);
+  // Further polls bring no second stop.
+  const size_t Seen = Second.commands().size();
+  ASSERT_TRUE(WaitFor([&] { return Second.commands().size() >= Seen + 5; }));
+  const QStringList List = Sent(Second);
+  EXPECT_EQ(List.mid(List.indexOf("M040")), (QStringList{"M040", "S", "Y20"}));
+  EXPECT_EQ(C.edtPresetD->text(), "77");
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
 // Whatever sends the rotator somewhere (home, as the menu and rotctld's park
 // do; a move of the automation object, which sets the preset and goes), the
 // map shows the target and the status bar the reading beside it, until the
@@ -326,7 +358,8 @@ TEST_F(MainEmulatorTest, TargetOfEveryMovementShowsUntilTheRotatorGetsThere) {
   EXPECT_TRUE(PixelIs(C.imgPreset, 200, 125, clBlue));
   EXPECT_TRUE(Notice->text().endsWith(QStringLiteral(" → 90°"))) << Notice->text().toStdString();
   ASSERT_TRUE(WaitFor([&] { return !D.MoveTarget(); }));
-  EXPECT_TRUE(LayerIsClear(C.imgPreset));
+  // The preset needle goes once the rotator has arrived.
+  EXPECT_TRUE(WaitFor([&] { return LayerIsClear(C.imgPreset); }));
   EXPECT_NEAR(D.AzimuthD(), 90, 2);
 }
 

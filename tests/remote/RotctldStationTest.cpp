@@ -40,7 +40,7 @@ protected:
   // A document with one enabled rotator on Device that opens at start, and
   // Extra before the rotators.
   void WriteSettings(const QString &Device, int Offset, const QString &Extra = {},
-                     const QString &CommandB = {}) {
+                     const QString &CommandB = {}, const QString &CommandA = {}) {
     WriteFile(QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>%1"
                              "<Rotators><Rotator_0>"
                              "<Title Type=\"10\">Tower</Title>"
@@ -48,11 +48,12 @@ protected:
                              "<AutoActive Type=\"2\">-1</AutoActive>"
                              "<Offset Type=\"9\">%2</Offset>"
                              "<CommandB Type=\"10\">%4</CommandB>"
+                             "<CommandA Type=\"10\">%5</CommandA>"
                              "<Port Type=\"10\">%3</Port>"
                              "</Rotator_0></Rotators></root>\n")
                   .arg(Extra)
                   .arg(Offset)
-                  .arg(Device, CommandB));
+                  .arg(Device, CommandB, CommandA));
   }
 
   // A station on the document, not yet loaded; what it raises for the
@@ -328,6 +329,31 @@ TEST_F(RotctldStationTest, ServersFollowTheStationsRotators) {
   EXPECT_TRUE(Back.WaitClosed());
   EXPECT_TRUE(WaitFor([&] { return Servers.ServerCount() == 0; }));
   EXPECT_EQ(Stored(), (TNetworkSettings{true, 0, QStringLiteral("127.0.0.1")}));
+  Emulator.stop();
+}
+
+// As the program runs without a window: a tracker's target is reached, and
+// the arrival is answered with the stop and its after-movement list, once.
+TEST_F(RotctldStationTest, ATargetReachedWithoutAWindowGetsItsStopAndListOnce) {
+  Gs232Emulator Emulator;
+  ASSERT_TRUE(Emulator.start());
+  WriteSettings(Emulator.devicePath(), 0, {}, {}, QStringLiteral("Y20"));
+  StartStation(Switches({"--rotctld=0"}));
+  ASSERT_NE(Rotctld->Servers(), nullptr);
+  ASSERT_TRUE(Station->Driver(0).Active());
+
+  const TRotctlRun Run = RunRotctl(Rotctld->Servers()->Port(0),
+                                   {QStringLiteral("P"), QStringLiteral("12"), QStringLiteral("0")});
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
+  ASSERT_TRUE(WaitForReceived(Emulator, QStringLiteral("Y20")));
+  EXPECT_NEAR(Emulator.azimuth(), 12, 0.5);
+  // Further polls bring no second stop.
+  const size_t Seen = Emulator.commands().size();
+  ASSERT_TRUE(WaitFor([&] { return Emulator.commands().size() >= Seen + 5; }));
+  const QStringList After = Received(Emulator).mid(Received(Emulator).indexOf("M012"));
+  EXPECT_EQ(After, (QStringList{"M012", "S", "Y20"}));
+  EXPECT_TRUE(Reported().isEmpty()) << Reported().join('|').toStdString();
+  StopStation();
   Emulator.stop();
 }
 

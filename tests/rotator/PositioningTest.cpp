@@ -185,10 +185,40 @@ TEST(Gs232Positioning, PresetReachedWithinTwoDegreesWithoutWrapAround) {
     Reached = 0;
     Rig.Drv->SetTempOffsetD(C.TempOffset);
     Rig.Drv->SetPreset(C.Preset);
-    Rig.RunPolls(3);
+    // A reading within reach that comes no closer counts after a while.
+    if (C.Reached)
+      EXPECT_TRUE(WaitFor([&] { return Reached > 0; }));
+    else
+      Rig.RunPolls(3);
+    Rig.RunPolls(1);
     EXPECT_EQ(Reached, C.Reached ? 1 : 0);
     EXPECT_EQ(Rig.Drv->Presetting(), !C.Reached);
   }
+}
+
+// A rotator sent to its preset is let go on within reach of it: the stop
+// that answers the arrival comes once it reads the preset, not 2° short.
+TEST(Gs232Positioning, ArrivalWaitsUntilTheRotatorStopsComingCloser) {
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 80;
+  Opts.speed = 1; // 1.5° a second: a reading within reach lasts several polls
+  Opts.timeScale = 2;
+  TRig Rig(Opts);
+  QList<double> ReachedAt;
+  Rig.Drv->SetReachPreset([&](QObject *) {
+    ReachedAt << Rig.Emu.azimuth();
+    Rig.Drv->DoCmd(QStringLiteral("S"));
+  });
+  Rig.Open();
+  Rig.RunPolls(1);
+  Rig.Emu.clearLog();
+  Rig.Drv->GoPreset(90);
+  ASSERT_TRUE(WaitFor([&] { return !ReachedAt.isEmpty(); }, 30000));
+  Rig.RunPolls(3);
+  ASSERT_EQ(ReachedAt.size(), 1);
+  EXPECT_GE(ReachedAt[0], 89.5);
+  EXPECT_GE(Rig.Emu.azimuth(), 89.5);
+  EXPECT_EQ(CountOf(Commands(Rig.Emu), QStringLiteral("S")), 1);
 }
 
 TEST(Gs232Positioning, PresetStaysPendingWithoutHandlerOrAfterReset) {
