@@ -168,18 +168,12 @@ void TMain::btnOpenCloseClick() {
   TGs232 *Gs232 = Current();
   if (!Gs232)
     return;
+  const int Index = FStation.IndexOf(Gs232);
   if (Gs232->Active()) {
-    Gs232->Close();
-  } else {
-    const QString Port = Gs232->Port();
-    for (int I = 0; I < FStation.RotatorCount(); ++I) {
-      const TGs232 &Driver = FStation.Driver(I);
-      if (Driver.Active() && Driver.Port() == Port) {
-        Ui().ShowError(QStringLiteral("The port is already open"));
-        return;
-      }
-    }
-    Gs232->Open();
+    FStation.CloseRotator(Index);
+  } else if (FStation.OpenRotator(Index).Refusal == TRefusal::PortHeld) {
+    Ui().ShowError(QStringLiteral("The port is already open"));
+    return;
   }
   RefreshRotatorPage();
 }

@@ -40,53 +40,32 @@ QString TOrbalt::GetRotatorTitle(int RotatorIndex) const {
 
 qint16 TOrbalt::GetRotatorActive(int RotatorIndex) const noexcept {
   return Direct("GetRotatorActive", AutomationFalse, [&] {
-    return AutomationBool(ValidIndex(RotatorIndex) && FWorkspace.Driver(RotatorIndex).Active());
+    const auto Status = FWorkspace.Status(RotatorIndex);
+    return AutomationBool(Status && Status->Open);
   });
 }
 
 int TOrbalt::GetRotatorAzumuth(int RotatorIndex) const noexcept {
   return Direct("GetRotatorAzumuth", 0, [&] {
-    return ValidIndex(RotatorIndex) ? FWorkspace.Driver(RotatorIndex).AzimuthD() : 0;
+    const auto Status = FWorkspace.Status(RotatorIndex);
+    return Status ? Status->Azimuth : 0;
   });
 }
 
 qint16 TOrbalt::Move(int RotatorIndex, int Azimuth) noexcept {
-  return Direct("Move", AutomationFalse, [&] {
-    if (!RotatorEnabled(RotatorIndex))
-      return AutomationFalse;
-    TGs232 &Driver = FWorkspace.Driver(RotatorIndex);
-    if (!Driver.Active())
-      return AutomationFalse;
-    // The rotator's temporary offset stays as it is and applies to the move.
-    Driver.SetPreset(Azimuth);
-    Driver.GoPreset();
-    return AutomationTrue;
-  });
+  return Direct("Move", AutomationFalse,
+                [&] { return AutomationBool(FWorkspace.GoToAzimuth(RotatorIndex, Azimuth).Done()); });
 }
 
 qint16 TOrbalt::Open(int RotatorIndex) noexcept {
-  return Direct("Open", AutomationFalse, [&] {
-    if (!RotatorEnabled(RotatorIndex))
-      return AutomationFalse;
-    TGs232 &Driver = FWorkspace.Driver(RotatorIndex);
-    if (Driver.Active())
-      return AutomationFalse;
-    // A port that fails to open is the driver's to report; the call was made.
-    Driver.Open();
-    return AutomationTrue;
-  });
+  // A port that fails to open is the driver's to report; the call was made.
+  return Direct("Open", AutomationFalse,
+                [&] { return AutomationBool(FWorkspace.OpenRotator(RotatorIndex).Done()); });
 }
 
 qint16 TOrbalt::Close(int RotatorIndex) noexcept {
-  return Direct("Close", AutomationFalse, [&] {
-    if (!RotatorEnabled(RotatorIndex))
-      return AutomationFalse;
-    TGs232 &Driver = FWorkspace.Driver(RotatorIndex);
-    if (!Driver.Active())
-      return AutomationFalse;
-    Driver.Close();
-    return AutomationTrue;
-  });
+  return Direct("Close", AutomationFalse,
+                [&] { return AutomationBool(FWorkspace.CloseRotator(RotatorIndex).Done()); });
 }
 
 qint16 TOrbalt::Rotate(int Azimuth, double Freq) noexcept {
@@ -112,8 +91,4 @@ QString TOrbalt::GetRotatorValue(int Index, const QString &Key) const {
 
 bool TOrbalt::ValidIndex(int Index) const {
   return Index >= 0 && Index < FWorkspace.RotatorCount();
-}
-
-bool TOrbalt::RotatorEnabled(int Index) const {
-  return ValidIndex(Index) && FWorkspace.RotatorEnabled(Index);
 }

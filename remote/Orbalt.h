@@ -1,8 +1,9 @@
 #pragma once
 // The automation object: the operations other programs on the desktop use to
 // drive the rotators (the D-Bus interface "Orbalt.IOrbalt", the rotctld
-// server). It has no state of its own; every operation reads or acts on the
-// rotator workspace the station provides through TAutomationWorkspace.
+// server). It has no state of its own; every operation reads or acts through
+// the station's command surface (TAutomationWorkspace) and gives its result
+// as an automation Boolean.
 //
 // Conventions:
 // - A rotator index is the 0-based position of the rotator (its tab).
@@ -42,12 +43,14 @@ public:
   qint16 GetRotatorActive(int RotatorIndex) const noexcept;
   // The rotator's azimuth in whole degrees; 0 for an invalid index.
   int GetRotatorAzumuth(int RotatorIndex) const noexcept;
-  // For a valid, enabled rotator with an open port: sets the preset to
-  // Azimuth, starts the move and gives -1. Otherwise 0 and nothing happens.
-  // The rotator's temporary offset stays and applies.
+  // For a valid, enabled rotator with an open port and an azimuth within its
+  // travel: sets the preset to Azimuth, starts the move and gives -1.
+  // Otherwise 0 and nothing happens. The rotator's temporary offset stays
+  // and applies.
   qint16 Move(int RotatorIndex, int Azimuth) noexcept;
-  // For a valid, enabled rotator with a closed port: opens it and gives -1,
-  // whatever the opening achieves. Otherwise 0.
+  // For a valid, enabled rotator with a closed port that no other open
+  // rotator holds: opens it and gives -1, whatever the opening achieves.
+  // Otherwise 0.
   qint16 Open(int RotatorIndex) noexcept;
   // For a valid, enabled rotator with an open port: closes it and gives -1.
   // Otherwise 0.
@@ -62,8 +65,6 @@ public:
 
 private:
   bool ValidIndex(int Index) const;
-  // Valid index and the block's "Enable" reads true.
-  bool RotatorEnabled(int Index) const;
 
   TAutomationWorkspace &FWorkspace;
 };

@@ -267,12 +267,13 @@ bool TRotctldServer::IsCurrent() const {
          &Workspace.Driver(FIndex) == FDriver.data();
 }
 
-bool TRotctldServer::Usable() const {
-  return FOwner.Workspace().RotatorEnabled(FIndex) && FDriver->Active();
-}
-
-double TRotctldServer::MaxAzimuth(const TGs232 &Driver) const {
-  return Driver.AzimuthAngle() == az450 ? 450.0 : 360.0;
+TRotctldReply TRotctldServer::Answer(const TActResult &Result) {
+  if (Result.Done())
+    return {};
+  // A value the rotator can't take is the client's error; anything else is
+  // the rotator refusing.
+  return TRotctldReply::Error(Result.Refusal == TRefusal::OutOfRange ? RotctldInvalidParameter
+                                                                     : RotctldRejected);
 }
 
 TRotctldReply TRotctldServer::Execute(const TRotctldRequest &Request, bool &Close) {
@@ -288,15 +289,15 @@ TRotctldReply TRotctldServer::Execute(const TRotctldRequest &Request, bool &Clos
     FOwner.ScheduleSync();
     return TRotctldReply::Error(RotctldRejected);
   }
-  return Run(Request, *FDriver);
+  return Run(Request, *FOwner.Workspace().Status(FIndex));
 }
 
-TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver) {
+TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotatorStatus &Status) {
   const QStringList &Args = Request.Args;
   auto Expect = [&](qsizetype Count) { return Args.size() == Count; };
   const TRotctldReply Invalid = TRotctldReply::Error(RotctldInvalidParameter);
   const TRotctldReply Rejected = TRotctldReply::Error(RotctldRejected);
-  const TRotctldReply Done;
+  TAutomationWorkspace &Station = FOwner.Workspace();
 
   switch (Request.Command) {
   case TRotctldCommand::GetPos:
@@ -304,12 +305,12 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
       return Invalid;
     // A closed port reads nothing, and a controller that does not answer
     // gives no position: its last azimuth would be stale.
-    if (!Driver.Active())
+    if (!Status.Open)
       return Rejected;
-    if (!Driver.Responding())
+    if (!Status.Responding)
       return TRotctldReply::Error(RotctldTimeout);
     return {RotctldOk,
-            {{QStringLiteral("Azimuth"), FormatRotctldNumber(Driver.AzimuthD())},
+            {{QStringLiteral("Azimuth"), FormatRotctldNumber(Status.Azimuth)},
              {QStringLiteral("Elevation"), FormatRotctldNumber(0)}}};
 
   case TRotctldCommand::SetPos: {
@@ -319,30 +320,20 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
     // The rotator turns in azimuth only; the elevation must be a number and
     // is not used.
     const std::optional<double> Elevation = ParseRotctldNumber(Args[1]);
-    if (!Azimuth || !Elevation || *Azimuth < 0 || *Azimuth > MaxAzimuth(Driver))
+    if (!Azimuth || !Elevation)
       return Invalid;
-    int Whole = static_cast<int>(std::lround(*Azimuth));
-    // In the 360° range north is 0: a preset of 360 would never be reached.
-    if (Driver.AzimuthAngle() == az360 && Whole == 360)
-      Whole = 0;
-    return FOwner.Automation().Move(FIndex, Whole) == AutomationTrue ? Done : Rejected;
+    return Answer(Station.GoToAzimuth(FIndex, *Azimuth));
   }
 
   case TRotctldCommand::Stop:
     if (!Expect(0))
       return Invalid;
-    if (!Usable())
-      return Rejected;
-    Driver.Stop();
-    return Done;
+    return Answer(Station.StopRotator(FIndex));
 
   case TRotctldCommand::Park:
     if (!Expect(0))
       return Invalid;
-    if (!Usable())
-      return Rejected;
-    Driver.GoHome();
-    return Done;
+    return Answer(Station.GoHome(FIndex));
 
   case TRotctldCommand::Move: {
     if (!Expect(2))
@@ -357,22 +348,15 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
       return TRotctldReply::Error(RotctldNotAvailable);
     if (*Direction != RotctldMoveCCW && *Direction != RotctldMoveCW)
       return Invalid;
-    if (!Usable())
-      return Rejected;
-    if (*Direction == RotctldMoveCW)
-      Driver.GoCW();
-    else
-      Driver.GoCCW();
-    return Done;
+    return Answer(Station.TurnRotator(FIndex, *Direction == RotctldMoveCW
+                                                  ? TTurn::Clockwise
+                                                  : TTurn::CounterClockwise));
   }
 
   case TRotctldCommand::SendCmd:
     if (Request.ArgText.isEmpty())
       return Invalid;
-    if (!Usable())
-      return Rejected;
-    Driver.DoCmd(Request.ArgText);
-    return Done;
+    return Answer(Station.SendCommands(FIndex, Request.ArgText));
 
   case TRotctldCommand::GetInfo:
     if (!Expect(0))
@@ -381,18 +365,18 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
             {{QStringLiteral("Info"),
               QStringLiteral("%1 (%2)").arg(
                   FOwner.Automation().GetRotatorValue(FIndex, QStringLiteral("Title")),
-                  Driver.Model())}}};
+                  Status.Model)}}};
 
   case TRotctldCommand::DumpCaps: {
     if (!Expect(0))
       return Invalid;
-    const QString Max = FormatRotctldNumber(MaxAzimuth(Driver));
+    const QString Max = FormatRotctldNumber(Status.MaxAzimuth);
     const QString Title = FOwner.Automation().GetRotatorValue(FIndex, QStringLiteral("Title"));
     TRotctldReply Reply;
     for (const auto &[Key, Value] : std::initializer_list<std::pair<const char *, QString>>{
              {"Model name", QStringLiteral("Orbalt rotator")},
              {"Rotator title", Title},
-             {"Controller model", Driver.Model()},
+             {"Controller model", Status.Model},
              {"Rotator type", QStringLiteral("Az")},
              {"Min azimuth", FormatRotctldNumber(0)},
              {"Max azimuth", Max},
@@ -420,7 +404,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
     for (const QString &Line :
          {QStringLiteral("1"), QStringLiteral("2"),
           QStringLiteral("min_az=") + FormatRotctldNumber(0),
-          QStringLiteral("max_az=") + FormatRotctldNumber(MaxAzimuth(Driver)),
+          QStringLiteral("max_az=") + FormatRotctldNumber(Status.MaxAzimuth),
           QStringLiteral("min_el=") + FormatRotctldNumber(0),
           QStringLiteral("max_el=") + FormatRotctldNumber(0), QStringLiteral("south_zero=0"),
           QStringLiteral("rot_type=Az"), QStringLiteral("done")})
@@ -431,14 +415,13 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, TGs232 &Driver
   case TRotctldCommand::GetStatus: {
     if (!Expect(0))
       return Invalid;
-    if (!Driver.Active())
+    if (!Status.Open)
       return Rejected;
     // The reading beyond 360° in the overlap is what the driver knows for
-    // certain; its preset and movement marks are kept up to date only for
-    // the rotator on the visible tab.
+    // certain.
     return {RotctldOk,
             {{QStringLiteral("Status"),
-              Driver.Overlap() ? QStringLiteral("OVERLAP_RIGHT") : QStringLiteral("NONE")}}};
+              Status.Overlap ? QStringLiteral("OVERLAP_RIGHT") : QStringLiteral("NONE")}}};
   }
 
   case TRotctldCommand::Quit:

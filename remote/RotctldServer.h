@@ -18,8 +18,10 @@
 //
 // Commands (letter or long name): p get_pos, P set_pos, S stop, K park,
 // M move, w send_cmd, _ get_info, 1 dump_caps, dump_state, s get_status,
-// q quit. set_pos works as the automation operation Move; the commands that
-// act on the rotator need it enabled and its port open. get_pos answers
+// q quit. The commands that act on the rotator go through the station's
+// command surface, which decides (enabled, open, the azimuth within the
+// rotator's travel); a refusal answers "RPRT -9", an azimuth the rotator
+// can't take "RPRT -1". get_pos answers
 // "RPRT -9" for a closed port and "RPRT -5" (timeout) while the controller
 // does not answer its polls ("not responding").
 //
@@ -143,10 +145,9 @@ private:
   TRotctldConnection *LongestIdle() const;
   // The rotator of this server still stands at its index.
   bool IsCurrent() const;
-  // Enabled and open: the rotator may be turned.
-  bool Usable() const;
-  TRotctldReply Run(const TRotctldRequest &Request, TGs232 &Driver);
-  double MaxAzimuth(const TGs232 &Driver) const;
+  TRotctldReply Run(const TRotctldRequest &Request, const TRotatorStatus &Status);
+  // The station's result in the protocol's terms.
+  static TRotctldReply Answer(const TActResult &Result);
 
   TRotctldServers &FOwner;
   int FIndex;

@@ -48,24 +48,6 @@ void TUdpRotorServer::ReadPending() {
   }
 }
 
-QString TUdpRotorServer::Unsteerable(int Index) const {
-  if (Index < 0 || Index >= FStation.RotatorCount())
-    return QStringLiteral("no rotator %1").arg(Index);
-  if (!FStation.RotatorEnabled(Index))
-    return QStringLiteral("%1 is not enabled").arg(FStation.Driver(Index).Settings().Title);
-  if (!FStation.Driver(Index).Active())
-    return QStringLiteral("%1 is not open").arg(FStation.Driver(Index).Settings().Title);
-  return {};
-}
-
-QString TUdpRotorServer::Steer(int Index, double Degrees) {
-  if (const QString Reason = Unsteerable(Index); !Reason.isEmpty())
-    return Reason;
-  TGs232 &Driver = FStation.Driver(Index);
-  Driver.SetPreset(WholeDegrees(Degrees));
-  Driver.GoPreset();
-  return {};
-}
 
 // --- PstRotator
 // ------------------------------------------------------------------------
@@ -79,40 +61,39 @@ QString TPstServer::Handle(const QByteArray &Datagram, const QHostAddress &Sende
   if (const QString *Reason = std::get_if<QString>(&Parsed))
     return *Reason;
   const int Index = FRotator >= 0 ? FRotator : FStation.CurrentRotator();
-  QString Ignored;
+  QString Reason;
+  // Each command is decided on its own: an earlier one may have waited.
   for (const TPstCommand &Command : std::get<std::vector<TPstCommand>>(Parsed)) {
-    // Each command is checked on its own: an earlier one may have waited.
-    QString Reason = Unsteerable(Index);
-    if (Reason.isEmpty()) {
-      TGs232 &Driver = FStation.Driver(Index);
-      switch (Command.Kind) {
-      case TPstCommand::Azimuth:
-        Reason = Steer(Index, Command.Degrees);
-        break;
-      case TPstCommand::Stop:
-        Driver.Stop();
-        break;
-      case TPstCommand::Park:
-        Driver.GoHome();
-        break;
-      case TPstCommand::Locator: {
-        const auto Turned = FStation.TurnTo(Index, Command.Text, false);
-        if (const QString *Error = std::get_if<QString>(&Turned))
-          Reason = *Error;
-        break;
-      }
-      case TPstCommand::QueryAzimuth:
-        // The answer goes to the sender's port + 1, which must exist.
-        if (SenderPort < 65535)
-          FSocket.writeDatagram("AZ:" + QByteArray::number(std::lround(Driver.AzimuthD())), Sender,
-                                static_cast<quint16>(SenderPort + 1));
-        break;
-      }
+    QString Why;
+    switch (Command.Kind) {
+    case TPstCommand::Azimuth:
+      Why = FStation.GoToAzimuth(Index, Command.Degrees).Reason;
+      break;
+    case TPstCommand::Stop:
+      Why = FStation.StopRotator(Index).Reason;
+      break;
+    case TPstCommand::Park:
+      Why = FStation.GoHome(Index).Reason;
+      break;
+    case TPstCommand::Locator: {
+      const auto Turned = FStation.TurnTo(Index, Command.Text, false);
+      if (const QString *Error = std::get_if<QString>(&Turned))
+        Why = *Error;
+      break;
     }
-    if (!Reason.isEmpty())
-      Ignored = Reason;
+    case TPstCommand::QueryAzimuth:
+      // Answered for an open rotator only, to the sender's port + 1, which
+      // must exist.
+      Why = FStation.Steerable(Index).Reason;
+      if (Why.isEmpty() && SenderPort < 65535)
+        FSocket.writeDatagram("AZ:" + QByteArray::number(FStation.Status(Index)->Azimuth), Sender,
+                              static_cast<quint16>(SenderPort + 1));
+      break;
+    }
+    if (!Why.isEmpty())
+      Reason = Why;
   }
-  return Ignored;
+  return Reason;
 }
 
 // --- N1MM
@@ -129,18 +110,18 @@ TN1mmListener::TN1mmListener(TStation &Station, quint16 StatusPort, QObject *Par
 
 int TN1mmListener::RotatorTitled(const QString &Title) const {
   for (int I = 0; I < FStation.RotatorCount(); ++I)
-    if (FStation.Driver(I).Settings().Title.compare(Title, Qt::CaseInsensitive) == 0)
+    if (FStation.Status(I)->Title.compare(Title, Qt::CaseInsensitive) == 0)
       return I;
   return -1;
 }
 
 void TN1mmListener::Report(int Index) {
-  if (FStatusPort == 0 || Index < 0 || Index >= FStation.RotatorCount())
+  if (FStatusPort == 0)
     return;
-  const TGs232 &Driver = FStation.Driver(Index);
-  if (!Driver.Active())
+  const auto Status = FStation.Status(Index);
+  if (!Status || !Status->Open)
     return;
-  FReports.writeDatagram(N1mmHeadingReport(Driver.Settings().Title, Driver.AzimuthD()),
+  FReports.writeDatagram(N1mmHeadingReport(Status->Title, Status->Azimuth),
                          QHostAddress(QHostAddress::LocalHost), FStatusPort);
 }
 
@@ -161,17 +142,13 @@ QString TN1mmListener::Handle(const QByteArray &Datagram, const QHostAddress &, 
     FStation.FollowFrequency(*Message.FreqBandMHz);
   // Found again: the lists may have waited while the rotators changed.
   const int Index = RotatorTitled(Message.Rotor);
-  if (Message.Stop) {
-    if (const QString Reason = Unsteerable(Index); !Reason.isEmpty())
-      return Reason;
-    FStation.Driver(Index).Stop();
-    return {};
-  }
+  if (Message.Stop)
+    return FStation.StopRotator(Index).Reason;
   if (!Message.GoAzimuth)
     return {};
   // A two-way beam needs to turn at most half a circle.
   double Heading = *Message.GoAzimuth;
   if (Message.Bidirectional && Heading >= 180)
     Heading -= 180;
-  return Steer(Index, Heading);
+  return FStation.GoToAzimuth(Index, Heading).Reason;
 }

@@ -49,11 +49,6 @@ protected:
   // is ignored, else an empty text.
   virtual QString Handle(const QByteArray &Datagram, const QHostAddress &Sender,
                          quint16 SenderPort) = 0;
-  // Sends rotator Index to Degrees, the way automation's Move does; the
-  // reason when it is not enabled and open.
-  QString Steer(int Index, double Degrees);
-  // The reason rotator Index can't be steered, or empty.
-  QString Unsteerable(int Index) const;
 
   TStation &FStation;
   QUdpSocket FSocket;

@@ -1,16 +1,111 @@
 #pragma once
-// The rotator workspace as the automation servers see it: what the
-// automation object and the rotctld servers read and act on. The station
-// implements it; tests may give the servers a workspace of their own.
+// The station's command surface: the one way the front ends act on a
+// rotator. The window, the automation object, the rotctld servers, the
+// loggers' UDP listeners and whatever front end comes next call these
+// operations and only translate their results into their own terms (a
+// Boolean of the automation interface, an "RPRT" code, a reason a datagram
+// was ignored, a message box).
+//
+// Rotators are addressed by index, 0 to RotatorCount() - 1. Every action
+// returns a TActResult: done, or the one reason it was not done. The rules
+// live here once:
+// - the rotator must exist and be enabled ("Enable" in its settings);
+// - opening needs a closed port that no other open rotator of the station
+//   holds; every other action needs the port open;
+// - a target azimuth must lie within the rotator's travel: 0° to 360° for a
+//   360° rotator (360° is north, sent as 0°), 0° to 450° for a 450° rotator;
+//   it is rounded to a whole degree and sent with the rotator's offsets;
+// - nothing is done once the station has begun its closing sequence.
+// Arrival at a target is the station's too: whoever sent the rotator there,
+// the arrival is answered with the stop and its after-movement list.
+//
+// Reads do not act: Status gives a rotator's state as one value.
+//
+// The station implements the primitives below (count, driver, settings);
+// tests may give the servers a workspace of their own, which gets the same
+// rules. Everything runs on the main thread. An action may run command lists
+// whose WAIT items process events, so the rotator list may change before it
+// returns.
 
+#include "rotator/Gs232.h"
 #include "rotator/RotatorSettings.h"
 
-class TGs232;
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Why an action was not done.
+enum class TRefusal {
+  None,
+  NoRotator,     // no rotator at that index
+  NotEnabled,    // "Enable" is off
+  AlreadyOpen,   // open asked for an open port
+  NotOpen,       // the port is closed
+  PortHeld,      // another open rotator holds the port (TActResult::Holder)
+  OutOfRange,    // the azimuth lies outside the rotator's travel
+  StationClosing // the closing sequence has begun
+};
+
+struct TActResult {
+  TRefusal Refusal = TRefusal::None;
+  // With PortHeld: the index of the rotator that holds the port.
+  int Holder = -1;
+  // Why, in words for the operator or a log; empty when done.
+  QString Reason;
+
+  bool Done() const { return Refusal == TRefusal::None; }
+};
+
+// A rotator's state at one moment.
+struct TRotatorStatus {
+  QString Title;
+  QString Model;
+  bool Enabled = false;
+  bool Open = false;
+  // The controller answers its polls (only meaningful while open).
+  bool Responding = false;
+  // The reading with the rotator's offset, whole degrees.
+  int Azimuth = 0;
+  // Where it was last sent, until it gets there (see TGs232::MoveTarget).
+  std::optional<int> Target;
+  bool Moving = false;
+  // The raw reading lies beyond 360°.
+  bool Overlap = false;
+  // The largest azimuth the rotator accepts: 360 or 450.
+  int MaxAzimuth = 360;
+  // The relay box's states, one per relay in use.
+  QList<bool> Relays;
+};
+
+enum class TTurn { Clockwise, CounterClockwise };
 
 class TAutomationWorkspace {
 public:
   virtual ~TAutomationWorkspace() = default;
 
+  // --- Actions -------------------------------------------------------------------
+  TActResult OpenRotator(int Index);
+  TActResult CloseRotator(int Index);
+  TActResult StopRotator(int Index);
+  // Starts turning; it goes on until a stop or a travel bound.
+  TActResult TurnRotator(int Index, TTurn Direction);
+  // Sends the rotator to Azimuth (degrees, the map's directions): it becomes
+  // the rotator's preset, and its offsets apply as for every preset.
+  TActResult GoToAzimuth(int Index, double Azimuth);
+  // Sends the rotator to its home position.
+  TActResult GoHome(int Index);
+  // Sends a command or a command list as typed on the console.
+  TActResult SendCommands(int Index, const QString &Commands);
+
+  // --- Reads ---------------------------------------------------------------------
+  // The state of rotator Index; nothing for an index out of range.
+  std::optional<TRotatorStatus> Status(int Index) const;
+  // Why rotator Index may not be steered (not there, not enabled, the
+  // station closing, not open), or a result that is done.
+  TActResult Steerable(int Index) const;
+
+  // --- What the station provides ---------------------------------------------------
   // The frequency control table is in use.
   virtual bool CtrlTableEnable() const = 0;
   // The number of rotators.
@@ -18,13 +113,23 @@ public:
   // The index of the rotator whose tab was selected last.
   virtual int CurrentRotator() const = 0;
   // The driver of rotator Index (0 <= Index < RotatorCount()); throws for
-  // any other index.
+  // any other index. Front ends act through the operations above.
   virtual TGs232 &Driver(int Index) = 0;
+  const TGs232 &Driver(int Index) const {
+    return const_cast<TAutomationWorkspace *>(this)->Driver(Index);
+  }
   // The settings of rotator Index; throws for an index out of range.
   virtual TRotatorSettings RotatorSettings(int Index) const = 0;
   // Rotator Index is enabled ("Enable"); false for an index out of range.
   virtual bool RotatorEnabled(int Index) const = 0;
+  // The closing sequence has begun: no new work is taken.
+  virtual bool Closing() const { return false; }
   // The frequency-driven operation: turns the rotator of the control-table
   // row that holds Freq to Az and runs the lists of the rows left and entered.
   virtual void AutoOperation(int Az, double Freq) = 0;
+
+private:
+  // Steerable but for the port: there, enabled, the station not closing.
+  TActResult Usable(int Index) const;
+  static TActResult Refused(TRefusal Why, const QString &Reason, int Holder = -1);
 };

@@ -338,20 +338,15 @@ std::variant<TStation::TAim, QString> TStation::Aim(const QString &Place) {
 }
 
 std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, bool LongPath) {
-  if (Index < 0 || Index >= RotatorCount())
-    return QStringLiteral("There is no rotator %1").arg(Index);
-  if (!RotatorEnabled(Index))
-    return QStringLiteral("%1 is not enabled").arg(Driver(Index).Settings().Title);
-  if (!Driver(Index).Active())
-    return QStringLiteral("%1 is not open").arg(Driver(Index).Settings().Title);
+  if (const TActResult Ready = Steerable(Index); !Ready.Done())
+    return Ready.Reason;
   const auto Aimed = Aim(Place);
   if (const QString *Error = std::get_if<QString>(&Aimed))
     return *Error;
   const TBearing &Bearing = std::get<TAim>(Aimed).Bearing;
   const int Azimuth = WholeDegrees(LongPath ? Bearing.LongPath : Bearing.ShortPath);
-  TGs232 &D = Driver(Index);
-  D.SetPreset(Azimuth);
-  D.GoPreset();
+  if (const TActResult Sent = GoToAzimuth(Index, Azimuth); !Sent.Done())
+    return Sent.Reason;
   return double(Azimuth);
 }
 

@@ -87,6 +87,9 @@ public:
   const TGs232 &Driver(int Index) const;
   TRotatorSettings RotatorSettings(int Index) const override;
   bool RotatorEnabled(int Index) const override;
+  // The closing sequence has begun (see Close): the command surface takes no
+  // new work.
+  bool Closing() const override { return FClosed; }
   // The index of Driver, or -1 when it is none of the station's.
   int IndexOf(const QObject *Driver) const;
   // The rotator whose tab was selected last; the view sets it.
