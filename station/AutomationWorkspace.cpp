@@ -1,6 +1,5 @@
 #include "station/AutomationWorkspace.h"
 
-
 #include <cmath>
 
 TActResult TAutomationWorkspace::Refused(TRefusal Why, const QString &Reason, int Holder) {
@@ -36,37 +35,36 @@ TActResult TAutomationWorkspace::OpenRotator(int Index) {
   // rotators' exchanges.
   for (int I = 0; I < RotatorCount(); ++I)
     if (I != Index && Driver(I).Active() && Driver(I).Port() == D.Port())
-      return Refused(TRefusal::PortHeld,
-                     QStringLiteral("The port %1 is already open for %2")
-                         .arg(D.Port(), Driver(I).Title()),
-                     I);
+      return Refused(
+          TRefusal::PortHeld,
+          QStringLiteral("The port %1 is already open for %2").arg(D.Port(), Driver(I).Title()), I);
   // A port that fails to open is the driver's to report; the open was made.
   D.Open();
   return {};
 }
 
-TActResult TAutomationWorkspace::CloseRotator(int Index) {
+TActResult TAutomationWorkspace::Act(int Index, const std::function<void(TGs232 &)> &Action) {
   if (TActResult Result = Steerable(Index); !Result.Done())
     return Result;
-  Driver(Index).Close();
+  Action(Driver(Index));
   return {};
+}
+
+TActResult TAutomationWorkspace::CloseRotator(int Index) {
+  return Act(Index, [](TGs232 &D) { D.Close(); });
 }
 
 TActResult TAutomationWorkspace::StopRotator(int Index) {
-  if (TActResult Result = Steerable(Index); !Result.Done())
-    return Result;
-  Driver(Index).Stop();
-  return {};
+  return Act(Index, [](TGs232 &D) { D.Stop(); });
 }
 
 TActResult TAutomationWorkspace::TurnRotator(int Index, TTurn Direction) {
-  if (TActResult Result = Steerable(Index); !Result.Done())
-    return Result;
-  if (Direction == TTurn::Clockwise)
-    Driver(Index).GoCW();
-  else
-    Driver(Index).GoCCW();
-  return {};
+  return Act(Index, [Direction](TGs232 &D) {
+    if (Direction == TTurn::Clockwise)
+      D.GoCW();
+    else
+      D.GoCCW();
+  });
 }
 
 TActResult TAutomationWorkspace::GoToAzimuth(int Index, double Azimuth) {
@@ -92,17 +90,11 @@ TActResult TAutomationWorkspace::GoToAzimuth(int Index, double Azimuth) {
 }
 
 TActResult TAutomationWorkspace::GoHome(int Index) {
-  if (TActResult Result = Steerable(Index); !Result.Done())
-    return Result;
-  Driver(Index).GoHome();
-  return {};
+  return Act(Index, [](TGs232 &D) { D.GoHome(); });
 }
 
 TActResult TAutomationWorkspace::SendCommands(int Index, const QString &Commands) {
-  if (TActResult Result = Steerable(Index); !Result.Done())
-    return Result;
-  Driver(Index).DoCmd(Commands);
-  return {};
+  return Act(Index, [&Commands](TGs232 &D) { D.DoCmd(Commands); });
 }
 
 std::optional<TRotatorStatus> TAutomationWorkspace::Status(int Index) const {

@@ -33,6 +33,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Why an action was not done.
@@ -131,5 +132,7 @@ public:
 private:
   // Steerable but for the port: there, enabled, the station not closing.
   TActResult Usable(int Index) const;
+  // Runs Action on the driver of rotator Index when it may be steered.
+  TActResult Act(int Index, const std::function<void(TGs232 &)> &Action);
   static TActResult Refused(TRefusal Why, const QString &Reason, int Holder = -1);
 };

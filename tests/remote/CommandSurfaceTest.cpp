@@ -124,8 +124,7 @@ TEST_F(CommandSurfaceTest, EveryFrontEndTakesTheStationsDecision) {
       const QByteArray Answer = Done                                 ? "RPRT 0\n"
                                 : C.Expected == TRefusal::OutOfRange ? "RPRT -1\n"
                                                                      : "RPRT -9\n";
-      EXPECT_EQ(Clients[size_t(C.Index)]->Ask("P " + QByteArray::number(C.Azimuth) + " 0"),
-                Answer);
+      EXPECT_EQ(Clients[size_t(C.Index)]->Ask("P " + QByteArray::number(C.Azimuth) + " 0"), Answer);
     }
 
     // The listener's own format carries 0° to 360°; its rotator -1 stands
@@ -136,9 +135,9 @@ TEST_F(CommandSurfaceTest, EveryFrontEndTakesTheStationsDecision) {
       ClearLogs();
       const QByteArray Datagram =
           "<PST><AZIMUTH>" + QByteArray::number(C.Azimuth) + "</AZIMUTH></PST>";
-      ASSERT_EQ(Datagrams.writeDatagram(Datagram, QHostAddress(QHostAddress::LocalHost),
-                                        Pst.Port()),
-                Datagram.size());
+      ASSERT_EQ(
+          Datagrams.writeDatagram(Datagram, QHostAddress(QHostAddress::LocalHost), Pst.Port()),
+          Datagram.size());
       ASSERT_TRUE(WaitFor([&] { return Pst.Ignored() > 0 || SentNow(); }));
       EXPECT_EQ(Pst.Ignored() == 0, Done) << Pst.LastIgnored().toStdString();
       if (!Done)
