@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -452,9 +453,8 @@ void TMain::StartStation() {
   if (FStarted)
     return;
   FStarted = true;
-  // A problem with the stored window position is told now, over the window.
-  if (!FPlaceProblems.isEmpty())
-    Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
+  FStarting = true;
+  const auto Started = qScopeGuard([this] { FStarting = false; });
   if (FPlaced) {
     // The loaded rotators' tabs go into the tab control while it is hidden,
     // so that the tab control does not size itself again after every tab (the
@@ -464,8 +464,14 @@ void TMain::StartStation() {
     PageControl1->hide();
     const bool Loaded = Guarded([this] { FStation.Load(); });
     ShowTabs();
-    if (Loaded)
+    // A problem with the stored window position is told over the window
+    // once the station is in, as the loading's problems are.
+    if (!FPlaceProblems.isEmpty() && !FStation.Closing())
+      Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
+    if (Loaded && !FStation.Closing())
       Guarded([this] { FStation.Start(); });
+  } else if (!FPlaceProblems.isEmpty()) {
+    Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
   }
 
   if (FStation.RotatorCount() > 0) {
@@ -512,6 +518,14 @@ QPoint TMain::CentredCorner() const {
 }
 
 void TMain::closeEvent(QCloseEvent *Event) {
+  // The start-up's boxes and waits run the event loop: closing inside them
+  // would let the start-up go on after the closing sequence.
+  if (FStarting && !FClosed) {
+    Event->ignore();
+    if (EndDuringStart)
+      EndDuringStart();
+    return;
+  }
   if (!FClosed && CloseQuery && !CloseQuery()) {
     Event->ignore();
     return;

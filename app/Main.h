@@ -89,10 +89,16 @@ public:
                  QWidget *Parent = nullptr);
   ~TMain() override;
   // Loads and starts the station and selects the first rotator; the
-  // messages of the start-up (problems of the document, a port that does not
-  // open, the notice of a model) show over the window, so the program shows
-  // the window first. Runs once.
+  // messages of the start-up (problems of the document and of the window's
+  // position, once the station is loaded; a port that does not open, the
+  // notice of a model) show over the window, so the program shows the
+  // window first. Once the station is closing (an end asked for behind a
+  // box), the start-up goes no further. Runs once.
   void StartStation();
+  // Asked for when the window is to close while StartStation runs (its boxes
+  // run the event loop): the closing then waits for the start-up to return,
+  // and the program ends it. Without it, such a close is refused.
+  std::function<void()> EndDuringStart;
 
   TStation &Station() const { return FStation; }
   // Asked before the closing sequence when the window is asked to close;
@@ -234,6 +240,8 @@ private:
   // The window was placed; the station was started.
   bool FPlaced = false;
   bool FStarted = false;
+  // StartStation runs.
+  bool FStarting = false;
   // Problems with the stored window position, told once the station starts.
   QString FPlaceProblems;
   // The status bar's notice and the time it stays.

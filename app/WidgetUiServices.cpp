@@ -1,6 +1,7 @@
 #include "app/WidgetUiServices.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -76,4 +77,19 @@ std::optional<QString> TWidgetUiServices::SaveFile(const QString &Filter, const 
       return std::nullopt;
     return Dialog.selectedFiles().first();
   });
+}
+
+void TWidgetUiServices::CloseBoxes() {
+  // A rejected box is hidden at once and the one below it becomes the
+  // active modal widget; one that stays (it refuses to close) ends the loop.
+  QWidget *Last = nullptr;
+  while (QWidget *Box = QApplication::activeModalWidget()) {
+    if (Box == Last)
+      break;
+    Last = Box;
+    if (auto *Dialog = qobject_cast<QDialog *>(Box))
+      Dialog->reject();
+    else
+      Box->close();
+  }
 }

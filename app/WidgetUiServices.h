@@ -19,4 +19,6 @@ public:
                                   const QString &InitialFile) override;
   std::optional<QString> SaveFile(const QString &Filter, const QString &DefaultExt,
                                   const QString &InitialDir) override;
+  // Rejects the modal boxes and dialogs open now, the topmost first.
+  void CloseBoxes() override;
 };

@@ -60,8 +60,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -246,6 +249,55 @@ void OnEndSignals(QObject *Context, std::function<void()> End) {
 void OnEndSignals(QObject *, std::function<void()>) {}
 #endif
 
+// The end of the program, asked for by an end signal, by the last automation
+// client leaving or by the window closing. Once the start-up has returned it
+// runs at once. While the start-up runs, its boxes and waits run nested event
+// loops, inside which an end would leave the start-up to go on after it (and
+// an exit asked for before the main event loop runs is lost): the station
+// then stops opening rotators, and the end runs as soon as the start-up has
+// returned. Either way the boxes open close as if answered, and later ones
+// are lines on standard error, as nobody may be there to answer them. The
+// first request wins; later ones do nothing.
+class TProgramEnd {
+public:
+  // An end: runs what ends the program (the closing sequence, or nothing)
+  // and gives the exit code.
+  using TEnd = std::function<int()>;
+
+  explicit TProgramEnd(TStation &Station) : FStation(Station) {}
+
+  void Request(TEnd End) {
+    if (FRequested)
+      return;
+    FRequested = true;
+    // Nobody may be there to answer a box from here on: the boxes open now
+    // close as if answered, and the later ones are lines on standard error.
+    Ui().CloseBoxes();
+    SetUi(nullptr);
+    if (!FStarting) {
+      QCoreApplication::exit(End());
+      return;
+    }
+    FPending = std::move(End);
+    FStation.BeginClosing();
+  }
+
+  // The start-up has returned. An end asked for during it runs now; its exit
+  // code, or none when the program goes on to its event loop.
+  std::optional<int> StartupDone() {
+    FStarting = false;
+    if (!FPending)
+      return std::nullopt;
+    return std::exchange(FPending, nullptr)();
+  }
+
+private:
+  TStation &FStation;
+  bool FStarting = true;
+  bool FRequested = false;
+  TEnd FPending;
+};
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -313,6 +365,7 @@ int main(int argc, char *argv[]) {
   {
     TStation Station(SettingsFile);
     std::unique_ptr<TMain> Window;
+    TProgramEnd End(Station);
 
     // The servers come first, from the moment the station exists: a client
     // is served while the start-up shows its messages (modal boxes run the
@@ -329,7 +382,7 @@ int main(int argc, char *argv[]) {
     if (!Automation.Start(&AutomationError))
       qWarning("Automation server not started: %s", qPrintable(AutomationError));
     if (FindAutomationSwitch(QCoreApplication::arguments()) == TAutomationSwitch::Automation)
-      Automation.EndWhenClientsLeave([] { QCoreApplication::exit(0); });
+      Automation.EndWhenClientsLeave([&End] { End.Request([] { return 0; }); });
 
     // Network control: a rotctld server for each of the station's rotators,
     // the loggers' UDP listeners and band following from rigctld, while
@@ -366,10 +419,13 @@ int main(int argc, char *argv[]) {
                                qPrintable(State));
                        });
       // The closing sequence, then the end; a signal that comes during the
-      // start is handled once the event loop runs.
-      OnEndSignals(&Station, [&Station] {
-        Station.Close();
-        QCoreApplication::exit(Station.ClosingSaveFailed() ? 1 : 0);
+      // start (in a wait of a start list) ends it once the start has
+      // returned.
+      OnEndSignals(&Station, [&Station, &End] {
+        End.Request([&Station] {
+          Station.Close();
+          return Station.ClosingSaveFailed() ? 1 : 0;
+        });
       });
       Guarded([&] {
         Station.Load();
@@ -384,10 +440,15 @@ int main(int argc, char *argv[]) {
       // SIGTERM or SIGINT (a desktop session or a service manager ending the
       // program) closes the window as "Exit" does, so the closing sequence
       // runs; nobody is asked, as nobody may be there to answer.
-      OnEndSignals(Window.get(), [W = Window.get()] {
+      const auto CloseWindow = [W = Window.get()] {
         W->CloseQuery = nullptr;
         W->close();
-      });
+        return 0;
+      };
+      OnEndSignals(Window.get(), [&End, CloseWindow] { End.Request(CloseWindow); });
+      // The window closed while a start-up box is open ends the program the
+      // same way, once the start-up has returned.
+      Window->EndDuringStart = [&End, CloseWindow] { End.Request(CloseWindow); };
       // The start-up's messages show over the window.
       Window->show();
       Window->StartStation();
@@ -409,8 +470,14 @@ int main(int argc, char *argv[]) {
         });
       }
     }
-    Result = QCoreApplication::exec();
+    // An end asked for during the start-up has run: the program ends
+    // without its event loop.
+    if (const std::optional<int> Ended = End.StartupDone())
+      Result = *Ended;
+    else
+      Result = QCoreApplication::exec();
     if (Window) {
+      Window->EndDuringStart = nullptr;
       Window->CloseQuery = nullptr;
       Services->parent = nullptr;
     }

@@ -31,6 +31,10 @@ public:
   // File-save dialog; an empty optional when the operator cancels.
   virtual std::optional<QString> SaveFile(const QString &Filter, const QString &DefaultExt,
                                           const QString &InitialDir) = 0;
+  // The program is ending: the boxes and dialogs open now close as if
+  // answered (OK, No, Cancel), so that the code waiting behind them goes on.
+  // Nothing for services whose boxes never wait.
+  virtual void CloseBoxes() {}
 };
 
 // Writes every box as one line to standard error (line breaks become

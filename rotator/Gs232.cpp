@@ -207,6 +207,7 @@ void TGs232::Release() {
   FMessage = nullptr;
   FReachBound = nullptr;
   FReachPreset = nullptr;
+  FOpenGate = nullptr;
   FChangeAzEl = nullptr;
   FRelayArray->SetChangeRelays(nullptr);
   ComPort->OnException = [](QObject *, TComExceptions, const QString &, int64_t,
@@ -217,7 +218,7 @@ void TGs232::Release() {
 }
 
 void TGs232::Open() {
-  if (FActive)
+  if (FActive || (FOpenGate && !FOpenGate()))
     return;
   QPointer<TGs232> Self(this);
   // Replies are read only right after their query; anything else that

@@ -79,8 +79,12 @@ public:
   // --- Opening and closing ---------------------------------------------------
   // Opens the port, sends the start-up commands of the model and starts the
   // poll. Called only while not Active. A port that cannot be opened is
-  // reported by a message and leaves the driver closed.
+  // reported by a message and leaves the driver closed. Nothing happens while
+  // the owner's gate (SetOpenGate) refuses.
   void Open();
+  // Asked by Open before anything is done: false refuses the opening. The
+  // owner keeps its rules there (the station refuses once it is closing).
+  void SetOpenGate(std::function<bool()> MayOpen) { FOpenGate = std::move(MayOpen); }
   // Stops the poll, sends the commands still held behind an awaited reply
   // and a lone CR, discards the input and closes the port, which lets the
   // written bytes leave the line first (see Draining). No stop.
@@ -381,6 +385,7 @@ private:
   TReachPresetEvent FReachPreset;
   TChangeAzElEvent FChangeAzEl;
   TMessageEvent FMessage;
+  std::function<bool()> FOpenGate;
   QString FTitle;
   QString FMapFileName;
   bool FEnable = false;

@@ -356,8 +356,12 @@ void TComPortBase::FinishDrain() {
   FDrainTimer->stop();
   if (!FDevice->isOpen())
     return;
+  // Output is purged only when the bound ended the drain with bytes still
+  // held; after a drain that completed there is none, and on a device that
+  // does not count its queue (a pseudo-terminal) a purge would drop what the
+  // far end has not read yet.
   BeginOp(opPurge);
-  FDevice->clear(QSerialPort::AllDirections);
+  FDevice->clear(OutputQueued() ? QSerialPort::AllDirections : QSerialPort::Input);
   EndOp();
   BeginOp(opClose);
   FDevice->close();
@@ -514,6 +518,8 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
   if (Data.isEmpty())
     return;
 
+  // Whether earlier writes are still on their way, before this one joins them.
+  const bool Behind = !FWriteDeadline.hasExpired() && OutputQueued();
   BeginOp(opWrite);
   bool Failed = FDevice->write(Data) != Data.size();
   // The bytes go to the device now when it has room for them; otherwise
@@ -531,11 +537,15 @@ void TComPortBase::WriteBytes(const QByteArray &Data) {
     IoFailed(CE_WriteFailed, Code);
     return;
   }
-  // Bytes still queued from an earlier write keep their own, later bound.
-  const QDeadlineTimer Bound(BoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20))),
-                             Qt::PreciseTimer);
-  if (FWriteDeadline.hasExpired() || FWriteDeadline < Bound)
-    FWriteDeadline = Bound;
+  // The bytes go out behind those still queued from earlier writes: their
+  // bound counts from the end of the earlier writes' bound, so that a burst
+  // of writes (a command list, then the home command) has the sum of its
+  // bounds, not the last write's alone.
+  const qint64 Ms = BoundMs(int(qMin<qsizetype>(Data.size(), INT_MAX / 20)));
+  if (Behind)
+    FWriteDeadline += Ms;
+  else
+    FWriteDeadline = QDeadlineTimer(Ms, Qt::PreciseTimer);
   if (FDevice->bytesToWrite() > 0)
     FWriteTimer->start(TimerMs(FWriteDeadline.remainingTime()));
 }

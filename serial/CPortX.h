@@ -127,11 +127,13 @@ protected:
   // BeginRead, and a wait for its end in a nested event loop. Empty when the
   // port is destroyed meanwhile.
   QByteArray ReadBytes(int Len, bool StopAtLineEnd = false);
-  // Hands the bytes to the device and returns. Bytes the port still holds
-  // because the device takes nothing (its flow control, a full buffer) when
-  // the bound of the latest write (10 x length + 100 ms) has passed are
-  // dropped, so that they never reach the controller later, out of their
-  // exchange; the device's own queue is left to it.
+  // Hands the bytes to the device and returns. Each write has the bound
+  // 10 x length + 100 ms, counted from the end of the bound of the writes
+  // still queued before it (from now when nothing is queued). Bytes the port
+  // still holds because the device takes nothing (its flow control, a full
+  // buffer) when the bound of the latest write has passed are dropped, so
+  // that they never reach the controller later, out of their exchange; the
+  // device's own queue is left to it.
   void WriteBytes(const QByteArray &Data);
   // Received bytes that no read waited for, handled when the main thread
   // processes events: the derived port delivers or discards them.

@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <set>
 #include <stdexcept>
 
@@ -105,6 +107,7 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
   auto Driver = std::make_unique<TGs232>();
   Driver->ApplySettings(Settings);
   TGs232 *D = Driver.get();
+  D->SetOpenGate([this, D] { return MayOpen(D); });
   // Each report names the rotator by its place at the time it is raised.
   D->SetChangeAzEl([this](QObject *Sender) {
     if (const int I = IndexOf(Sender); I >= 0)
@@ -152,6 +155,9 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
   return Driver;
 }
 
+bool TStation::MayOpen(const TGs232 *Driver) const {
+  return !FClosing || (FClosingStep && FClosingStep.data() == Driver);
+}
 
 void TStation::Dispose(std::unique_ptr<TGs232> Driver) {
   if (!Driver)
@@ -256,6 +262,8 @@ QList<QPointer<TGs232>> TStation::Snapshot() const {
 }
 
 void TStation::Load() {
+  if (FClosing)
+    return;
   ReleaseAll();
   FLoaded = false;
   FCurrentRotator = 0;
@@ -266,9 +274,15 @@ void TStation::Load() {
   FLocation = ReadStationSettings(Ini, Problems);
   // A control table file that can't be read leaves the table empty; the
   // rotators are still loaded, so that a later save of the rotators can't
-  // replace the stored ones by an empty list.
-  Guarded([this] { ReloadCtrlTable(); });
-  RaiseProblems(FCtrlTable.LoadNote());
+  // replace the stored ones by an empty list. Its error is shown with the
+  // other problems, once the station is complete.
+  std::exception_ptr TableError;
+  try {
+    ReloadCtrlTable();
+  } catch (...) {
+    TableError = std::current_exception();
+  }
+  const QString TableNote = FCtrlTable.LoadNote();
 
   // An entry without a title takes the name a new rotator would get next to
   // the entries before it.
@@ -288,7 +302,15 @@ void TStation::Load() {
   FLoaded = true;
   for (int I = 0; I < RotatorCount(); ++I)
     emit RotatorAdded(I);
-  RaiseProblems(LoadProblemsMessage(Problems));
+
+  // The problems, each of which may run the event loop behind its box; an
+  // end asked for meanwhile drops the rest.
+  if (TableError && !FClosing)
+    Guarded([&] { std::rethrow_exception(TableError); });
+  if (!FClosing)
+    RaiseProblems(TableNote);
+  if (!FClosing)
+    RaiseProblems(LoadProblemsMessage(Problems));
 }
 
 void TStation::FollowFrequency(double Freq) {
@@ -352,11 +374,12 @@ std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, 
 
 void TStation::Start() {
   // Opening may show a message and so run a nested event loop: the drivers
-  // as they are now, skipping any freed meanwhile.
+  // as they are now, skipping any freed meanwhile. An end asked for
+  // meanwhile stops the start there (the drivers refuse to open).
   for (const QPointer<TGs232> &D : Snapshot())
     if (D && IndexOf(D) >= 0 && D->AutoActive())
       D->Open();
-  if (!FClosed)
+  if (!FClosing)
     FFreqOperation.RunDefaultCommands(true);
 }
 
@@ -364,6 +387,7 @@ void TStation::Close() {
   if (FClosed)
     return;
   FClosed = true;
+  FClosing = true;
   Guarded([this] { FFreqOperation.RunDefaultCommands(false); });
   // The drivers as they are now; a driver removed or freed while an earlier
   // one was handled is skipped, as a removed driver is inert for good.
@@ -372,6 +396,9 @@ void TStation::Close() {
       if (!Driver || IndexOf(Driver) < 0 || Driver->Port().isEmpty())
         return;
       if (Driver->ReturnHome()) {
+        // Only this step may open it, for the home command.
+        FClosingStep = Driver;
+        const auto Done = qScopeGuard([this] { FClosingStep = nullptr; });
         if (!Driver->Active())
           Driver->Open();
         if (Driver)

@@ -60,21 +60,37 @@ public:
   // --- Start and close -------------------------------------------------------
   // Releases the rotators it has (RotatorRemoved each), then reads the
   // control-table switch, the control table (a table file that can't be read
-  // is reported and leaves the table empty) and the rotators (RotatorAdded
-  // each); a document without rotators gives one default rotator. Keys that
-  // did not convert are raised as one message. Throws TSettingsError when
-  // the document can't be read; the station then has no rotators.
+  // leaves the table empty) and the rotators (RotatorAdded each); a document
+  // without rotators gives one default rotator. Nothing runs the event loop
+  // meanwhile: the problems found (a table file that can't be read, keys
+  // that did not convert) are reported once the whole station is in, so a
+  // client served behind their boxes never sees it half loaded; once the
+  // station is closing, the rest of them are dropped. Throws TSettingsError
+  // when the document can't be read; the station then has no rotators.
+  // Nothing once the station is closing.
   void Load();
   // Opens the rotators that open at start ("AutoActive"), then runs the
-  // start lists of the control table's default row.
+  // start lists of the control table's default row. Nothing once the
+  // station is closing.
   void Start();
+  // The program is ending: from now on no rotator opens, by whoever asks,
+  // other than for the closing sequence's home command, so nothing turns or
+  // polls after it; Load and Start do nothing. Close begins with it; the
+  // owner calls it earlier when the end is asked for while the start-up is
+  // still under way.
+  void BeginClosing() { FClosing = true; }
+  // The command surface takes no new work either.
+  bool Closing() const override { return FClosing; }
   // The closing sequence, each step on its own so that one failure does not
   // keep the others from running: the default row's stop lists; every
   // rotator with "ReturnHome" opened if need be and sent home; every rotator
   // closed, and what they were sent allowed to leave the lines; the rotators
   // written to the document (when Load read it). Then
   // the drivers are released, last first, each raising RotatorRemoved, and
-  // the station has no rotators. Runs once; later calls do nothing.
+  // the station has no rotators. Runs once; later calls do nothing. From its
+  // start the station is closing (see BeginClosing): a rotator that a client
+  // asks to open while the sequence runs or waits for the lines stays
+  // closed.
   void Close();
   bool Closed() const { return FClosed; }
   // Whether Close could not write the rotators to the document (its error
@@ -87,9 +103,6 @@ public:
   const TGs232 &Driver(int Index) const;
   TRotatorSettings RotatorSettings(int Index) const override;
   bool RotatorEnabled(int Index) const override;
-  // The closing sequence has begun (see Close): the command surface takes no
-  // new work.
-  bool Closing() const override { return FClosed; }
   // The index of Driver, or -1 when it is none of the station's.
   int IndexOf(const QObject *Driver) const;
   // The rotator whose tab was selected last; the view sets it.
@@ -183,6 +196,9 @@ signals:
 
 private:
   std::unique_ptr<TGs232> MakeDriver(const TRotatorSettings &Settings);
+  // Whether Driver may open now: always, until the station is closing; then
+  // only in its own closing step.
+  bool MayOpen(const TGs232 *Driver) const;
   // Makes a removed driver inert at once and frees it through the event loop.
   static void Dispose(std::unique_ptr<TGs232> Driver);
   // Releases every driver, last first, each raising RotatorRemoved.
@@ -211,5 +227,8 @@ private:
   // The document was read: saving may replace it.
   bool FLoaded = false;
   bool FClosed = false;
+  bool FClosing = false;
+  // The driver whose closing step (home, close) runs: the one that may open.
+  QPointer<TGs232> FClosingStep;
   bool FClosingSaveFailed = false;
 };

@@ -204,10 +204,11 @@ protected:
   QString RunFolder() const { return Dir.filePath(QStringLiteral("run")); }
   QString LockPath() const { return QDir(RunFolder()).filePath(QStringLiteral("MutexOrbalt")); }
 
-  // A settings document with one rotator, "Rotator_0", with the keys given.
-  void WriteSettings(const TKeys &Keys) {
-    QString Text = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n"
-                                  "<Rotators>\n<Rotator_0>");
+  // A settings document with one rotator, "Rotator_0", with the keys given,
+  // after the sections of Sections (their XML text).
+  void WriteSettings(const TKeys &Keys, const QString &Sections = {}) {
+    QString Text = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n") +
+                   Sections + QStringLiteral("<Rotators>\n<Rotator_0>");
     for (const auto &[Key, Value] : Keys)
       Text += QStringLiteral("<%1 Type=\"%2\">%3</%1>")
                   .arg(Key, QString::number(KeyType(Key)), Value.toHtmlEscaped());
@@ -219,14 +220,16 @@ protected:
 
   // One rotator "Tower" on Port that opens at start and goes home to 90° on
   // close, with CommandB run before each movement (a marker of the homing).
-  void WriteHomingTower(const QString &Port, const QString &CommandB) {
+  void WriteHomingTower(const QString &Port, const QString &CommandB,
+                        const QString &Sections = {}) {
     WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
                    {QStringLiteral("Enable"), QStringLiteral("-1")},
                    {QStringLiteral("AutoActive"), QStringLiteral("-1")},
                    {QStringLiteral("ReturnHome"), QStringLiteral("-1")},
                    {QStringLiteral("Home"), QStringLiteral("90")},
                    {QStringLiteral("CommandB"), CommandB},
-                   {QStringLiteral("Port"), Port}});
+                   {QStringLiteral("Port"), Port}},
+                  Sections);
   }
 
   std::map<QString, QString> SavedRotator() const {
@@ -560,6 +563,141 @@ TEST_F(HeadlessTest, WindowStartServesClientsWhileAStartupBoxIsOpen) {
   EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)"))
       << Title.Err.toStdString() << " | " << Program.Errors().toStdString();
   EXPECT_TRUE(Program.Running()) << "the box waits for the operator";
+}
+
+// The start-up's boxes that come from the loading (a window position that
+// does not convert, a control table file that can't be read) show once the
+// station is loaded: a client served behind the box sees the whole station,
+// and a rotator it opens and moves gets its command.
+TEST_F(HeadlessTest, AClientBehindAStartupBoxSeesTheWholeStation) {
+  TPrivateBus Bus;
+  ASSERT_TRUE(Bus.Start()) << "dbus-daemon could not be started";
+  const QString TableOn = QStringLiteral("<CtrlTable><Enable Type=\"2\">-1</Enable></CtrlTable>\n");
+  const struct {
+    const char *Name;
+    QString Sections;
+    QByteArray Table; // the control table file's content; none when empty
+  } Cases[] = {
+      {"window position", TableOn + "<Main><Left Type=\"9\">left</Left></Main>\n", {}},
+      {"control table", TableOn, "<Table><Row>not a control table"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Gs232Emulator Emulator;
+    ASSERT_TRUE(Emulator.start());
+    WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                   {QStringLiteral("Enable"), QStringLiteral("-1")},
+                   {QStringLiteral("Port"), Emulator.devicePath()}},
+                  C.Sections);
+    QFile Table(Dir.filePath(QStringLiteral("CtrlTable.xml")));
+    Table.remove();
+    if (!C.Table.isEmpty()) {
+      ASSERT_TRUE(Table.open(QIODevice::WriteOnly));
+      Table.write(C.Table);
+      Table.close();
+    }
+    QProcessEnvironment Env = Environment();
+    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+    const quint16 Port = FreePort();
+    ASSERT_NE(Port, 0);
+    QStringList Arguments = Headless(Port);
+    Arguments.removeAll(QStringLiteral("--headless"));
+    TProgram Program;
+    Program.Start(Arguments, Env);
+    ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
+
+    auto Call = [&](const char *Method, const QStringList &Args = {}) {
+      const TRun Run =
+          RunClient(QStringLiteral("gdbus"),
+                    QStringList{"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path",
+                                "/Orbalt", "--method", QStringLiteral("Orbalt.IOrbalt.") + Method} +
+                        Args,
+                    Bus.ClientEnvironment());
+      return Run.Code == 0 ? Run.Out : QStringLiteral("error: ") + Run.Err;
+    };
+    QString Count;
+    EXPECT_TRUE(WaitFor([&] {
+      Count = Call("RotatorCount");
+      return !Count.startsWith(QStringLiteral("error")) || !Program.Running();
+    }));
+    EXPECT_EQ(Count, QStringLiteral("(1,)")) << Program.Errors().toStdString();
+    EXPECT_EQ(Call("Open", {"0"}), QStringLiteral("(int16 -1,)"));
+    EXPECT_EQ(Call("Move", {"0", "200"}), QStringLiteral("(int16 -1,)"));
+    EXPECT_TRUE(WaitFor([&] { return Received(Emulator).contains(QStringLiteral("M200")); }))
+        << Received(Emulator).join('|').toStdString();
+    EXPECT_TRUE(Program.Running()) << "the box waits for the operator";
+    Program.Signal(SIGTERM);
+    EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+    Emulator.stop();
+  }
+}
+
+// An end asked for while a start-up box waits for the operator (here for a
+// window position that does not convert, ahead of the opening of a rotator
+// that opens at start) closes the box and ends the program: an end signal
+// with the closing sequence (the rotator opened only to be sent home, and
+// nothing after the home command and the closing CR), the last automation
+// client leaving without it (the rotator never opened).
+TEST_F(HeadlessTest, AnEndAskedForBehindAStartupBoxEndsTheProgram) {
+  TPrivateBus Bus;
+  ASSERT_TRUE(Bus.Start()) << "dbus-daemon could not be started";
+  const QString BadPosition = QStringLiteral("<Main><Left Type=\"9\">left</Left></Main>\n");
+  const struct {
+    const char *Name;
+    int Signal; // 0: the automation client leaves
+  } Cases[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"last automation client", 0}};
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Gs232Emulator Emulator;
+    ASSERT_TRUE(Emulator.start());
+    WriteHomingTower(Emulator.devicePath(), QStringLiteral("Y11 WAIT500"), BadPosition);
+    QProcessEnvironment Env = Environment();
+    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+    const quint16 Port = FreePort();
+    ASSERT_NE(Port, 0);
+    QStringList Arguments = Headless(Port);
+    Arguments.removeAll(QStringLiteral("--headless"));
+    if (C.Signal == 0)
+      Arguments << QStringLiteral("-Automation");
+    TProgram Program;
+    Program.Start(Arguments, Env);
+    // A client is served: the event loop runs behind the box, which holds
+    // the start-up ahead of the opening. Started for automation, the
+    // program's last client has left once the call is answered.
+    TRun Title;
+    EXPECT_TRUE(WaitFor([&] {
+      Title = RunClient(QStringLiteral("gdbus"),
+                        {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt",
+                         "--method", "Orbalt.IOrbalt.GetRotatorTitle", "0"},
+                        Bus.ClientEnvironment());
+      return Title.Code == 0 || !Program.Running();
+    }));
+    EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)")) << Title.Err.toStdString();
+    EXPECT_TRUE(Emulator.commands().empty()) << Received(Emulator).join('|').toStdString();
+    if (C.Signal != 0)
+      Program.Signal(C.Signal);
+    EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+
+    const QStringList Log = Received(Emulator);
+    if (C.Signal == 0) {
+      EXPECT_TRUE(Emulator.commands().empty()) << Log.join('|').toStdString();
+    } else {
+      // Opened for the homing alone: its start-up commands, the homing, the
+      // close. The relay item goes out half a second ahead of the home
+      // command; that and the CR may be lost to the close's purge (see
+      // RotctlTurnsItAndTheSignalSendsItHomeClosesAndSaves).
+      const qsizetype Homing = Log.indexOf(QStringLiteral("Y11"));
+      ASSERT_GE(Homing, 0) << Log.join('|').toStdString() << " | "
+                           << Program.Errors().toStdString();
+      EXPECT_EQ(Log.count(QStringLiteral("I0")), 1) << Log.join('|').toStdString();
+      const QStringList Closing = Log.mid(Homing);
+      const QStringList Expected{QStringLiteral("Y11"), QStringLiteral("M090"), QString()};
+      EXPECT_EQ(Closing, Expected.mid(0, Closing.size())) << Log.join('|').toStdString();
+    }
+    Emulator.stop();
+  }
 }
 
 } // namespace

@@ -415,6 +415,58 @@ TEST(CPortXWrites, AWriteTheDeviceHoldsBackIsDroppedAtItsBoundWithoutWaiting) {
   EXPECT_EQ(::read(Pty.Master, Buffer, sizeof Buffer), 2);
 }
 
+// A burst of writes right before a close (a command list, the home command,
+// the closing CR) on a line that takes nothing for a while: each write's
+// bound counts from the end of the one before, so the close waits for the sum
+// of the bounds. The far end holds the line longer than any single write's
+// bound and far less than their sum; once it lets go, the whole burst
+// arrives, in order, the home command last before the CR.
+TEST(CPortXWrites, ABurstBeforeACloseKeepsTheSumOfItsBounds) {
+  PtyPair Pty;
+  ASSERT_FALSE(Pty.Path.isEmpty());
+  std::vector<Failure> Failures;
+  TCPortX Port;
+  Port.OnException = RecordInto(Failures);
+  Port.SetPort(Pty.Path);
+  Port.SetFlowControl(QStringLiteral("Software"));
+  Port.Open();
+  ASSERT_TRUE(Port.Connected());
+  ASSERT_EQ(::fcntl(Pty.Master, F_SETFL, O_NONBLOCK), 0);
+  ASSERT_EQ(::write(Pty.Master, "\x13", 1), 1); // XOFF
+  QTest::qWait(50);
+
+  // Eight list items of 30 bytes (400 ms each, 3.2 s together), the home
+  // command and the closing CR.
+  QByteArray Expected;
+  for (int I = 0; I < 8; ++I) {
+    const QString Item = QStringLiteral("Y%1 relays and antenna switch.\r").arg(I);
+    ASSERT_EQ(Item.size(), 30);
+    Port.SendStr(Item);
+    Expected += Item.toLatin1();
+  }
+  Port.SendStr(QStringLiteral("M180\r"));
+  Port.SendStr(QStringLiteral("\r"));
+  Expected += "M180\r\r";
+  Port.Close();
+  EXPECT_TRUE(Port.Draining());
+
+  // Longer than any single bound (400 ms), far within their sum.
+  QTest::qWait(1000);
+  ASSERT_EQ(::write(Pty.Master, "\x11", 1), 1); // XON
+  QByteArray Got;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        char Buffer[512];
+        for (ssize_t N; (N = ::read(Pty.Master, Buffer, sizeof Buffer)) > 0;)
+          Got.append(Buffer, int(N));
+        return Got.size() >= Expected.size();
+      },
+      20000));
+  EXPECT_EQ(Got, Expected);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Port.Draining(); }, 20000));
+  EXPECT_TRUE(Failures.empty()) << Failures.front().Kind << " " << Failures.front().WinError;
+}
+
 TEST_F(PortTest, BytesAreCharactersOfTheSameCode) {
   OpenPort();
   // Each character goes out as its low byte: U+0143 as 'C', U+2041 as 'A'.
