@@ -117,6 +117,10 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
   // after-movement list, whoever sent the rotator there and whether or not a
   // view shows it.
   D->SetReachPreset([this, D](QObject *) {
+    // Once the station is closing its sequence alone speaks on the lines: a
+    // stop with its after-movement list must not cut into the homing.
+    if (FClosing)
+      return;
     const QPointer<TGs232> Self(D);
     D->DoCmd(QStringLiteral("S"));
     // The stop's list may wait, and the rotator may be removed meanwhile.
