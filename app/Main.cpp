@@ -598,7 +598,7 @@ void TMain::ShowTabs() {
 void TMain::RotatorAdded(int Index) {
   auto *Page = new QWidget;
   QSignalBlocker Block(PageControl1);
-  PageControl1->insertTab(Index, Page, FStation.Driver(Index).Title());
+  PageControl1->insertTab(Index, Page, FStation.Status(Index)->Title);
   ShowRespondingMark(Index);
 }
 

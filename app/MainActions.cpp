@@ -121,7 +121,7 @@ void ExecuteStationSettings(TMain &Main, const TShowDialog &Show) {
   }
   QStringList Titles;
   for (int I = 0; I < Station.RotatorCount(); ++I)
-    Titles << Station.Driver(I).Settings().Title;
+    Titles << Station.Status(I)->Title;
   TStationDialog Dialog(Station.Location(), Network, Titles, &Main);
   if ((Show ? Show(Dialog) : Dialog.exec()) != QDialog::Accepted)
     return;

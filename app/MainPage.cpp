@@ -117,7 +117,7 @@ void TMain::ShowPortState() {
 void TMain::UpdateStatusBar() {
   for (int I = 0; I < 4; ++I)
     StatusPanels[I]->setText(I < FStation.RotatorCount()
-                                 ? QStringLiteral("AZ=%1°").arg(FStation.Driver(I).AzimuthD())
+                                 ? QStringLiteral("AZ=%1°").arg(FStation.Status(I)->Azimuth)
                                  : QString());
   // One text across the bar instead of the panels: the current rotator's
   // controller does not answer, or a notice (a travel limit reached).
@@ -147,8 +147,8 @@ void TMain::ShowNotice(const QString &Text) {
 void TMain::ShowRespondingMark(int Index) {
   if (Index < 0 || Index >= FStation.RotatorCount())
     return;
-  const TGs232 &Gs232 = FStation.Driver(Index);
-  const bool Silent = Gs232.Active() && !Gs232.Responding();
+  const TRotatorStatus Status = *FStation.Status(Index);
+  const bool Silent = Status.Open && !Status.Responding;
   PageControl1->setTabIcon(Index, Silent ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
                                          : QIcon());
   PageControl1->setTabToolTip(Index, Silent ? QStringLiteral("Not responding") : QString());

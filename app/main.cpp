@@ -415,7 +415,7 @@ int main(int argc, char *argv[]) {
                        [&Station](int Index, bool Responding) {
                          const QString State = Responding ? QStringLiteral("responds again")
                                                           : QStringLiteral("not responding");
-                         qInfo("%s %s", qPrintable(Station.Driver(Index).Title()),
+                         qInfo("%s %s", qPrintable(Station.Status(Index)->Title),
                                qPrintable(State));
                        });
       // The closing sequence, then the end; a signal that comes during the
