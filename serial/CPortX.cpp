@@ -3,7 +3,6 @@
 #include "base/UiServices.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -480,32 +479,6 @@ void TComPortBase::FinishRead() {
     Done(Bytes);
 }
 
-QByteArray TComPortBase::ReadBytes(int Len, bool StopAtLineEnd) {
-  QByteArray Result;
-  bool Ended = false;
-  QEventLoop Loop;
-  if (!BeginRead(Len, StopAtLineEnd, [&](const QByteArray &Bytes) {
-        Result = Bytes;
-        Ended = true;
-        Loop.quit();
-      }))
-    return {};
-  // A handler that runs meanwhile may destroy the port: the wait then ends.
-  QPointer<TComPortBase> Self(this);
-  connect(this, &QObject::destroyed, &Loop, &QEventLoop::quit);
-  while (!Ended && Self) {
-    // Once the application is ending, an event loop no longer runs.
-    if (Loop.exec() < 0)
-      break;
-  }
-  if (!Ended && Self && FRead.Active) {
-    // The wait was given up: the read ends without calling back into it.
-    FRead.Done = nullptr;
-    FinishRead();
-  }
-  return Result;
-}
-
 void TComPortBase::WriteBytes(const QByteArray &Data) {
   if (!FConnected) {
     Report(CEPortNotOpen, PortNotOpenCode, true);
@@ -874,10 +847,6 @@ bool TCPortX::BeginRecv(int Len, bool Line, TRecvDone Done) {
       Done(QString::fromLatin1(Bytes));
   });
 }
-
-QString TCPortX::RecvStr(int Len) { return QString::fromLatin1(ReadBytes(Len)); }
-
-QString TCPortX::RecvLine(int Len) { return QString::fromLatin1(ReadBytes(Len, true)); }
 
 void TCPortX::SendStr(const QString &Str) {
   QByteArray Bytes(Str.size(), Qt::Uninitialized);

@@ -10,8 +10,8 @@
 // Nothing here waits inside a read or write of the device. A write hands its
 // bytes to the device and returns. A read (BeginRead/BeginRecv) collects the
 // bytes as the device's notifications bring them and reports its end to a
-// callback; RecvStr and RecvLine wait for that end in a nested event loop,
-// so the main thread goes on serving everything else meanwhile. Close lets
+// callback, so the main thread goes on serving everything else meanwhile;
+// nothing here runs a nested event loop. Close lets
 // the bytes written before it leave the device (within the write bound)
 // before it purges and closes the device underneath.
 //
@@ -124,9 +124,6 @@ protected:
   // not open or has failed (the failure reported), or was closed by that
   // earlier Done; Done is then never called.
   bool BeginRead(int Len, bool StopAtLineEnd, TReadDone Done);
-  // BeginRead, and a wait for its end in a nested event loop. Empty when the
-  // port is destroyed meanwhile.
-  QByteArray ReadBytes(int Len, bool StopAtLineEnd = false);
   // Hands the bytes to the device and returns. Each write has the bound
   // 10 x length + 100 ms, counted from the end of the bound of the writes
   // still queued before it (from now when nothing is queued). Bytes the port
@@ -265,17 +262,12 @@ public:
   ~TCPortX() override;
 
   using TRecvDone = std::function<void(const QString &Text)>;
-  // Starts a read of up to Len characters by the rules of RecvStr (Line
-  // false) or RecvLine (Line true) and returns at once; Done gets the text
-  // (see BeginRead).
+  // Starts a read of up to Len characters and returns at once; Done gets the
+  // text (see BeginRead). The read ends at Len characters, 100 ms after a
+  // character without a further one, or 10 x Len + 100 ms after it began;
+  // with Line also as soon as a reply line is complete: at a CR, taking an
+  // LF that has already arrived right after it.
   bool BeginRecv(int Len, bool Line, TRecvDone Done);
-  // Up to Len characters: the read ends at Len characters, 100 ms after a
-  // character without a further one, or 10 x Len + 100 ms after it began.
-  // Waits in a nested event loop.
-  QString RecvStr(int Len);
-  // Like RecvStr, but also ends as soon as a reply line is complete: at a CR,
-  // taking an LF that has already arrived right after it.
-  QString RecvLine(int Len);
   // Hands the text to the device and returns (see WriteBytes).
   void SendStr(const QString &Str);
 

@@ -1,6 +1,7 @@
 // The serial line port against the controller emulator on a pseudo-terminal.
 
 #include "serial/CPortX.h"
+#include "PortReads.h"
 #include "common/RecordingUiServices.h"
 #include "tools/Gs232Emulator.h"
 
@@ -272,7 +273,7 @@ TEST_F(PortTest, ReadOfNothingReturnsEmptyAfterItsTotalBound) {
     Port.SendStr(QStringLiteral("C\r"));
     QElapsedTimer Clock;
     Clock.start();
-    EXPECT_EQ(Port.RecvStr(Len), QString());
+    EXPECT_EQ(RecvStr(Port, Len), QString());
     const qint64 Bound = 10 * Len + 100;
     EXPECT_GE(Clock.elapsed(), Bound - 10) << Len;
     EXPECT_LT(Clock.elapsed(), Bound + 2000) << Len;
@@ -286,7 +287,7 @@ TEST_F(PortTest, ReadOfAShortReplyEndsAnIntervalAfterItsLastByte) {
   QElapsedTimer Clock;
   Clock.start();
   // The total bound of 100 characters would be 1100 ms.
-  EXPECT_EQ(Port.RecvStr(100), PositionReply);
+  EXPECT_EQ(RecvStr(Port, 100), PositionReply);
   EXPECT_GE(Clock.elapsed(), 95);
   EXPECT_LT(Clock.elapsed(), 800);
 }
@@ -295,15 +296,15 @@ TEST_F(PortTest, ReadEndsAtLenAndLeavesTheRestForTheNextRead) {
   OpenPort();
   Port.SendStr(QStringLiteral("C\r"));
   Block(200ms); // the reply arrives; no event may discard it
-  EXPECT_EQ(Port.RecvStr(3), QStringLiteral("+00"));
-  EXPECT_EQ(Port.RecvStr(11), QStringLiteral("00\r\n"));
+  EXPECT_EQ(RecvStr(Port, 3), QStringLiteral("+00"));
+  EXPECT_EQ(RecvStr(Port, 11), QStringLiteral("00\r\n"));
 
   // With bytes still coming, only reaching Len can end the read early.
   const QByteArray Block100(100, 'b');
   Trickle Stream(Emulator, Block100, 20ms);
   QElapsedTimer Clock;
   Clock.start();
-  EXPECT_EQ(Port.RecvStr(100), QString::fromLatin1(Block100));
+  EXPECT_EQ(RecvStr(Port, 100), QString::fromLatin1(Block100));
   EXPECT_LT(Clock.elapsed(), 800); // the total bound is 1100 ms
 }
 
@@ -312,7 +313,7 @@ TEST_F(PortTest, ReadEndsAtItsTotalBoundWhileBytesKeepTrickling) {
   Trickle Stream(Emulator, "+", 40ms); // never 100 ms without a byte
   QElapsedTimer Clock;
   Clock.start();
-  const QString Got = Port.RecvStr(30);
+  const QString Got = RecvStr(Port, 30);
   EXPECT_GE(Clock.elapsed(), 390);
   EXPECT_LT(Clock.elapsed(), 2400);
   EXPECT_FALSE(Got.isEmpty());
@@ -322,24 +323,24 @@ TEST_F(PortTest, ReadEndsAtItsTotalBoundWhileBytesKeepTrickling) {
 TEST_F(PortTest, ReadLineEndsAtTheLineEnd) {
   OpenPort();
   Port.SendStr(QStringLiteral("C\r"));
-  EXPECT_EQ(Port.RecvLine(11), PositionReply);
+  EXPECT_EQ(RecvLine(Port, 11), PositionReply);
   Port.SendStr(QStringLiteral("S\r"));
-  EXPECT_EQ(Port.RecvLine(11), QStringLiteral("\r"));
+  EXPECT_EQ(RecvLine(Port, 11), QStringLiteral("\r"));
 
   // What follows the line stays for the next read, even while more comes in.
   Emulator.sendRaw("\r+0123\r\nJUNK");
   Block(200ms);
-  EXPECT_EQ(Port.RecvLine(11), QStringLiteral("\r")); // a CR without LF behind it
-  EXPECT_EQ(Port.RecvLine(11), QStringLiteral("+0123\r\n"));
-  EXPECT_EQ(Port.RecvStr(4), QStringLiteral("JUNK"));
+  EXPECT_EQ(RecvLine(Port, 11), QStringLiteral("\r")); // a CR without LF behind it
+  EXPECT_EQ(RecvLine(Port, 11), QStringLiteral("+0123\r\n"));
+  EXPECT_EQ(RecvStr(Port, 4), QStringLiteral("JUNK"));
   {
     Trickle Stream(Emulator, "AZ=123\r\n", 20ms);
-    EXPECT_EQ(Port.RecvLine(11), QStringLiteral("AZ=123\r\n"));
+    EXPECT_EQ(RecvLine(Port, 11), QStringLiteral("AZ=123\r\n"));
   }
   Port.ClearInput();
   // Len still bounds a line.
   Emulator.sendRaw("ABCDEFGHIJKL\r\n");
-  EXPECT_EQ(Port.RecvLine(5), QStringLiteral("ABCDE"));
+  EXPECT_EQ(RecvLine(Port, 5), QStringLiteral("ABCDE"));
   EXPECT_TRUE(Failures.empty());
 }
 
@@ -364,7 +365,7 @@ TEST_F(PortTest, ReadsEndOnNotificationsAndLeaveTheEventLoopRunning) {
   Timer.setInterval(10);
   QObject::connect(&Timer, &QTimer::timeout, [&] { ++Ticks; });
   Timer.start();
-  EXPECT_EQ(Port.RecvStr(30), QString()); // 400 ms
+  EXPECT_EQ(RecvStr(Port, 30), QString()); // 400 ms
   EXPECT_GE(Ticks, 5);
 
   // A close ends a read with what it has; the trickle keeps it from ending
@@ -473,10 +474,10 @@ TEST_F(PortTest, BytesAreCharactersOfTheSameCode) {
   Port.SendStr(QString(QChar(0x0143)) + QChar(0x00E9) + QChar(0x2041) + QChar('\r'));
   ASSERT_TRUE(Emulator.waitForCommands(1, 5s));
   EXPECT_EQ(Emulator.rawReceived(), QByteArray("\x43\xE9\x41\r"));
-  Port.RecvStr(11); // the emulator's answer to that command
+  RecvStr(Port, 11); // the emulator's answer to that command
 
   Emulator.sendRaw(QByteArray("\xE9\x00\xFF", 3));
-  const QString Got = Port.RecvStr(3);
+  const QString Got = RecvStr(Port, 3);
   ASSERT_EQ(Got.size(), 3);
   EXPECT_EQ(Got[0].unicode(), 0xE9);
   EXPECT_EQ(Got[1].unicode(), 0x00);
@@ -490,13 +491,13 @@ TEST_F(PortTest, WithTheTriggerOffUnaskedBytesAreDiscardedWhenIdle) {
   // Not while the main thread is busy: they wait for the next read.
   Emulator.sendRaw("late");
   Block(200ms);
-  EXPECT_EQ(Port.RecvStr(4), QStringLiteral("late"));
+  EXPECT_EQ(RecvStr(Port, 4), QStringLiteral("late"));
 
   // Once the main thread has been idle, they are gone.
   Emulator.sendRaw("junk\r\n");
   QTest::qWait(300);
   Port.SendStr(QStringLiteral("C\r"));
-  EXPECT_EQ(Port.RecvLine(11), PositionReply);
+  EXPECT_EQ(RecvLine(Port, 11), PositionReply);
 }
 
 TEST_F(PortTest, PurgingDiscardsWaitingInput) {
@@ -506,7 +507,7 @@ TEST_F(PortTest, PurgingDiscardsWaitingInput) {
     Block(200ms);
     (Port.*Purge)();
     Port.SendStr(QStringLiteral("C\r"));
-    EXPECT_EQ(Port.RecvLine(11), PositionReply);
+    EXPECT_EQ(RecvLine(Port, 11), PositionReply);
   }
   EXPECT_TRUE(Failures.empty());
 }
@@ -548,7 +549,7 @@ TEST_F(PortTest, ANotificationThatFindsThePurgedInputEmptyIsNoFailure) {
   // The notifications go on: replies are read as before.
   for (int I = 0; I < 3; ++I) {
     Port.SendStr(QStringLiteral("C\r"));
-    EXPECT_EQ(Port.RecvLine(11), PositionReply);
+    EXPECT_EQ(RecvLine(Port, 11), PositionReply);
   }
   EXPECT_TRUE(Failures.empty());
 }
@@ -576,7 +577,7 @@ TEST_F(PortTest, WithTheTriggerOnUnaskedBytesAreDelivered) {
   Delivered.clear();
   const int EventsBefore = Events;
   Port.SendStr(QStringLiteral("C\r"));
-  EXPECT_EQ(Port.RecvLine(11), PositionReply);
+  EXPECT_EQ(RecvLine(Port, 11), PositionReply);
   QTest::qWait(300);
   EXPECT_EQ(Events, EventsBefore);
   EXPECT_TRUE(Delivered.isEmpty());
@@ -643,7 +644,7 @@ TEST_F(PortTest, AnotherNameWhileOpenReopensThePortThere) {
   Port.SetPort(Other.devicePath());
   EXPECT_TRUE(Port.Connected());
   Port.SendStr(QStringLiteral("C\r"));
-  EXPECT_EQ(Port.RecvLine(11), PositionReply);
+  EXPECT_EQ(RecvLine(Port, 11), PositionReply);
   EXPECT_EQ(Other.commands().size(), 1u);
   EXPECT_TRUE(Emulator.commands().empty());
 
@@ -672,7 +673,7 @@ TEST(CPortXReports, WithoutAHandlerTheOperationRaises) {
   const Case Cases[] = {
       {"open", [](TCPortX &P) { P.Open(); }, CE_OpenFailed, "Unable to open com port (Error: 2)",
        ENOENT},
-      {"read", [](TCPortX &P) { P.RecvStr(5); }, CEPortNotOpen, "Port Not Open", -24},
+      {"read", [](TCPortX &P) { RecvStr(P, 5); }, CEPortNotOpen, "Port Not Open", -24},
       {"write", [](TCPortX &P) { P.SendStr(QStringLiteral("C\r")); }, CEPortNotOpen,
        "Port Not Open", -24},
   };
@@ -695,7 +696,7 @@ TEST(CPortXReports, ReadAndWriteOfAClosedPortReportPortNotOpen) {
   std::vector<Failure> Failures;
   TCPortX Port;
   Port.OnException = RecordInto(Failures);
-  EXPECT_EQ(Port.RecvStr(5), QString());
+  EXPECT_EQ(RecvStr(Port, 5), QString());
   Port.SendStr(QStringLiteral("C\r"));
   ASSERT_EQ(Failures.size(), 2u);
   for (const Failure &F : Failures) {
@@ -733,7 +734,7 @@ TEST(CPortXReports, AHangUpIsReportedOnceByWhatWasGoingOn) {
          });
          QElapsedTimer Clock;
          Clock.start();
-         EXPECT_EQ(P.RecvStr(100), QString());
+         EXPECT_EQ(RecvStr(P, 100), QString());
          EXPECT_LT(Clock.elapsed(), 900); // not the total bound of 1100 ms
          Later.join();
        },
@@ -817,7 +818,7 @@ TEST(CPortXReports, AHandlerMayDeleteThePort) {
       std::this_thread::sleep_for(50ms);
       Emulator.hangUp();
     });
-    EXPECT_EQ(Port->RecvStr(100), QString());
+    EXPECT_EQ(RecvStr(*Port, 100), QString());
     Later.join();
     EXPECT_TRUE(Port.isNull());
     EXPECT_EQ(Calls, 1);

@@ -3,6 +3,7 @@
 // byte) and with RecvLine(11) (which ends at the line end).
 
 #include "serial/CPortX.h"
+#include "PortReads.h"
 #include "tools/Gs232Emulator.h"
 
 #include <QCoreApplication>
@@ -31,7 +32,7 @@ void Exchange(benchmark::State &State, bool ByLine) {
   const QString Expected = QStringLiteral("+0000\r\n");
   for (auto _ : State) {
     Port.SendStr(QStringLiteral("C\r"));
-    const QString Reply = ByLine ? Port.RecvLine(11) : Port.RecvStr(11);
+    const QString Reply = ByLine ? RecvLine(Port, 11) : RecvStr(Port, 11);
     if (Reply != Expected || !Failure.isEmpty()) {
       State.SkipWithError("unexpected reply");
       break;
