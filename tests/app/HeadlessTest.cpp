@@ -267,6 +267,47 @@ protected:
             QStringLiteral("--rotctld"), QString::number(Port)};
   }
 
+  // Starts the program with its window (offscreen) on Bus's session, serving
+  // rotctld on a free port; the port, or 0 when it does not serve. Without
+  // WaitServing it does not wait for the port.
+  quint16 StartWithWindow(TProgram &Program, const TPrivateBus &Bus, const QStringList &Extra = {},
+                          bool WaitServing = true) const {
+    QProcessEnvironment Env = Environment();
+    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+    const quint16 Port = FreePort();
+    if (Port == 0)
+      return 0;
+    QStringList Arguments = Headless(Port);
+    Arguments.removeAll(QStringLiteral("--headless"));
+    Program.Start(Arguments + Extra, Env);
+    return !WaitServing || Program.WaitServing(Port) ? Port : 0;
+  }
+
+  // An operation of the automation object called through gdbus: its answer,
+  // or "error: " and gdbus's message.
+  static QString CallAutomation(const TPrivateBus &Bus, const QString &Method,
+                                const QStringList &Args = {}) {
+    const TRun Run = RunClient(QStringLiteral("gdbus"),
+                               QStringList{"call", "--session", "--dest", "Orbalt.Orbalt",
+                                           "--object-path", "/Orbalt", "--method",
+                                           QStringLiteral("Orbalt.IOrbalt.") + Method} +
+                                   Args,
+                               Bus.ClientEnvironment());
+    return Run.Code == 0 ? Run.Out : QStringLiteral("error: ") + Run.Err;
+  }
+
+  // Rotator 0's title from the automation object, once it answers (or the
+  // program has ended).
+  static QString FirstTitle(const TPrivateBus &Bus, const TProgram &Program) {
+    QString Title;
+    WaitFor([&] {
+      Title = CallAutomation(Bus, QStringLiteral("GetRotatorTitle"), {QStringLiteral("0")});
+      return !Title.startsWith(QStringLiteral("error: ")) || !Program.Running();
+    });
+    return Title;
+  }
+
   QTemporaryDir Dir;
 };
 
@@ -416,17 +457,8 @@ TEST_F(HeadlessTest, ServesTheAutomationInterfaceWithTheDocumentNamedByTheEnviro
   TProgram Program;
   Program.Start({QStringLiteral("--headless")}, Env);
 
-  const QProcessEnvironment ClientEnv = Bus.ClientEnvironment();
-  TRun Title;
-  EXPECT_TRUE(WaitFor([&] {
-    Title = RunClient(QStringLiteral("gdbus"),
-                      {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt",
-                       "--method", "Orbalt.IOrbalt.GetRotatorTitle", "0"},
-                      ClientEnv);
-    return Title.Code == 0 || !Program.Running();
-  }));
-  EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)"))
-      << Title.Err.toStdString() << " | " << Program.Errors().toStdString();
+  EXPECT_EQ(FirstTitle(Bus, Program), QStringLiteral("('Tower',)"))
+      << Program.Errors().toStdString();
 
   Program.Signal(SIGTERM);
   EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
@@ -541,27 +573,10 @@ TEST_F(HeadlessTest, WindowStartServesClientsWhileAStartupBoxIsOpen) {
   WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
                  {QStringLiteral("Enable"), QStringLiteral("maybe")},
                  {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
-  QProcessEnvironment Env = Environment();
-  Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
-  const quint16 Port = FreePort();
-  ASSERT_NE(Port, 0);
-  QStringList Arguments = Headless(Port);
-  Arguments.removeAll(QStringLiteral("--headless"));
   TProgram Program;
-  Program.Start(Arguments, Env);
-
-  ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
-  TRun Title;
-  EXPECT_TRUE(WaitFor([&] {
-    Title = RunClient(QStringLiteral("gdbus"),
-                      {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt",
-                       "--method", "Orbalt.IOrbalt.GetRotatorTitle", "0"},
-                      Bus.ClientEnvironment());
-    return Title.Code == 0 || !Program.Running();
-  }));
-  EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)"))
-      << Title.Err.toStdString() << " | " << Program.Errors().toStdString();
+  ASSERT_NE(StartWithWindow(Program, Bus), 0) << Program.Errors().toStdString();
+  EXPECT_EQ(FirstTitle(Bus, Program), QStringLiteral("('Tower',)"))
+      << Program.Errors().toStdString();
   EXPECT_TRUE(Program.Running()) << "the box waits for the operator";
 }
 
@@ -596,25 +611,10 @@ TEST_F(HeadlessTest, AClientBehindAStartupBoxSeesTheWholeStation) {
       Table.write(C.Table);
       Table.close();
     }
-    QProcessEnvironment Env = Environment();
-    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
-    const quint16 Port = FreePort();
-    ASSERT_NE(Port, 0);
-    QStringList Arguments = Headless(Port);
-    Arguments.removeAll(QStringLiteral("--headless"));
     TProgram Program;
-    Program.Start(Arguments, Env);
-    ASSERT_TRUE(Program.WaitServing(Port)) << Program.Errors().toStdString();
-
+    ASSERT_NE(StartWithWindow(Program, Bus), 0) << Program.Errors().toStdString();
     auto Call = [&](const char *Method, const QStringList &Args = {}) {
-      const TRun Run =
-          RunClient(QStringLiteral("gdbus"),
-                    QStringList{"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path",
-                                "/Orbalt", "--method", QStringLiteral("Orbalt.IOrbalt.") + Method} +
-                        Args,
-                    Bus.ClientEnvironment());
-      return Run.Code == 0 ? Run.Out : QStringLiteral("error: ") + Run.Err;
+      return CallAutomation(Bus, QLatin1String(Method), Args);
     };
     QString Count;
     EXPECT_TRUE(WaitFor([&] {
@@ -652,29 +652,18 @@ TEST_F(HeadlessTest, AnEndAskedForBehindAStartupBoxEndsTheProgram) {
     Gs232Emulator Emulator;
     ASSERT_TRUE(Emulator.start());
     WriteHomingTower(Emulator.devicePath(), QStringLiteral("Y11 WAIT500"), BadPosition);
-    QProcessEnvironment Env = Environment();
-    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
-    const quint16 Port = FreePort();
-    ASSERT_NE(Port, 0);
-    QStringList Arguments = Headless(Port);
-    Arguments.removeAll(QStringLiteral("--headless"));
-    if (C.Signal == 0)
-      Arguments << QStringLiteral("-Automation");
     TProgram Program;
-    Program.Start(Arguments, Env);
+    // Started for automation, the program's last client has left once the
+    // call below is answered: no wait for rotctld, which may be gone by then.
+    ASSERT_NE(StartWithWindow(Program, Bus,
+                              C.Signal == 0 ? QStringList{QStringLiteral("-Automation")}
+                                            : QStringList{},
+                              false),
+              0);
     // A client is served: the event loop runs behind the box, which holds
-    // the start-up ahead of the opening. Started for automation, the
-    // program's last client has left once the call is answered.
-    TRun Title;
-    EXPECT_TRUE(WaitFor([&] {
-      Title = RunClient(QStringLiteral("gdbus"),
-                        {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt",
-                         "--method", "Orbalt.IOrbalt.GetRotatorTitle", "0"},
-                        Bus.ClientEnvironment());
-      return Title.Code == 0 || !Program.Running();
-    }));
-    EXPECT_EQ(Title.Out, QStringLiteral("('Tower',)")) << Title.Err.toStdString();
+    // the start-up ahead of the opening.
+    EXPECT_EQ(FirstTitle(Bus, Program), QStringLiteral("('Tower',)"))
+        << Program.Errors().toStdString();
     EXPECT_TRUE(Emulator.commands().empty()) << Received(Emulator).join('|').toStdString();
     if (C.Signal != 0)
       Program.Signal(C.Signal);

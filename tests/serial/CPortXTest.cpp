@@ -382,28 +382,43 @@ TEST_F(PortTest, ReadsEndOnNotificationsAndLeaveTheEventLoopRunning) {
   EXPECT_TRUE(Failures.empty());
 }
 
-TEST(CPortXWrites, AWriteTheDeviceHoldsBackIsDroppedAtItsBoundWithoutWaiting) {
+// A port with software flow control on the test's own pseudo-terminal,
+// whose far end has said XOFF: the device takes nothing until Release.
+struct THeldLine {
   PtyPair Pty;
-  ASSERT_FALSE(Pty.Path.isEmpty());
   std::vector<Failure> Failures;
   TCPortX Port;
-  Port.OnException = RecordInto(Failures);
-  Port.SetPort(Pty.Path);
-  Port.SetFlowControl(QStringLiteral("Software"));
-  Port.Open();
-  ASSERT_TRUE(Port.Connected());
-  ASSERT_EQ(::fcntl(Pty.Master, F_SETFL, O_NONBLOCK), 0);
-  // The far end says XOFF: the device takes nothing more.
-  ASSERT_EQ(::write(Pty.Master, "\x13", 1), 1);
-  QTest::qWait(50);
+
+  // Opens the port and holds the line; false when either fails.
+  bool Hold() {
+    if (Pty.Path.isEmpty())
+      return false;
+    Port.OnException = RecordInto(Failures);
+    Port.SetPort(Pty.Path);
+    Port.SetFlowControl(QStringLiteral("Software"));
+    Port.Open();
+    if (!Port.Connected() || ::fcntl(Pty.Master, F_SETFL, O_NONBLOCK) != 0 ||
+        ::write(Pty.Master, "\x13", 1) != 1)
+      return false;
+    QTest::qWait(50);
+    return true;
+  }
+  // XON: the device sends again.
+  bool Release() { return ::write(Pty.Master, "\x11", 1) == 1; }
+};
+
+TEST(CPortXWrites, AWriteTheDeviceHoldsBackIsDroppedAtItsBoundWithoutWaiting) {
+  THeldLine Line;
+  ASSERT_TRUE(Line.Hold());
+  auto &[Pty, Failures, Port] = Line;
 
   QElapsedTimer Clock;
   Clock.start();
   Port.SendStr(QStringLiteral("M180\r")); // its bound: 150 ms
   EXPECT_LT(Clock.elapsed(), 140);        // waiting out the bound takes 150 ms
   QTest::qWait(400);
-  // XON: what the device held back would go out now, out of its exchange.
-  ASSERT_EQ(::write(Pty.Master, "\x11", 1), 1);
+  // What the device held back would go out now, out of its exchange.
+  ASSERT_TRUE(Line.Release());
   QTest::qWait(200);
   char Buffer[64];
   const ssize_t Got = ::read(Pty.Master, Buffer, sizeof Buffer);
@@ -423,18 +438,9 @@ TEST(CPortXWrites, AWriteTheDeviceHoldsBackIsDroppedAtItsBoundWithoutWaiting) {
 // bound and far less than their sum; once it lets go, the whole burst
 // arrives, in order, the home command last before the CR.
 TEST(CPortXWrites, ABurstBeforeACloseKeepsTheSumOfItsBounds) {
-  PtyPair Pty;
-  ASSERT_FALSE(Pty.Path.isEmpty());
-  std::vector<Failure> Failures;
-  TCPortX Port;
-  Port.OnException = RecordInto(Failures);
-  Port.SetPort(Pty.Path);
-  Port.SetFlowControl(QStringLiteral("Software"));
-  Port.Open();
-  ASSERT_TRUE(Port.Connected());
-  ASSERT_EQ(::fcntl(Pty.Master, F_SETFL, O_NONBLOCK), 0);
-  ASSERT_EQ(::write(Pty.Master, "\x13", 1), 1); // XOFF
-  QTest::qWait(50);
+  THeldLine Line;
+  ASSERT_TRUE(Line.Hold());
+  auto &[Pty, Failures, Port] = Line;
 
   // Eight list items of 30 bytes (400 ms each, 3.2 s together), the home
   // command and the closing CR.
@@ -453,7 +459,7 @@ TEST(CPortXWrites, ABurstBeforeACloseKeepsTheSumOfItsBounds) {
 
   // Longer than any single bound (400 ms), far within their sum.
   QTest::qWait(1000);
-  ASSERT_EQ(::write(Pty.Master, "\x11", 1), 1); // XON
+  ASSERT_TRUE(Line.Release());
   QByteArray Got;
   EXPECT_TRUE(QTest::qWaitFor(
       [&] {
