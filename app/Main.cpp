@@ -455,6 +455,7 @@ void TMain::StartStation() {
   FStarted = true;
   FStarting = true;
   const auto Started = qScopeGuard([this] { FStarting = false; });
+  bool Loaded = false;
   if (FPlaced) {
     // The loaded rotators' tabs go into the tab control while it is hidden,
     // so that the tab control does not size itself again after every tab (the
@@ -462,17 +463,15 @@ void TMain::StartStation() {
     // message of the loading shows it first.
     FTabsHidden = true;
     PageControl1->hide();
-    const bool Loaded = Guarded([this] { FStation.Load(); });
+    Loaded = Guarded([this] { FStation.Load(); });
     ShowTabs();
-    // A problem with the stored window position is told over the window
-    // once the station is in, as the loading's problems are.
-    if (!FPlaceProblems.isEmpty() && !FStation.Closing())
-      Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
-    if (Loaded && !FStation.Closing())
-      Guarded([this] { FStation.Start(); });
-  } else if (!FPlaceProblems.isEmpty()) {
-    Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
   }
+  // A problem with the stored window position is told over the window once
+  // the station is in, as the loading's problems are.
+  if (!FPlaceProblems.isEmpty() && !FStation.Closing())
+    Ui().ShowMessage(std::exchange(FPlaceProblems, QString()));
+  if (Loaded && !FStation.Closing())
+    Guarded([this] { FStation.Start(); });
 
   if (FStation.RotatorCount() > 0) {
     SelectTabSilently(0);
