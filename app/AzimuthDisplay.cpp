@@ -1,6 +1,7 @@
 #include "app/AzimuthDisplay.h"
 
-#include "rotator/Gs232.h"
+#include "rotator/RelayArray.h"
+#include "station/CommandSurface.h"
 #include "base/UiServices.h"
 
 #include <QFileInfo>
@@ -227,8 +228,10 @@ void TAzimuthDisplay::DrawDirection(double AzimuthR, bool Overlap, int TempOffse
     DrawNeedle(Overlap, *imgDirection, OffsetNeedleColor, AzimuthR + TempOffsetR);
 }
 
-void TAzimuthDisplay::DrawDirection(const TGs232 &Driver) {
-  DrawDirection(Driver.AzimuthR(), Driver.Overlap(), Driver.TempOffsetD(), Driver.TempOffsetR());
+void TAzimuthDisplay::DrawDirection(const TRotatorStatus &Status) {
+  const auto Radians = [](int Degrees) { return double(Degrees) * std::numbers::pi / 180.0; };
+  DrawDirection(Radians(Status.Azimuth), Status.Overlap, Status.TempOffset,
+                Radians(Status.TempOffset));
 }
 
 void TAzimuthDisplay::DrawRelays(const TRelayArray &Relays) {

@@ -11,20 +11,20 @@
 //   Display->Arrange();           // centre imgMap, stack and clear the layers,
 //                                 // compute NeedleCenterX/Y and NeedleLength
 //   Display->OnMapPress = [this](double AzimuthR, bool Go) {
-//     Gs232->SetPreset(AzimuthR);                          // radians
-//     edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-//     Display->ShowPreset(AzimuthR);                       // the pressed angle, as is
-//     if (Go) Gs232->GoPreset();                           // Shift was held
+//     Station.SetPreset(Index, RadToDeg(AzimuthR));       // whole degrees
+//     edtPresetD->setText(...); Display->ShowPreset(...);  // the preset set
+//     if (Go) Station.GoToPreset(Index);                   // Shift was held
 //   };
 //   RefreshRotatorPage:  Display->LoadMap(MapFileName, MapName);   // throws on failure
-//                        Display->ShowPreset(Gs232->AzPresetR()) or
+//                        Display->ShowPreset(preset in radians) or
 //                        Display->ClearImage(*Display->imgPreset);
-//                        Display->DrawRelays(*Gs232->RelayArray());
+//                        Display->DrawRelays(Status.RelayBox, Status.Relays);
 //   ChangeAzEl, ReachBound, ReachPreset, entering a tab:
-//                        Display->DrawDirection(*Gs232);
+//                        Display->DrawDirection(Status);
 //
-// Every drawing operation takes plain values; the overloads taking the driver
-// or its relay array read the values the display needs and call them.
+// Every drawing operation takes plain values; the overloads taking a
+// rotator's status or a relay array read the values the display needs and
+// call them.
 // Drawing never throws; LoadMap throws when the file can't be read (the caller
 // skips the rest of the page refresh). The press callback runs guarded, so an
 // exception it throws is shown in the error dialog and does not reach the
@@ -41,7 +41,7 @@
 #include <vector>
 
 class QLabel;
-class TGs232;
+struct TRotatorStatus;
 class TRelayArray;
 
 // A colour given as 0x00BBGGRR (blue in the high byte).
@@ -133,7 +133,8 @@ public:
   // Redraws imgDirection: the black needle at AzimuthR, and when TempOffsetD
   // is not 0 the green needle at AzimuthR + TempOffsetR.
   void DrawDirection(double AzimuthR, bool Overlap, int TempOffsetD, double TempOffsetR);
-  void DrawDirection(const TGs232 &Driver);
+  // The rotator's needles from its status.
+  void DrawDirection(const TRotatorStatus &Status);
   // Redraws imgRelay: when Enabled, one lamp per relay along the bottom, red
   // when on, green when off; otherwise the layer stays empty.
   void DrawRelays(bool Enabled, const std::vector<bool> &States);

@@ -1,6 +1,5 @@
 #include "app/CommandConsole.h"
 
-#include "rotator/Gs232.h"
 #include "base/AtomicWrite.h"
 #include "base/UiServices.h"
 
@@ -51,20 +50,15 @@ QString ConsoleMarkLineBreaks(const QString &Reply) {
 
 // ---------------------------------------------------------------------------
 
-QString TCommandConsole::Execute(const QString &Command, TGs232 *Driver) {
+QString TCommandConsole::Execute(const QString &Command, const TConsoleExchange &Exchange) {
   if (Command.isEmpty())
     return Command;
   const QString Upper = Command.toUpper();
   Append(SentPrefix + Upper);
-  // A command list with a WAIT lets other work run, which may delete the
-  // rotator: the reply is then read from nothing.
-  const QPointer<TGs232> Target(Driver);
-  if (Target)
-    Target->DoCmd(Upper + QChar(13));
   const int Length = ConsoleReplyLength(Upper);
+  QString Reply = Exchange ? Exchange(Upper + QChar(13), Length) : QString();
   if (Length == 0)
     return Upper;
-  QString Reply = Target ? Target->DoRecv(Length) : QString();
   // A position reply is one line: its line ends are shown as markers. The
   // help listing keeps its line breaks and spreads over several lines.
   if (!Upper.startsWith(QLatin1Char('H')))
@@ -115,9 +109,8 @@ void TCommandConsole::WriteTranscript(const QString &FileName, const QStringList
 
 // ---------------------------------------------------------------------------
 
-TConsolePanel::TConsolePanel(QWidget *Panel, std::function<TGs232 *()> CurrentDriver,
-                             QObject *Parent)
-    : QObject(Parent), FCurrentDriver(std::move(CurrentDriver)) {
+TConsolePanel::TConsolePanel(QWidget *Panel, TConsoleExchange Exchange, QObject *Parent)
+    : QObject(Parent), FExchange(std::move(Exchange)) {
   Label4 = new QLabel(QStringLiteral("Command"), Panel);
   Label4->setObjectName(QStringLiteral("Label4"));
   QFont Bold = Label4->font();
@@ -180,7 +173,7 @@ void TConsolePanel::btnExecuteClick() {
     if (Command.isEmpty())
       return;
     edtCommand->setText(Command);
-    Console.Execute(Command, FCurrentDriver ? FCurrentDriver() : nullptr);
+    Console.Execute(Command, FExchange);
   });
   if (!Self)
     return;

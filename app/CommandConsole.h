@@ -29,7 +29,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
-class TGs232;
 
 // How many characters are read back after a command: 20 for "C…" and "B…"
 // (position queries), 2000 for "H…" (the help listing), 0 for anything else.
@@ -39,17 +38,22 @@ int ConsoleReplyLength(const QString &Command);
 // every carriage return "#13", each in double quotes.
 QString ConsoleMarkLineBreaks(const QString &Reply);
 
+// Sends a command (a command list as typed) to the current rotator and
+// returns up to ReplyLength characters of its answer; nothing is read for a
+// ReplyLength of 0, and a rotator that can't take it answers nothing.
+using TConsoleExchange = std::function<QString(const QString &Command, int ReplyLength)>;
+
 class TCommandConsole {
 public:
   // The transcript, one text line per entry.
   const QStringList &Lines() const { return FLines; }
 
   // Sends Command (turned to upper case) with a carriage return through
-  // Driver->DoCmd, appends "S--> " + the command, reads the reply the command
+  // Exchange, appends "S--> " + the command, reads the reply the command
   // asks for and appends it as "R--> " + reply. An empty Command does nothing.
-  // Returns the upper-case command. A null Driver counts as closed: nothing is
-  // sent and replies are empty.
-  QString Execute(const QString &Command, TGs232 *Driver);
+  // Returns the upper-case command. A null Exchange counts as closed:
+  // nothing is sent and replies are empty.
+  QString Execute(const QString &Command, const TConsoleExchange &Exchange);
 
   void Clear();
 
@@ -81,8 +85,7 @@ private:
 class TConsolePanel : public QObject {
   Q_OBJECT
 public:
-  TConsolePanel(QWidget *Panel, std::function<TGs232 *()> CurrentDriver,
-                QObject *Parent = nullptr);
+  TConsolePanel(QWidget *Panel, TConsoleExchange Exchange, QObject *Parent = nullptr);
 
   TCommandConsole Console;
 
@@ -99,7 +102,7 @@ public:
   void btnSaveClick();
 
 private:
-  std::function<TGs232 *()> FCurrentDriver;
+  TConsoleExchange FExchange;
   // A command's reply is awaited.
   bool FExecuting = false;
 };

@@ -88,24 +88,19 @@ void TLargeMapWindow::paintEvent(QPaintEvent *) {
   // The current rotator's preset (or the target of its movement), dashed.
   const int Current = FStation.CurrentRotator();
   if (Current >= 0 && Current < FStation.RotatorCount()) {
-    const TGs232 &D = FStation.Driver(Current);
-    std::optional<double> Preset;
-    if (const std::optional<int> Target = D.MoveTarget())
-      Preset = *Target;
-    else if (D.Presetting())
-      Preset = D.AzPresetD();
-    if (Preset) {
+    const TRotatorStatus Status = *FStation.Status(Current);
+    if (const std::optional<int> Preset = Status.Target ? Status.Target : Status.Preset) {
       P.setPen(QPen(QColor(0x00, 0x40, 0xFF), 2, Qt::DashLine));
       P.drawLine(Centre, MapPoint(Centre, Length, *Preset));
     }
   }
   // Every rotator's needle with its title at the tip; the current one wider.
   for (int I = 0; I < FStation.RotatorCount(); ++I) {
-    const TGs232 &D = FStation.Driver(I);
-    const QPointF Tip = MapPoint(Centre, Length, D.AzimuthD());
+    const TRotatorStatus Status = *FStation.Status(I);
+    const QPointF Tip = MapPoint(Centre, Length, Status.Azimuth);
     P.setPen(QPen(NeedleColour(I), I == Current ? 4 : 2.5, Qt::SolidLine, Qt::RoundCap));
     P.drawLine(Centre, Tip);
-    DrawHaloText(P, D.Settings().Title, Font, MapPoint(Tip, Font.pixelSize(), D.AzimuthD()),
+    DrawHaloText(P, Status.Title, Font, MapPoint(Tip, Font.pixelSize(), Status.Azimuth),
                  NeedleColour(I));
   }
 }

@@ -137,8 +137,7 @@ TMain::TMain(TStation &Station, const TMainOptions &Options, QWidget *Parent)
 
 TMain::~TMain() {
   edtPresetD->removeEventFilter(this);
-  if (FConnected)
-    FConnected->SetCurrent(false);
+  LeaveCurrentRotator();
   FStation.disconnect(this);
 }
 
@@ -242,7 +241,12 @@ void TMain::BuildWindow() {
   pnlConsole = MakePanel(Client, "pnlConsole");
   pnlConsole->setGeometry(pnlRotator->geometry());
   // The console talks to the rotator selected before it.
-  Console = std::make_unique<TConsolePanel>(pnlConsole, [this] { return Current(); });
+  Console = std::make_unique<TConsolePanel>(
+      pnlConsole, [this](const QString &Command, int ReplyLength) {
+        QString Reply;
+        FStation.Converse(Current(), Command, ReplyLength, Reply);
+        return Reply;
+      });
 }
 
 void TMain::BuildMenus() {
@@ -337,14 +341,16 @@ void TMain::SetPaths(const TMainOptions &Options) {
 }
 
 void TMain::PresetFromMap(double AzimuthR, bool Go) {
-  TGs232 *Gs232 = Current();
-  if (!Gs232)
+  const int Index = Current();
+  if (Index < 0)
     return;
-  Gs232->SetPreset(AzimuthR);
-  edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-  ShowPresetNeedle();
+  // The direction clicked, in whole degrees (truncated) from north.
+  const double Turn = std::fmod(AzimuthR, 2 * M_PI);
+  if (!FStation.SetPreset(Index, RadToDeg(Turn < 0 ? Turn + 2 * M_PI : Turn)).Done())
+    return;
+  SetPresetDisplay();
   if (Go)
-    Gs232->GoPreset();
+    FStation.GoToPreset(Index);
 }
 
 void TMain::actLargeMapExecute() {
@@ -618,21 +624,20 @@ void TMain::SelectTabSilently(int Index) {
   PageControl1->setCurrentIndex(Index);
 }
 
-TGs232 *TMain::Current() const {
+int TMain::Current() const {
   const int I = FStation.CurrentRotator();
-  return I >= 0 && I < FStation.RotatorCount() ? &FStation.Driver(I) : nullptr;
+  return I >= 0 && I < FStation.RotatorCount() ? I : -1;
 }
 
 bool TMain::IsConnected(int Index) const {
-  return FConnected && Index >= 0 && Index < FStation.RotatorCount() &&
-         &FStation.Driver(Index) == FConnected;
+  return FConnected != 0 && FStation.RotatorId(Index) == FConnected;
 }
 
 void TMain::LeaveCurrentRotator() {
-  if (!FConnected)
+  if (FConnected == 0)
     return;
-  FConnected->SetCurrent(false);
-  FConnected = nullptr;
+  FStation.SetShowing(FStation.IndexOfId(FConnected), false);
+  FConnected = 0;
 }
 
 void TMain::PageControl1Changing() {
@@ -662,8 +667,8 @@ void TMain::EnterTab(int Index) {
   }
   pnlRotator->raise();
   FStation.SetCurrentRotator(Index);
-  FConnected = &FStation.Driver(Index);
-  FConnected->SetCurrent(true);
+  FConnected = FStation.RotatorId(Index);
+  FStation.SetShowing(Index, true);
   RefreshRotatorPage();
   DrawDirection();
 }

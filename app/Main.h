@@ -20,6 +20,7 @@
 
 #include "app/StationDialogs.h"
 #include "rotator/Gs232.h"
+#include "station/CommandSurface.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -164,10 +165,10 @@ private:
   void EnterTab(int Index);
 
   // --- Rotator page (MainPage.cpp) --------------------------------------------
-  // The driver of the current rotator (the one whose tab was selected last,
+  // The index of the current rotator (the one whose tab was selected last,
   // also while the console tab is shown) that the controls, the console and
-  // the menu commands address; null when there is no rotator.
-  TGs232 *Current() const;
+  // the menu commands address; -1 when there is no rotator.
+  int Current() const;
   // The events of rotator Index reach the page only from the entering of its
   // tab to the leaving.
   bool IsConnected(int Index) const;
@@ -206,7 +207,7 @@ private:
   void edtPresetDReturn();
   // Toggles a turn button: its state, its picture, and the turn or stop.
   void ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn, const QString &FileOff,
-                  void (TGs232::*Go)());
+                  TTurn Direction);
   // Both turn buttons off, with their off pictures.
   void ResetTurnButtons();
   // Loads a picture file into a turn button; throws when it can't be read.
@@ -292,9 +293,9 @@ private:
   QString MapName;  // AppPath + "AzChart.bmp"
   QString FileCW_On, FileCW_Off, FileCCW_On, FileCCW_Off;
 
-  // The driver whose events move the page: the current rotator's, from the
-  // entering of its tab to the leaving.
-  QPointer<TGs232> FConnected;
+  // The rotator whose events move the page (its RotatorId): the current
+  // rotator, from the entering of its tab to the leaving; 0 for none.
+  quint64 FConnected = 0;
   // Text of the preset field when it received the focus.
   QString BeforeValue;
   int FCWTag = 0;

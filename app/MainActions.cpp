@@ -85,8 +85,8 @@ void TMain::MoveRotator(bool Forward) {
 // --- Other commands -----------------------------------------------------------------------
 
 void TMain::actGotoHomeExecute() {
-  if (TGs232 *Gs232 = Current())
-    Gs232->GoHome();
+  if (const int Index = Current(); Index >= 0)
+    FStation.GoHome(Index);
 }
 
 void TMain::actCloseExecute() { close(); }
@@ -136,32 +136,34 @@ void ExecuteStationSettings(TMain &Main, const TShowDialog &Show) {
 }
 
 void ExecuteTurnTo(TMain &Main, const TShowDialog &Show) {
-  const QPointer<TGs232> Driver = Main.Current();
-  if (!Driver)
-    return;
   TStation &Station = Main.FStation;
+  const quint64 Rotator = Station.RotatorId(Main.Current());
+  if (Rotator == 0)
+    return;
   TTurnToDialog Dialog(
-      Driver->Settings().Title, [&Station](const QString &Place) { return Station.Aim(Place); },
-      &Main);
+      Station.Status(Main.Current())->Title,
+      [&Station](const QString &Place) { return Station.Aim(Place); }, &Main);
   const int Result = Show ? Show(Dialog) : Dialog.exec();
   // The rotator the dialog was opened for must still be the current one.
   const auto *Aim = std::get_if<TStation::TAim>(&Dialog.Aimed());
-  if (Result != QDialog::Accepted || !Aim || !Driver || Main.Current() != Driver)
+  const int Index = Main.Current();
+  if (Result != QDialog::Accepted || !Aim || Station.RotatorId(Index) != Rotator)
     return;
-  Driver->SetPreset(WholeDegrees(Dialog.Azimuth()));
+  if (!Station.SetPreset(Index, WholeDegrees(Dialog.Azimuth())).Done())
+    return;
   Main.SetAimedAt(Aim->Place.Position);
   Main.SetPresetDisplay();
   if (Dialog.Go())
-    Driver->GoPreset();
+    Station.GoToPreset(Index);
 }
 
 // --- Options ------------------------------------------------------------------------------
 
 void ExecuteOptions(TMain &Main, const TShowOptions &Show) {
-  const QPointer<TGs232> Driver = Main.Current();
-  if (!Driver)
-    return;
   TStation &Station = Main.FStation;
+  const quint64 Rotator = Station.RotatorId(Main.Current());
+  if (Rotator == 0)
+    return;
 
   TOptions Options(Station.CtrlTableFile(), &Main);
   // A control table that can't be read is told first; the rotator's options
@@ -170,16 +172,17 @@ void ExecuteOptions(TMain &Main, const TShowOptions &Show) {
     Ui().ShowException(Options.TableProblem());
   // The order of filling is the order in which the setters' messages appear.
   Options.SetCtrlTableEnable(Station.CtrlTableEnable());
-  Options.SetSettings(Driver->Settings());
-  Options.SetCurrentPosition(Driver->AzimuthD());
+  Options.SetSettings(Station.RotatorSettings(Main.Current()));
+  Options.SetCurrentPosition(Station.Status(Main.Current())->Azimuth);
 
   const int Result = Show ? Show(Options) : Options.exec();
   // The rotator the dialog was filled from must still be the current one.
-  if (Result != QDialog::Accepted || !Driver || Main.Current() != Driver)
+  const int Index = Main.Current();
+  if (Result != QDialog::Accepted || Station.RotatorId(Index) != Rotator)
     return;
 
   Station.SetCtrlTableEnable(Options.CtrlTableEnable());
-  Station.ApplyRotatorSettings(Station.IndexOf(Driver), Options.Settings());
+  Station.ApplyRotatorSettings(Index, Options.Settings());
   // A rotator that is now disabled is closed again here. A page that can't
   // be shown (a map file that can't be read) is reported; the station's table
   // must follow the file all the same.

@@ -23,9 +23,9 @@
 // --- Rotator page ---------------------------------------------------------------------
 
 void TMain::SetPresetDisplay() {
-  TGs232 *Gs232 = Current();
-  if (Gs232->Presetting())
-    edtPresetD->setText(QString::number(Gs232->AzPresetD()));
+  const std::optional<TRotatorStatus> Status = FStation.Status(Current());
+  if (Status && Status->Preset)
+    edtPresetD->setText(QString::number(*Status->Preset));
   else
     edtPresetD->clear();
   ShowPresetNeedle();
@@ -41,28 +41,26 @@ void TMain::SetAimedAt(std::optional<TLatLon> Place) {
 void TMain::ShowPresetNeedle() {
   if (FLargeMap)
     FLargeMap->update();
-  const TGs232 *Gs232 = Current();
-  if (!Gs232)
+  const std::optional<TRotatorStatus> Status = FStation.Status(Current());
+  if (!Status)
     return;
   // The target of a movement under way, else the pending preset.
-  if (const std::optional<int> Target = Gs232->MoveTarget())
-    Display->ShowPreset(qDegreesToRadians(double(*Target)));
-  else if (Gs232->Presetting())
-    Display->ShowPreset(Gs232->AzPresetR());
+  if (const std::optional<int> Preset = Status->Target ? Status->Target : Status->Preset)
+    Display->ShowPreset(qDegreesToRadians(double(*Preset)));
   else
     Display->ClearImage(*Display->imgPreset);
 }
 
 void TMain::ShowMap() {
-  const TGs232 *Gs232 = Current();
-  if (!Gs232)
+  const std::optional<TRotatorStatus> Status = FStation.Status(Current());
+  if (!Status)
     return;
   // A rotator's own map picture first; else, where the station is known, the
   // map around it with the path to the place last aimed at; else the rose.
   const auto Home = FStation.Position();
   const TLatLon *Centre = std::get_if<TLatLon>(&Home);
-  if (!Gs232->MapFileName().isEmpty() || !Centre) {
-    Display->LoadMap(Gs232->MapFileName(), MapName);
+  if (!Status->MapFile.isEmpty() || !Centre) {
+    Display->LoadMap(Status->MapFile, MapName);
     return;
   }
   const int Size = Display->imgMap->width();
@@ -77,11 +75,10 @@ void TMain::ShowMap() {
 }
 
 void TMain::RefreshRotatorPage() {
-  const QPointer<TGs232> Gs232 = Current();
-  if (!Gs232)
+  const int Index = Current();
+  if (Index < 0)
     return;
-  const int Index = FStation.IndexOf(Gs232);
-  PageControl1->setTabText(Index, Gs232->Title());
+  PageControl1->setTabText(Index, FStation.Status(Index)->Title);
   ShowRespondingMark(Index);
   ShowMap();
   SetPresetDisplay();
@@ -91,15 +88,17 @@ void TMain::RefreshRotatorPage() {
 }
 
 void TMain::ShowPortState() {
-  const QPointer<TGs232> Gs232 = Current();
-  if (!Gs232)
+  const int Index = Current();
+  if (Index < 0)
     return;
-  const bool Enabled = Gs232->Enable();
-  if (!Enabled && Gs232->Active())
-    Gs232->Close();
-  if (!Gs232)
+  const bool Enabled = FStation.Status(Index)->Enabled;
+  // A rotator switched off does not stay open.
+  if (!Enabled && FStation.Status(Index)->Open)
+    FStation.CloseRotator(Index);
+  const std::optional<TRotatorStatus> Status = FStation.Status(Index);
+  if (!Status)
     return;
-  const bool Active = Gs232->Active();
+  const bool Active = Status->Open;
   // A closed rotator turns no more, whatever closed it (a lost controller
   // too): the turn buttons show it.
   if (!Active && (FCWTag != 0 || FCCWTag != 0))
@@ -121,16 +120,16 @@ void TMain::UpdateStatusBar() {
                                  : QString());
   // One text across the bar instead of the panels: the current rotator's
   // controller does not answer, or a notice (a travel limit reached).
-  const TGs232 *Gs232 = Current();
-  const bool Silent = Gs232 && Gs232->Active() && !Gs232->Responding();
-  QString Text = Silent ? Gs232->Title() + QStringLiteral(" not responding") : FNotice;
-  if (Text.isEmpty() && Gs232 && Gs232->MoveTarget()) {
+  const std::optional<TRotatorStatus> Status = FStation.Status(Current());
+  const bool Silent = Status && Status->Open && !Status->Responding;
+  QString Text = Silent ? Status->Title + QStringLiteral(" not responding") : FNotice;
+  if (Text.isEmpty() && Status && Status->Target) {
     // While it moves to a target, the current rotator's reading and where it
     // goes, in the same degrees (the reading has no temporary offset).
-    const int64_t Goal = int64_t(*Gs232->MoveTarget()) - Gs232->TempOffsetD();
-    Text = QStringLiteral("AZ=%1° → %2°").arg(Gs232->AzimuthD()).arg(Goal);
+    const int64_t Goal = int64_t(*Status->Target) - Status->TempOffset;
+    Text = QStringLiteral("AZ=%1° → %2°").arg(Status->Azimuth).arg(Goal);
     if (FStation.RotatorCount() > 1)
-      Text = Gs232->Title() + QStringLiteral(": ") + Text;
+      Text = Status->Title + QStringLiteral(": ") + Text;
   }
   StatusNotice->setText(Text);
   StatusNotice->setVisible(!Text.isEmpty());
@@ -155,21 +154,20 @@ void TMain::ShowRespondingMark(int Index) {
 }
 
 void TMain::DrawDirection() {
-  if (TGs232 *Gs232 = Current())
-    Display->DrawDirection(*Gs232);
+  if (const std::optional<TRotatorStatus> Status = FStation.Status(Current()))
+    Display->DrawDirection(*Status);
 }
 
 void TMain::DrawRelays() {
-  if (TGs232 *Gs232 = Current())
-    Display->DrawRelays(*Gs232->RelayArray());
+  if (const std::optional<TRotatorStatus> Status = FStation.Status(Current()))
+    Display->DrawRelays(Status->RelayBox, {Status->Relays.begin(), Status->Relays.end()});
 }
 
 void TMain::btnOpenCloseClick() {
-  TGs232 *Gs232 = Current();
-  if (!Gs232)
+  const int Index = Current();
+  if (Index < 0)
     return;
-  const int Index = FStation.IndexOf(Gs232);
-  if (Gs232->Active()) {
+  if (FStation.Status(Index)->Open) {
     FStation.CloseRotator(Index);
   } else if (FStation.OpenRotator(Index).Refusal == TRefusal::PortHeld) {
     Ui().ShowError(QStringLiteral("The port is already open"));
@@ -189,23 +187,23 @@ void TMain::LoadButtonPicture(QPushButton *Button, const QString &FileName) {
 }
 
 void TMain::ToggleTurn(int &Tag, QPushButton *Button, const QString &FileOn,
-                       const QString &FileOff, void (TGs232::*Go)()) {
-  TGs232 *Gs232 = Current();
-  if (!Gs232)
+                       const QString &FileOff, TTurn Direction) {
+  const int Index = Current();
+  if (Index < 0)
     return;
   Tag = ~Tag;
   const bool On = (Tag & 0xFF) != 0;
   LoadButtonPicture(Button, On ? FileOn : FileOff);
   if (On)
-    (Gs232->*Go)();
+    FStation.TurnRotator(Index, Direction);
   else
-    Gs232->Stop();
+    FStation.StopRotator(Index);
 }
 
-void TMain::btnCWClick() { ToggleTurn(FCWTag, btnCW, FileCW_On, FileCW_Off, &TGs232::GoCW); }
+void TMain::btnCWClick() { ToggleTurn(FCWTag, btnCW, FileCW_On, FileCW_Off, TTurn::Clockwise); }
 
 void TMain::btnCCWClick() {
-  ToggleTurn(FCCWTag, btnCCW, FileCCW_On, FileCCW_Off, &TGs232::GoCCW);
+  ToggleTurn(FCCWTag, btnCCW, FileCCW_On, FileCCW_Off, TTurn::CounterClockwise);
 }
 
 void TMain::ResetTurnButtons() {
@@ -217,13 +215,13 @@ void TMain::ResetTurnButtons() {
 
 void TMain::btnStopClick() {
   ResetTurnButtons();
-  if (TGs232 *Gs232 = Current())
-    Gs232->Stop();
+  if (const int Index = Current(); Index >= 0)
+    FStation.StopRotator(Index);
 }
 
 void TMain::btnPresetClick() {
-  if (TGs232 *Gs232 = Current())
-    Gs232->GoPreset();
+  if (const int Index = Current(); Index >= 0)
+    FStation.GoToPreset(Index);
 }
 
 bool TMain::eventFilter(QObject *Watched, QEvent *Event) {
@@ -249,22 +247,21 @@ void TMain::edtPresetDEnter() {
 }
 
 void TMain::edtPresetDExit() {
-  TGs232 *Gs232 = Current();
-  if (!Gs232)
+  const int Index = Current();
+  if (Index < 0)
     return;
   const QString Text = edtPresetD->text();
   if (Text == BeforeValue)
     return;
   if (Text.isEmpty()) {
     FPresetRefused = false;
-    Gs232->ResetPreset();
+    FStation.ClearPreset(Index);
     Display->ClearImage(*Display->imgPreset);
     return;
   }
   bool Ok = false;
   const int Value = Text.toInt(&Ok);
-  const int Limit = Gs232->AzimuthAngle() == az450 ? 450 : 360;
-  if (!Ok || Value < 0 || Value > Limit) {
+  if (!Ok || FStation.SetPreset(Index, Value).Refusal == TRefusal::OutOfRange) {
     // The field keeps the refused text and gets the focus back; leaving it
     // again checks it again.
     FPresetRefused = true;
@@ -273,9 +270,8 @@ void TMain::edtPresetDExit() {
     return;
   }
   FPresetRefused = false;
-  Gs232->SetPreset(Value);
-  edtPresetD->setText(QString::number(Gs232->AzPresetD()));
-  Display->ShowPreset(Gs232->AzPresetR());
+  edtPresetD->setText(QString::number(Value));
+  Display->ShowPreset(qDegreesToRadians(double(Value)));
 }
 
 void TMain::edtPresetDReturn() {
@@ -308,8 +304,8 @@ void TMain::Gs232ReachBound(TBoundPosition Bound) {
   btnStopClick();
   // The driver has stopped the rotator: the operator is told why, without a
   // box that would wait for an answer.
-  if (TGs232 *Gs232 = Current())
-    ShowNotice(QStringLiteral("Limit %1° reached").arg(Gs232->AzimuthD()));
+  if (const std::optional<TRotatorStatus> Status = FStation.Status(Current()))
+    ShowNotice(QStringLiteral("Limit %1° reached").arg(Status->Azimuth));
 }
 
 void TMain::Gs232ReachPreset() {
@@ -321,8 +317,8 @@ void TMain::Gs232ReachPreset() {
 }
 
 void TMain::RelayArrayChangeRelays() {
-  TGs232 *Gs232 = Current();
-  if (Gs232 && Gs232->RelayArray()->Enable())
+  const std::optional<TRotatorStatus> Status = FStation.Status(Current());
+  if (Status && Status->RelayBox)
     DrawRelays();
 }
 

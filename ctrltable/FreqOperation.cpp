@@ -2,14 +2,14 @@
 
 #include <climits>
 
-#include "rotator/Gs232.h"
+#include "rotator/Gs232.h" // SplitCommandList
 #include "settings/ValueText.h"
 
 #include <cstdint>
 
 namespace {
 
-// The longest command handed to a driver from one item.
+// The longest command handed to a rotator from one item.
 constexpr qsizetype MaxCommandLength = 128;
 
 // The rotator index (0-based) an item addresses, or -1 when it does not
@@ -46,11 +46,8 @@ void TFreqOperation::AutoOperation(int AAz, double AFreq) {
       return;
     if (FLinks.ShowPreset)
       FLinks.ShowPreset(Index, AAz);
-    TGs232 *Driver = FLinks.Driver(Index);
-    if (!Driver || !Driver->Active())
+    if (!FLinks.Turn(Index, AAz, Offset))
       return;
-    Driver->SetTempOffsetD(Offset);
-    Driver->GoPreset(AAz);
   }
   RunCommands(FBeforeCommand2, C2);
   RunCommands(C1, FBeforeCommand1);
@@ -100,8 +97,7 @@ void TFreqOperation::RunCommands(const QString &Commands, const QString &Previou
     const int Index = AddressedIndex(Item);
     if (Index < 0 || Index >= FLinks.RotatorCount())
       continue;
-    if (TGs232 *Driver = FLinks.Driver(Index))
-      Driver->DoCmd(Item.mid(3, MaxCommandLength));
+    FLinks.Send(Index, Item.mid(3, MaxCommandLength));
   }
 }
 

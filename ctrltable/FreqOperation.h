@@ -7,9 +7,9 @@
 // lists run at program start (Command1) and end (Command2).
 //
 // A table command list is a comma-separated list of items "C" + rotator
-// digit + ":" + driver command (C1:Y11,C2:WAIT500), with quoted text and
-// CHAR(n) codes expanded first; each command goes to that rotator's driver,
-// which runs it as its own command list. Rotators are numbered from 1 here.
+// digit + ":" + rotator command (C1:Y11,C2:WAIT500), with quoted text and
+// CHAR(n) codes expanded first; each command goes to that rotator, which
+// runs it as its own command list. Rotators are numbered from 1 here.
 //
 // Everything works only while the control table switch is on, and stops
 // silently otherwise: nothing is reported to the operator or the caller.
@@ -26,8 +26,6 @@
 #include <functional>
 #include <optional>
 
-class TGs232;
-
 class TFreqOperation {
 public:
   // What the operation works on; the owner keeps these alive. All but
@@ -36,9 +34,13 @@ public:
     // The control table switch and the table the owner keeps up to date.
     const bool *CtrlTableEnable = nullptr;
     const TCtrlTable *CtrlTable = nullptr;
-    // Number of rotators, and the driver of rotator Index (0-based).
+    // Number of rotators.
     std::function<int()> RotatorCount;
-    std::function<TGs232 *(int Index)> Driver;
+    // Turns rotator Index (0-based) to Az with Offset as its temporary
+    // offset; false when the rotator may not be steered (not open).
+    std::function<bool(int Index, int Az, int Offset)> Turn;
+    // Sends a command list to rotator Index.
+    std::function<void(int Index, const QString &Commands)> Send;
     // The "Enable" value of rotator Index's settings.
     std::function<bool(int Index)> RotatorEnabled;
     // Shows Az as the preset of rotator Index where that rotator's page is

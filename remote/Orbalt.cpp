@@ -26,13 +26,13 @@ template <class F, class R> R Direct(const char *Name, R Fallback, F &&Action) n
 
 } // namespace
 
-qint16 TOrbalt::Enable() const { return AutomationBool(FWorkspace.CtrlTableEnable()); }
+qint16 TOrbalt::Enable() const { return AutomationBool(FSurface.CtrlTableEnable()); }
 
 int TOrbalt::RotatorCount() const {
-  return FWorkspace.CtrlTableEnable() ? FWorkspace.RotatorCount() : 0;
+  return FSurface.CtrlTableEnable() ? FSurface.RotatorCount() : 0;
 }
 
-int TOrbalt::RotatorIndex() const { return FWorkspace.CurrentRotator(); }
+int TOrbalt::RotatorIndex() const { return FSurface.CurrentRotator(); }
 
 QString TOrbalt::GetRotatorTitle(int RotatorIndex) const {
   return GetRotatorValue(RotatorIndex, QStringLiteral("Title"));
@@ -40,43 +40,43 @@ QString TOrbalt::GetRotatorTitle(int RotatorIndex) const {
 
 qint16 TOrbalt::GetRotatorActive(int RotatorIndex) const noexcept {
   return Direct("GetRotatorActive", AutomationFalse, [&] {
-    const auto Status = FWorkspace.Status(RotatorIndex);
+    const auto Status = FSurface.Status(RotatorIndex);
     return AutomationBool(Status && Status->Open);
   });
 }
 
 int TOrbalt::GetRotatorAzumuth(int RotatorIndex) const noexcept {
   return Direct("GetRotatorAzumuth", 0, [&] {
-    const auto Status = FWorkspace.Status(RotatorIndex);
+    const auto Status = FSurface.Status(RotatorIndex);
     return Status ? Status->Azimuth : 0;
   });
 }
 
 qint16 TOrbalt::Move(int RotatorIndex, int Azimuth) noexcept {
   return Direct("Move", AutomationFalse,
-                [&] { return AutomationBool(FWorkspace.GoToAzimuth(RotatorIndex, Azimuth).Done()); });
+                [&] { return AutomationBool(FSurface.GoToAzimuth(RotatorIndex, Azimuth).Done()); });
 }
 
 qint16 TOrbalt::Open(int RotatorIndex) noexcept {
   // A port that fails to open is the driver's to report; the call was made.
   return Direct("Open", AutomationFalse,
-                [&] { return AutomationBool(FWorkspace.OpenRotator(RotatorIndex).Done()); });
+                [&] { return AutomationBool(FSurface.OpenRotator(RotatorIndex).Done()); });
 }
 
 qint16 TOrbalt::Close(int RotatorIndex) noexcept {
   return Direct("Close", AutomationFalse,
-                [&] { return AutomationBool(FWorkspace.CloseRotator(RotatorIndex).Done()); });
+                [&] { return AutomationBool(FSurface.CloseRotator(RotatorIndex).Done()); });
 }
 
 qint16 TOrbalt::Rotate(int Azimuth, double Freq) noexcept {
   bool On = false;
   Direct("Rotate", 0, [&] {
-    On = FWorkspace.CtrlTableEnable();
+    On = FSurface.CtrlTableEnable();
     // The frequency goes on in double precision: a single-precision value
     // lies off its decimal value (7.3 would become 7.30000019) and would miss
     // a row that ends at 7.3.
     if (On)
-      FWorkspace.AutoOperation(Azimuth, Freq);
+      FSurface.AutoOperation(Azimuth, Freq);
     return 0;
   });
   // With the switch on the answer is true whether or not a row matched.
@@ -86,9 +86,9 @@ qint16 TOrbalt::Rotate(int Azimuth, double Freq) noexcept {
 QString TOrbalt::GetRotatorValue(int Index, const QString &Key) const {
   if (!ValidIndex(Index))
     return {};
-  return BlockValue(RotatorBlock(FWorkspace.RotatorSettings(Index)), Key);
+  return BlockValue(RotatorBlock(FSurface.RotatorSettings(Index)), Key);
 }
 
 bool TOrbalt::ValidIndex(int Index) const {
-  return Index >= 0 && Index < FWorkspace.RotatorCount();
+  return Index >= 0 && Index < FSurface.RotatorCount();
 }

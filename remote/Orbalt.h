@@ -2,7 +2,7 @@
 // The automation object: the operations other programs on the desktop use to
 // drive the rotators (the D-Bus interface "Orbalt.IOrbalt", the rotctld
 // server). It has no state of its own; every operation reads or acts through
-// the station's command surface (TAutomationWorkspace) and gives its result
+// the station's command surface (TCommandSurface) and gives its result
 // as an automation Boolean.
 //
 // Conventions:
@@ -17,7 +17,7 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "station/AutomationWorkspace.h"
+#include "station/CommandSurface.h"
 
 // Automation Booleans.
 constexpr qint16 AutomationTrue = -1;
@@ -25,7 +25,7 @@ constexpr qint16 AutomationFalse = 0;
 
 class TOrbalt {
 public:
-  explicit TOrbalt(TAutomationWorkspace &Workspace) : FWorkspace(Workspace) {}
+  explicit TOrbalt(TCommandSurface &Surface) : FSurface(Surface) {}
 
   // --- Status form: errors leave as exceptions (std::exception) ---------------
   // -1 when the control table switch is on, 0 when off.
@@ -66,5 +66,5 @@ public:
 private:
   bool ValidIndex(int Index) const;
 
-  TAutomationWorkspace &FWorkspace;
+  TCommandSurface &FSurface;
 };

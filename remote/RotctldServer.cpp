@@ -200,8 +200,8 @@ void TRotctldConnection::IdleTimeout() {
 
 // --- Server of one rotator --------------------------------------------------------------
 
-TRotctldServer::TRotctldServer(TRotctldServers &Owner, int Index, TGs232 &Driver)
-    : QObject(&Owner), FOwner(Owner), FIndex(Index), FDriver(&Driver),
+TRotctldServer::TRotctldServer(TRotctldServers &Owner, int Index, quint64 Rotator)
+    : QObject(&Owner), FOwner(Owner), FIndex(Index), FRotator(Rotator),
       FServer(new QTcpServer(this)) {
   connect(FServer, &QTcpServer::newConnection, this, [this] { AcceptConnections(); });
 }
@@ -246,8 +246,8 @@ void TRotctldServer::AcceptConnections() {
   }
 }
 
-void TRotctldServer::Rebind(TGs232 &Driver) {
-  FDriver = &Driver;
+void TRotctldServer::Rebind(quint64 Rotator) {
+  FRotator = Rotator;
   for (const auto &Connection : FConnections)
     if (Connection)
       Connection->Finish();
@@ -262,9 +262,8 @@ void TRotctldServer::Retire() {
 }
 
 bool TRotctldServer::IsCurrent() const {
-  TAutomationWorkspace &Workspace = FOwner.Workspace();
-  return !FRetired && FDriver && FIndex < Workspace.RotatorCount() &&
-         &Workspace.Driver(FIndex) == FDriver.data();
+  TCommandSurface &Surface = FOwner.Surface();
+  return !FRetired && FRotator != 0 && Surface.RotatorId(FIndex) == FRotator;
 }
 
 TRotctldReply TRotctldServer::Answer(const TActResult &Result) {
@@ -289,7 +288,7 @@ TRotctldReply TRotctldServer::Execute(const TRotctldRequest &Request, bool &Clos
     FOwner.ScheduleSync();
     return TRotctldReply::Error(RotctldRejected);
   }
-  return Run(Request, *FOwner.Workspace().Status(FIndex));
+  return Run(Request, *FOwner.Surface().Status(FIndex));
 }
 
 TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotatorStatus &Status) {
@@ -297,7 +296,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
   auto Expect = [&](qsizetype Count) { return Args.size() == Count; };
   const TRotctldReply Invalid = TRotctldReply::Error(RotctldInvalidParameter);
   const TRotctldReply Rejected = TRotctldReply::Error(RotctldRejected);
-  TAutomationWorkspace &Station = FOwner.Workspace();
+  TCommandSurface &Station = FOwner.Surface();
 
   switch (Request.Command) {
   case TRotctldCommand::GetPos:
@@ -433,9 +432,9 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
 
 // --- All servers ---------------------------------------------------------------------------
 
-TRotctldServers::TRotctldServers(TAutomationWorkspace &Workspace, const TOptions &Options,
+TRotctldServers::TRotctldServers(TCommandSurface &Surface, const TOptions &Options,
                                  QObject *Parent)
-    : QObject(Parent), FWorkspace(Workspace), FOrbalt(Workspace), FOptions(Options) {
+    : QObject(Parent), FSurface(Surface), FOrbalt(Surface), FOptions(Options) {
   FSyncTimer.setSingleShot(true);
   FSyncTimer.setInterval(0);
   connect(&FSyncTimer, &QTimer::timeout, this, [this] { Guarded([this] { Sync(); }); });
@@ -477,17 +476,17 @@ void TRotctldServers::Stop() {
 }
 
 void TRotctldServers::Sync() {
-  const int Count = FStopped ? 0 : FWorkspace.RotatorCount();
+  const int Count = FStopped ? 0 : FSurface.RotatorCount();
   QStringList Problems;
   for (int I = 0; I < Count; ++I) {
-    TGs232 &Driver = FWorkspace.Driver(I);
+    const quint64 Rotator = FSurface.RotatorId(I);
     if (I < ServerCount() && FServers[static_cast<size_t>(I)]) {
       TRotctldServer &S = *FServers[static_cast<size_t>(I)];
-      if (S.Driver() != &Driver)
-        S.Rebind(Driver);
+      if (S.Rotator() != Rotator)
+        S.Rebind(Rotator);
       continue;
     }
-    auto *S = new TRotctldServer(*this, I, Driver);
+    auto *S = new TRotctldServer(*this, I, Rotator);
     if (I < ServerCount())
       FServers[static_cast<size_t>(I)] = S;
     else

@@ -110,7 +110,8 @@ private:
 // The server of one rotator.
 class TRotctldServer : public QObject {
 public:
-  TRotctldServer(TRotctldServers &Owner, int Index, TGs232 &Driver);
+  // The server of the rotator named Rotator (its RotatorId) at Index.
+  TRotctldServer(TRotctldServers &Owner, int Index, quint64 Rotator);
   ~TRotctldServer() override;
 
   // Starts listening; false with the reason in ErrorString.
@@ -119,12 +120,12 @@ public:
   // The port listened on; 0 while not listening.
   quint16 Port() const;
   int Index() const { return FIndex; }
-  TGs232 *Driver() const { return FDriver; }
+  quint64 Rotator() const { return FRotator; }
   // Connections that are not finished.
   int ClientCount() const;
 
   // Another rotator now stands at this index: the clients are disconnected.
-  void Rebind(TGs232 &Driver);
+  void Rebind(quint64 Rotator);
   // Stops listening and disconnects every client.
   void Retire();
   bool Retired() const { return FRetired; }
@@ -151,7 +152,7 @@ private:
 
   TRotctldServers &FOwner;
   int FIndex;
-  QPointer<TGs232> FDriver;
+  quint64 FRotator;
   QTcpServer *FServer;
   std::vector<QPointer<TRotctldConnection>> FConnections;
   quint64 FActivity = 0;
@@ -181,7 +182,7 @@ public:
   };
 
   // Starts nothing; Sync starts the servers.
-  TRotctldServers(TAutomationWorkspace &Workspace, const TOptions &Options,
+  TRotctldServers(TCommandSurface &Surface, const TOptions &Options,
                   QObject *Parent = nullptr);
   ~TRotctldServers() override;
 
@@ -205,7 +206,7 @@ public:
   int WantedPort(int Index) const;
 
   const TOptions &Options() const { return FOptions; }
-  TAutomationWorkspace &Workspace() { return FWorkspace; }
+  TCommandSurface &Surface() { return FSurface; }
   TOrbalt &Automation() { return FOrbalt; }
 
   // Frees a finished connection or a retired server once no command runs.
@@ -221,7 +222,7 @@ signals:
   void Message(const QString &Text);
 
 private:
-  TAutomationWorkspace &FWorkspace;
+  TCommandSurface &FSurface;
   TOrbalt FOrbalt;
   TOptions FOptions;
   std::vector<QPointer<TRotctldServer>> FServers;

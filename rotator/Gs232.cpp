@@ -40,19 +40,6 @@ constexpr int WaitDigitsMax = 32;
 
 double DegToRad(int64_t Degrees) { return static_cast<double>(Degrees) * M_PI / 180.0; }
 
-// Radians to whole degrees, truncated toward zero. A value that is a whole
-// number of degrees but for the rounding of pi (5 pi / 4 giving 224.99999...)
-// counts as that whole number.
-int RadToDeg(double Radians) {
-  double Degrees = Radians * 180.0 / M_PI;
-  if (!std::isfinite(Degrees))
-    return 0;
-  Degrees = std::trunc(Degrees + std::copysign(1e-9, Degrees));
-  constexpr double Lo = std::numeric_limits<int>::min();
-  constexpr double Hi = std::numeric_limits<int>::max();
-  return static_cast<int>(std::clamp(Degrees, Lo, Hi));
-}
-
 // A signed decimal integer with optional leading blanks and nothing after its
 // digits; false for anything else, an empty text and values beyond int.
 bool ParseInt(const QString &Text, int &Value) {
@@ -98,6 +85,16 @@ QString UpperAscii(QString Text) {
 bool IsBlankOrControl(QChar C) { return C.unicode() >= 1 && C.unicode() <= 32; }
 
 } // namespace
+
+int RadToDeg(double Radians) {
+  double Degrees = Radians * 180.0 / M_PI;
+  if (!std::isfinite(Degrees))
+    return 0;
+  Degrees = std::trunc(Degrees + std::copysign(1e-9, Degrees));
+  constexpr double Lo = std::numeric_limits<int>::min();
+  constexpr double Hi = std::numeric_limits<int>::max();
+  return static_cast<int>(std::clamp(Degrees, Lo, Hi));
+}
 
 QStringList SplitCommandList(QString Text) {
   if (const qsizetype Nul = Text.indexOf(QChar(0)); Nul >= 0)

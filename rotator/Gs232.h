@@ -61,6 +61,11 @@ using TMessageEvent =
 // the application is ending and runs no event loop any more.
 bool DelayMs(int Ms);
 
+// Radians to whole degrees, truncated toward zero. A value that is a whole
+// number of degrees but for the rounding of pi (5 pi / 4 giving 224.99999...)
+// counts as that whole number.
+int RadToDeg(double Radians);
+
 // Splits a command list into its items. Items end at a comma, a blank or a
 // control character; blanks and control characters between items are
 // skipped. An item that starts with a double quote runs to the next lone

@@ -33,7 +33,16 @@ TStation::TStation(const QString &SettingsFile, QObject *Parent)
         Links.CtrlTableEnable = &FCtrlTableEnable;
         Links.CtrlTable = &FCtrlTable;
         Links.RotatorCount = [this] { return RotatorCount(); };
-        Links.Driver = [this](int Index) { return &Driver(Index); };
+        Links.Turn = [this](int Index, int Az, int Offset) {
+          return GoToTableAzimuth(Index, Az, Offset).Done();
+        };
+        // The table's lists run in the closing sequence too (the default
+        // row's stop lists), so they go to an open rotator's line whatever
+        // the station is doing.
+        Links.Send = [this](int Index, const QString &Commands) {
+          if (Index >= 0 && Index < RotatorCount())
+            Driver(Index).DoCmd(Commands);
+        };
         Links.RotatorEnabled = [this](int Index) { return RotatorEnabled(Index); };
         Links.ShowPreset = [this](int Index, int Az) { emit TablePresetShown(Index, Az); };
         return Links;
@@ -51,6 +60,11 @@ const TGs232 &TStation::Driver(int Index) const {
   if (Index < 0 || Index >= RotatorCount())
     throw std::out_of_range("No rotator at this index");
   return *FDrivers[static_cast<size_t>(Index)];
+}
+
+void TStation::SetShowing(int Index, bool Showing) {
+  if (Index >= 0 && Index < RotatorCount())
+    Driver(Index).SetCurrent(Showing);
 }
 
 TRotatorSettings TStation::RotatorSettings(int Index) const { return Driver(Index).Settings(); }

@@ -4,10 +4,11 @@
 // frequency-driven operation, the settings document they are kept in, and
 // the start-up and closing sequences. It needs no window: the main window is
 // one view of it, the automation and rotctld servers act on it through
-// TAutomationWorkspace, and `orbalt --headless` runs it on its own.
+// TCommandSurface, and `orbalt --headless` runs it on its own.
 //
 // Invariants:
-// - Rotator i is Driver(i); its settings are Driver(i).Settings(). The
+// - Rotator i is driven by Driver(i); its settings are Driver(i).Settings().
+//   The drivers stay inside: front ends act through the command surface. The
 //   order is the order of the tabs and of the document's entries.
 // - New rotators are named "Rotator" + the smallest free number, counted
 //   from the titles of the rotators present, so no two new rotators share a
@@ -32,7 +33,7 @@
 #include "ctrltable/FreqOperation.h"
 #include "rotator/Gs232.h"
 #include "settings/StationSettings.h"
-#include "station/AutomationWorkspace.h"
+#include "station/CommandSurface.h"
 #include "station/Bearing.h"
 
 #include <QDateTime>
@@ -45,7 +46,7 @@
 #include <variant>
 #include <vector>
 
-class TStation : public QObject, public TAutomationWorkspace {
+class TStation : public QObject, public TCommandSurface {
   Q_OBJECT
 public:
   // A station kept in SettingsFile; the control table "CtrlTable.xml" lies
@@ -99,8 +100,6 @@ public:
 
   // --- Rotators ----------------------------------------------------------------
   int RotatorCount() const override { return static_cast<int>(FDrivers.size()); }
-  TGs232 &Driver(int Index) override;
-  const TGs232 &Driver(int Index) const;
   TRotatorSettings RotatorSettings(int Index) const override;
   bool RotatorEnabled(int Index) const override;
   // The index of Driver, or -1 when it is none of the station's.
@@ -108,6 +107,9 @@ public:
   // The rotator whose tab was selected last; the view sets it.
   int CurrentRotator() const override { return FCurrentRotator; }
   void SetCurrentRotator(int Index) { FCurrentRotator = Index; }
+  // The view shows rotator Index's page now, or no longer (the rotator's
+  // "current" mark); nothing for an index out of range.
+  void SetShowing(int Index, bool Showing);
   // "Rotator" and the smallest whole number from 1 up that no title of the
   // form "Rotator<number>" uses: the first gap, or one past the last number.
   QString NextRotatorName() const;
@@ -194,7 +196,14 @@ signals:
   // The station's settings (its location, its country file) changed.
   void LocationChanged();
 
+protected:
+  TGs232 &Driver(int Index) override;
+  const TGs232 &Driver(int Index) const;
+
 private:
+  // The tests reach the drivers through it (tests/station/StationSeam.h).
+  friend struct TStationSeam;
+
   std::unique_ptr<TGs232> MakeDriver(const TRotatorSettings &Settings);
   // Whether Driver may open now: always, until the station is closing; then
   // only in its own closing step.

@@ -3,6 +3,7 @@
 // window while clients hold the automation object asks the operator first,
 // wired as the program wires it.
 
+#include "station/StationSeam.h"
 #include "app/AzimuthDisplay.h"
 #include "app/Main.h"
 #include "common/RecordingUiServices.h"
@@ -102,7 +103,7 @@ TEST_F(AutomationWindowTest, RotatorPageShowsPortsOpenedAndClosedByClients) {
   TConnection Client(Bus->Address);
   for (int I : {0, 1})
     ASSERT_EQ(Value(Call(*Client, "Open", {I})), QVariant::fromValue<qint16>(-1));
-  ASSERT_TRUE(Station->Driver(0).Active() && Station->Driver(1).Active());
+  ASSERT_TRUE(TStationSeam::Driver(*Station, 0).Active() && TStationSeam::Driver(*Station, 1).Active());
   // The first rotator's page shows its port opened from outside.
   EXPECT_EQ(Station->CurrentRotator(), 0);
   EXPECT_EQ(Button->text(), "Close");
@@ -144,7 +145,7 @@ TEST_F(AutomationWindowTest, ClosingWhileClientsHoldTheObjectAsksFirst) {
   EXPECT_TRUE(Window->isVisible());
   EXPECT_EQ(Station->RotatorCount(), 3);
   EXPECT_FALSE(Station->Closed());
-  EXPECT_TRUE(Station->Driver(0).Active());
+  EXPECT_TRUE(TStationSeam::Driver(*Station, 0).Active());
   EXPECT_EQ(Value(Call(*Client, "GetRotatorTitle", {0})), QVariant("Alpha"));
 
   // Yes: the closing sequence runs and the window closes.

@@ -53,6 +53,16 @@ std::vector<QByteArray> Commands(const Gs232Emulator &Emulator) {
 // for the other commands, so every read sees exactly the reply it asked for.
 class CommandConsoleTest : public ::testing::Test {
 protected:
+  // The console's exchange with a bare driver, as the station runs it for the
+  // current rotator: a driver freed during the command's wait reads nothing.
+  static TConsoleExchange OnDriver(TGs232 *Driver) {
+    return [Target = QPointer<TGs232>(Driver)](const QString &Command, int ReplyLength) {
+      if (Target)
+        Target->DoCmd(Command);
+      return Target && ReplyLength > 0 ? Target->DoRecv(ReplyLength) : QString();
+    };
+  }
+
   static Gs232Emulator::Options EmulatorOptions() {
     Gs232Emulator::Options O;
     O.crlf = false;
@@ -85,7 +95,9 @@ protected:
   TGs232 Driver;
   TGs232 *Current = &Driver;
   QWidget Panel;
-  TConsolePanel Console{&Panel, [this] { return Current; }};
+  TConsolePanel Console{&Panel, [this](const QString &Command, int ReplyLength) {
+                          return OnDriver(Current)(Command, ReplyLength);
+                        }};
 };
 
 } // namespace
@@ -144,18 +156,18 @@ TEST_F(CommandConsoleTest, PastedLowerCaseIsTurnedToUpperCaseOnExecute) {
 }
 
 TEST_F(CommandConsoleTest, OnlyQueriesAndHelpReadAReply) {
-  Console.Console.Execute(QStringLiteral("M090"), &Driver);
+  Console.Console.Execute(QStringLiteral("M090"), OnDriver(&Driver));
   ASSERT_TRUE(Emulator.waitForCommands(1, 10s));
   EXPECT_EQ(Lines(), QStringList{"S--> M090"});
 
   // "BI" counts as an elevation query: the controller's error reply is read.
   Console.Console.Clear();
-  Console.Console.Execute(QStringLiteral("BI"), &Driver);
+  Console.Console.Execute(QStringLiteral("BI"), OnDriver(&Driver));
   EXPECT_EQ(Lines(), (QStringList{"S--> BI", "R--> ?>\"#13\""}));
 
   // The help listing keeps its line breaks.
   Console.Console.Clear();
-  Console.Console.Execute(QStringLiteral("H"), &Driver);
+  Console.Console.Execute(QStringLiteral("H"), OnDriver(&Driver));
   const QStringList Help = Lines();
   ASSERT_GE(Help.size(), 4);
   EXPECT_EQ(Help[0], QStringLiteral("S--> H"));
@@ -171,8 +183,8 @@ TEST_F(CommandConsoleTest, ClosedOrMissingDriverGetsEmptyReplies) {
   Driver.Close();
   Emulator.clearLog();
   const QStringList Expected{"S--> C", "R--> ", "S--> S"};
-  Console.Console.Execute(QStringLiteral("C"), &Driver);
-  Console.Console.Execute(QStringLiteral("S"), &Driver);
+  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
+  Console.Console.Execute(QStringLiteral("S"), OnDriver(&Driver));
   EXPECT_EQ(Lines(), Expected);
 
   Console.Console.Clear();
@@ -198,8 +210,8 @@ TEST_F(CommandConsoleTest, SaveWritesCrLfLinesWithoutBomAndEmptiesTheTranscript)
   const QString Path = Dir.filePath(QStringLiteral("console.txt"));
   // An existing, longer file is replaced as a whole.
   WriteFile(Path, QByteArray(500, 'x'));
-  Console.Console.Execute(QStringLiteral("C"), &Driver);
-  Console.Console.Execute(QStringLiteral("M090"), &Driver);
+  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
+  Console.Console.Execute(QStringLiteral("M090"), OnDriver(&Driver));
   Recording->saveAnswers.push_back(Path);
 
   QTest::mouseClick(Console.btnSave, Qt::LeftButton);
@@ -243,7 +255,7 @@ TEST_F(CommandConsoleTest, SaveDialogStartsInTheDocumentsFolderOrElseHome) {
 }
 
 TEST_F(CommandConsoleTest, CancelledSaveEmptiesTheTranscriptToo) {
-  Console.Console.Execute(QStringLiteral("C"), &Driver);
+  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
   Console.btnSaveClick(); // no answer queued: the dialog is cancelled
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(Memo().isEmpty());
@@ -257,7 +269,7 @@ TEST_F(CommandConsoleTest, FailedWriteIsReportedAndKeepsTheTranscript) {
   const QString Blocker = Dir.filePath(QStringLiteral("file"));
   WriteFile(Blocker, "keep");
   const QString Path = Blocker + QStringLiteral("/console.txt");
-  Console.Console.Execute(QStringLiteral("C"), &Driver);
+  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
   const QStringList Before = Lines();
   Recording->saveAnswers.push_back(Path);
 
@@ -271,7 +283,7 @@ TEST_F(CommandConsoleTest, FailedWriteIsReportedAndKeepsTheTranscript) {
 }
 
 TEST_F(CommandConsoleTest, ClearEmptiesTranscriptAndMemo) {
-  Console.Console.Execute(QStringLiteral("C"), &Driver);
+  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
   QTest::mouseClick(Console.btnClear, Qt::LeftButton);
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(Memo().isEmpty());
@@ -287,7 +299,7 @@ TEST_F(CommandConsoleTest, RotatorDeletedDuringTheQueryWaitGivesAnEmptyReply) {
   Doomed->Open();
   ASSERT_TRUE(Doomed->Active());
   QTimer::singleShot(100, [&Doomed] { Doomed.reset(); });
-  Console.Console.Execute(QStringLiteral("C,WAIT500"), Doomed.get());
+  Console.Console.Execute(QStringLiteral("C,WAIT500"), OnDriver(Doomed.get()));
   EXPECT_FALSE(Doomed);
   EXPECT_EQ(Lines(), (QStringList{"S--> C,WAIT500", "R--> "}));
 }

@@ -12,6 +12,7 @@
 #include "settings/SettingsDocument.h"
 #include "settings/XMLIniFile.h"
 #include "station/Station.h"
+#include "station/StationSeam.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -274,12 +275,14 @@ protected:
   // --- The window's station ---------------------------------------------------
 
   static int RotatorCount(const TMain &M) { return M.Station().RotatorCount(); }
-  static TGs232 &Driver(const TMain &M, int Index) { return M.Station().Driver(Index); }
+  static TGs232 &Driver(const TMain &M, int Index) {
+    return TStationSeam::Driver(M.Station(), Index);
+  }
   // The driver of the station's current rotator; null while there is none.
   static TGs232 *CurrentDriver(const TMain &M) {
     const TStation &S = M.Station();
     const int I = S.CurrentRotator();
-    return I >= 0 && I < S.RotatorCount() ? &M.Station().Driver(I) : nullptr;
+    return I >= 0 && I < S.RotatorCount() ? &TStationSeam::Driver(M.Station(), I) : nullptr;
   }
   // The current rotator's settings block ("Title", "MapFileName", "Enable",
   // "AutoActive"); empty while there is no rotator.

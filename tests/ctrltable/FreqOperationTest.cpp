@@ -104,7 +104,15 @@ struct TStation {
       .CtrlTableEnable = &CtrlTableEnable,
       .CtrlTable = &Table,
       .RotatorCount = [] { return 2; },
-      .Driver = [this](int I) { return Drv[I].get(); },
+      .Turn =
+          [this](int I, int Az, int Offset) {
+            if (!Drv[I]->Active())
+              return false;
+            Drv[I]->SetTempOffsetD(Offset);
+            Drv[I]->GoPreset(Az);
+            return true;
+          },
+      .Send = [this](int I, const QString &Commands) { Drv[I]->DoCmd(Commands); },
       .RotatorEnabled = [this](int I) { return Enabled[I]; },
       .ShowPreset = [this](int I, int Az) { Log << QStringLiteral("show %1 %2").arg(I).arg(Az); },
   }};

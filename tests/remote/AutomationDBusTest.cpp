@@ -6,6 +6,7 @@
 // operator. What the window does with the clients' hold (the close warning)
 // is tested with the window.
 
+#include "station/StationSeam.h"
 #include "AutomationBusSupport.h"
 #include "common/RecordingUiServices.h"
 #include "common/EmulatorLog.h"
@@ -126,7 +127,7 @@ protected:
   // Everything the station raised for the operator and every box shown.
   QStringList Reported() const { return Messages + Ui.services.shown(); }
 
-  TGs232 &Driver(int Index) { return Station->Driver(Index); }
+  TGs232 &Driver(int Index) { return TStationSeam::Driver(*Station, Index); }
 
   TScopedRecordingUi Ui;
   QStringList Messages;
@@ -424,7 +425,7 @@ TEST_F(AutomationStationTest, ClientsHoldTheObjectUntilTheyLeaveTheBus) {
 // --- Errors inside the operations ------------------------------------------------
 
 // A workspace whose every access fails.
-class TBrokenWorkspace : public TAutomationWorkspace {
+class TBrokenWorkspace : public TCommandSurface {
 public:
   bool CtrlTableEnable() const override { throw std::runtime_error("The workspace is gone"); }
   int RotatorCount() const override { return 1; }

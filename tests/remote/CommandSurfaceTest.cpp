@@ -12,6 +12,7 @@
 #include "station/Station.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <memory>
@@ -180,6 +181,61 @@ TEST_F(CommandSurfaceTest, OpeningIsRefusedForAPortAnotherRotatorHolds) {
   EXPECT_TRUE(Station->OpenRotator(3).Done());
   EXPECT_TRUE(Station->Status(3)->Open);
   EXPECT_EQ(Station->CloseRotator(0).Refusal, TRefusal::NotOpen);
+}
+
+// The window's pending preset: kept without a line, within the travel, and
+// sent only by GoToPreset to an open rotator.
+TEST_F(CommandSurfaceTest, APendingPresetIsCheckedWhenSetAndSentWhenAskedFor) {
+  struct TPresetCase {
+    int Index;
+    int Azimuth;
+    TRefusal Set;
+    TRefusal Go;
+    const char *Sent;
+  };
+  const TPresetCase Cases[] = {
+      {0, 45, TRefusal::None, TRefusal::None, "M045"},
+      {0, 361, TRefusal::OutOfRange, TRefusal::None, nullptr},
+      {1, 450, TRefusal::None, TRefusal::None, "M450"},
+      {1, 451, TRefusal::OutOfRange, TRefusal::None, nullptr},
+      {3, 90, TRefusal::None, TRefusal::NotOpen, nullptr},
+      {9, 90, TRefusal::NoRotator, TRefusal::NoRotator, nullptr},
+  };
+  for (const TPresetCase &C : Cases) {
+    SCOPED_TRACE(::testing::Message() << "rotator " << C.Index << " preset " << C.Azimuth);
+    Station->ClearPreset(C.Index);
+    ClearLogs();
+    EXPECT_EQ(Station->SetPreset(C.Index, C.Azimuth).Refusal, C.Set);
+    if (C.Set == TRefusal::None)
+      EXPECT_EQ(Station->Status(C.Index)->Preset, C.Azimuth);
+    else if (C.Set == TRefusal::OutOfRange)
+      EXPECT_EQ(Station->Status(C.Index)->Preset, std::nullopt);
+    QTest::qWait(150);
+    EXPECT_FALSE(Sent(C.Index == 1 ? Wide : Mast).join(',').contains('M'));
+    EXPECT_EQ(Station->GoToPreset(C.Index).Refusal, C.Go);
+    Gs232Emulator &Line = C.Index == 1 ? Wide : Mast;
+    if (C.Sent)
+      EXPECT_TRUE(WaitFor([&] { return Sent(Line).contains(QLatin1String(C.Sent)); }))
+          << Sent(Line).join(',').toStdString();
+  }
+}
+
+// The console's exchange reads the controller's answer; a closed rotator,
+// or one deleted while the command's list waits, answers nothing.
+TEST_F(CommandSurfaceTest, TheConsolesExchangeReadsTheAnswerOfAnOpenRotatorOnly) {
+  QString Reply = QStringLiteral("stale");
+  EXPECT_TRUE(Station->Converse(0, QStringLiteral("C\r"), 20, Reply).Done());
+  EXPECT_TRUE(Reply.contains(QStringLiteral("+0"))) << Reply.toStdString();
+
+  Reply = QStringLiteral("stale");
+  EXPECT_EQ(Station->Converse(3, QStringLiteral("C\r"), 20, Reply).Refusal, TRefusal::NotOpen);
+  EXPECT_TRUE(Reply.isEmpty());
+
+  QTimer::singleShot(100, Station.get(), [this] { Station->DeleteRotator(0); });
+  Reply = QStringLiteral("stale");
+  EXPECT_TRUE(Station->Converse(0, QStringLiteral("C,WAIT500"), 20, Reply).Done());
+  EXPECT_TRUE(Reply.isEmpty()) << Reply.toStdString();
+  EXPECT_EQ(Station->Status(0)->Title, QStringLiteral("Wide"));
 }
 
 // Once the closing sequence has begun, nothing new is taken.

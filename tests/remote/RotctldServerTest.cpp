@@ -22,7 +22,7 @@ namespace {
 // Unlike the station's, the settings the servers read are kept apart from
 // the drivers', so that a test can disable a rotator without touching its
 // driver. Drivers are owned by the test.
-class TTestWorkspace : public TAutomationWorkspace {
+class TTestWorkspace : public TCommandSurface {
 public:
   struct TRotator {
     TRotatorSettings Settings;

@@ -2,6 +2,7 @@
 // settings document, the command-line switches, and servers that follow the
 // station's rotators.
 
+#include "station/StationSeam.h"
 #include "RotctldTestSupport.h"
 #include "common/RecordingUiServices.h"
 #include "remote/StationNetwork.h"
@@ -288,7 +289,7 @@ TEST_F(RotctldStationTest, ServersFollowTheStationsRotators) {
   StartStation(Switches({"--rotctld=0"}));
   ASSERT_NE(Rotctld->Servers(), nullptr);
   TRotctldServers &Servers = *Rotctld->Servers();
-  ASSERT_TRUE(Station->Driver(0).Active());
+  ASSERT_TRUE(TStationSeam::Driver(*Station, 0).Active());
   const quint16 Port = Servers.Port(0);
 
   // Through the station: the rotator's offset applies.
@@ -296,7 +297,7 @@ TEST_F(RotctldStationTest, ServersFollowTheStationsRotators) {
       RunRotctl(Port, {QStringLiteral("P"), QStringLiteral("90"), QStringLiteral("0")});
   EXPECT_EQ(Run.ExitCode, 0) << Run.Errors.toStdString();
   EXPECT_TRUE(WaitForReceived(Emulator, QStringLiteral("M080")));
-  EXPECT_EQ(Station->Driver(0).AzPresetD(), 90);
+  EXPECT_EQ(TStationSeam::Driver(*Station, 0).AzPresetD(), 90);
 
   TRawClient Client;
   ASSERT_TRUE(Client.Connect(Port));
@@ -340,7 +341,7 @@ TEST_F(RotctldStationTest, ATargetReachedWithoutAWindowGetsItsStopAndListOnce) {
   WriteSettings(Emulator.devicePath(), 0, {}, {}, QStringLiteral("Y20"));
   StartStation(Switches({"--rotctld=0"}));
   ASSERT_NE(Rotctld->Servers(), nullptr);
-  ASSERT_TRUE(Station->Driver(0).Active());
+  ASSERT_TRUE(TStationSeam::Driver(*Station, 0).Active());
 
   const TRotctlRun Run = RunRotctl(Rotctld->Servers()->Port(0),
                                    {QStringLiteral("P"), QStringLiteral("12"), QStringLiteral("0")});
@@ -476,7 +477,7 @@ TEST_F(RotctldStationTest, NetworkSettingsAppliedWhileADatagramWaitsTakeEffectAf
   WriteSettings(Emulator.devicePath(), 0, {}, QStringLiteral("WAIT400"));
   StartStation(Switches({"--pst", "0"}));
   ASSERT_NE(Rotctld->Pst(), nullptr);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Station->Driver(0).Active(); }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return TStationSeam::Driver(*Station, 0).Active(); }, 20000));
   TNetworkSettings Off = Rotctld->Settings();
   Off.PstEnable = false;
   // While the list before the movement waits, the page switches the

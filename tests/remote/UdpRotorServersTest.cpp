@@ -5,6 +5,7 @@
 // (its dummy rig, set with rigctl), and malformed datagrams that reach
 // nothing.
 
+#include "station/StationSeam.h"
 #include "remote/UdpRotorServers.h"
 #include "common/RecordingUiServices.h"
 #include "common/EmulatorLog.h"
@@ -82,7 +83,7 @@ protected:
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
-  TGs232 &Driver(int Index) { return Station->Driver(Index); }
+  TGs232 &Driver(int Index) { return TStationSeam::Driver(*Station, Index); }
 
   void Send(const QByteArray &Datagram, quint16 Port) {
     ASSERT_EQ(Client.writeDatagram(Datagram, QHostAddress(QHostAddress::LocalHost), Port),

@@ -3,6 +3,7 @@
 // rotators, names for untitled entries, keys that do not convert, and a
 // document that can't be read, which must never be replaced afterwards.
 
+#include "station/StationSeam.h"
 #include "StationTestSupport.h"
 
 using namespace station_test;
@@ -58,7 +59,7 @@ TEST_F(StationTest, StoredRotatorsLoadInOrderWithTheirSettings) {
   EXPECT_EQ(Log, (QStringList{"added 0", "added 1"}));
   EXPECT_TRUE(Messages.isEmpty()) << Messages.join('|').toStdString();
   // Loading opens nothing; that is the start's work.
-  EXPECT_FALSE(S.Driver(0).Active());
+  EXPECT_FALSE(TStationSeam::Driver(S, 0).Active());
 }
 
 TEST_F(StationTest, DocumentWithoutRotatorsGivesOneDefaultRotator) {

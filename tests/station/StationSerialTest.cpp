@@ -8,6 +8,7 @@
 // a pause, which reaches the controller well ahead of the "M" command that
 // may be lost.
 
+#include "station/StationSeam.h"
 #include "StationTestSupport.h"
 
 #include <QPointer>
@@ -85,14 +86,14 @@ TEST_F(StationSerialTest, StartOpensTheRotatorsThatOpenAtStart) {
   Log.clear();
   S.Start();
   EXPECT_EQ(Log, QStringList{"opened 1"});
-  EXPECT_FALSE(S.Driver(0).Active());
-  EXPECT_TRUE(S.Driver(1).Active());
+  EXPECT_FALSE(TStationSeam::Driver(S, 0).Active());
+  EXPECT_TRUE(TStationSeam::Driver(S, 1).Active());
   ASSERT_TRUE(EmuB.waitForCommands(3, std::chrono::milliseconds(kWaitMs)));
   EXPECT_EQ(Commands(EmuB).mid(0, 3), (QStringList{"K0", "S", "I0"}));
 
   // The poll runs: its reports name the rotator by its place.
   EmuB.setAzimuth(90);
-  EXPECT_TRUE(WaitFor([&] { return S.Driver(1).AzimuthD() == 90; })) << S.Driver(1).AzimuthD();
+  EXPECT_TRUE(WaitFor([&] { return TStationSeam::Driver(S, 1).AzimuthD() == 90; })) << TStationSeam::Driver(S, 1).AzimuthD();
   ASSERT_FALSE(Turned.isEmpty());
   for (const QList<QVariant> &Args : Turned)
     EXPECT_EQ(Args.at(0).toInt(), 1);
@@ -110,7 +111,7 @@ TEST_F(StationSerialTest, ClosingSendsHomeClosesWritesAndReleases) {
   ASSERT_EQ(Log.mid(2), QStringList{"opened 1"});
   ASSERT_TRUE(EmuB.waitForCommands(3, std::chrono::milliseconds(kWaitMs)));
   // Changes in memory only: the closing writes them.
-  S.Driver(1).SetCommandA(QStringLiteral("Y20"));
+  TStationSeam::Driver(S, 1).SetCommandA(QStringLiteral("Y20"));
   S.SetCtrlTableEnable(true);
   EmuB.clearLog();
   Log.clear();
@@ -149,7 +150,7 @@ TEST_F(StationSerialTest, ClosingSendsHomeClosesWritesAndReleases) {
 TEST_F(StationSerialTest, ClosingGoesOnPastARotatorThatCannotBeOpened) {
   Store({Homing("Lost", NoSuchPort, 180), Homing("Mast", EmuA.devicePath(), 270)});
   TStation &S = Load();
-  S.Driver(0).SetCommandA(QStringLiteral("Y20"));
+  TStationSeam::Driver(S, 0).SetCommandA(QStringLiteral("Y20"));
   Log.clear();
 
   S.Close();
@@ -172,7 +173,7 @@ TEST_F(StationSerialTest, ClosingReleasesTheRotatorsWhenTheDocumentCannotBeWritt
   ASSERT_TRUE(QFile::copy(File(), Unwritable));
   TStation &S = Load(Unwritable);
   S.Start();
-  ASSERT_TRUE(S.Driver(0).Active());
+  ASSERT_TRUE(TStationSeam::Driver(S, 0).Active());
   Log.clear();
 
   S.Close();
@@ -189,7 +190,7 @@ TEST_F(StationSerialTest, PortFailureClosesTheRotatorWithOneMessage) {
   Store({Rotator("Idle"), Opening("Live", EmuA.devicePath())});
   TStation &S = Load();
   S.Start();
-  ASSERT_TRUE(S.Driver(1).Active());
+  ASSERT_TRUE(TStationSeam::Driver(S, 1).Active());
   ASSERT_TRUE(EmuA.waitForCommands(3, std::chrono::milliseconds(kWaitMs)));
   S.MoveRotator(1, 0);
   Log.clear();
@@ -200,7 +201,7 @@ TEST_F(StationSerialTest, PortFailureClosesTheRotatorWithOneMessage) {
   ASSERT_TRUE(WaitFor([&] { return !Messages.isEmpty(); }));
   QTest::qWait(500); // time for any further report
   EXPECT_EQ(Log, QStringList{"closed 0"});
-  EXPECT_FALSE(S.Driver(0).Active());
+  EXPECT_FALSE(TStationSeam::Driver(S, 0).Active());
   ASSERT_EQ(Messages.size(), 1) << Messages.join('|').toStdString();
   EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("ComException")) ||
               Messages[0].startsWith(QStringLiteral("ComError")))
@@ -231,8 +232,8 @@ TEST_P(StationApplyTest, NewSettingsCloseWriteAndReopen) {
   Store({Rotator("Old", EmuA.devicePath()), Rotator("Other")});
   TStation &S = Load();
   if (Case.OpenBefore) {
-    S.Driver(0).Open();
-    ASSERT_TRUE(S.Driver(0).Active());
+    TStationSeam::Driver(S, 0).Open();
+    ASSERT_TRUE(TStationSeam::Driver(S, 0).Active());
     ASSERT_TRUE(EmuA.waitForCommands(3, std::chrono::milliseconds(kWaitMs)));
   }
   TRotatorSettings New = Rotator("New", EmuB.devicePath());
@@ -246,11 +247,11 @@ TEST_P(StationApplyTest, NewSettingsCloseWriteAndReopen) {
   QString PortWhenOpened;
   QStringList StoredWhenOpened;
   QObject::connect(&S, &TStation::RotatorClosed, &S, [&] {
-    TitleWhenClosed = S.Driver(0).Title();
+    TitleWhenClosed = TStationSeam::Driver(S, 0).Title();
     StoredWhenClosed = StoredTitles();
   });
   QObject::connect(&S, &TStation::RotatorOpened, &S, [&] {
-    PortWhenOpened = S.Driver(0).Port();
+    PortWhenOpened = TStationSeam::Driver(S, 0).Port();
     StoredWhenOpened = StoredTitles();
   });
   Log.clear();
@@ -267,7 +268,7 @@ TEST_P(StationApplyTest, NewSettingsCloseWriteAndReopen) {
     EXPECT_TRUE(WaitFor([&] { return Commands(EmuB).contains(QStringLiteral("I0")); }))
         << Commands(EmuB).join('|').toStdString();
   }
-  EXPECT_EQ(S.Driver(0).Active(), Case.AutoActive);
+  EXPECT_EQ(TStationSeam::Driver(S, 0).Active(), Case.AutoActive);
   EXPECT_EQ(S.RotatorSettings(0), Held(New));
   const QList<TRotatorSettings> Saved = Stored();
   ASSERT_EQ(Saved.size(), 2);
@@ -290,9 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StationSerialTest, RotatorRemovedWhileItsNewSettingsApplyStaysClosed) {
   Store({Rotator("Old", EmuA.devicePath()), Rotator("Other")});
   TStation &S = Load();
-  S.Driver(0).Open();
-  ASSERT_TRUE(S.Driver(0).Active());
-  const QPointer<TGs232> Removed = &S.Driver(0);
+  TStationSeam::Driver(S, 0).Open();
+  ASSERT_TRUE(TStationSeam::Driver(S, 0).Active());
+  const QPointer<TGs232> Removed = &TStationSeam::Driver(S, 0);
   QObject::connect(&S, &TStation::RotatorClosed, &S, [&](int I) { S.DeleteRotator(I); });
   TRotatorSettings New = Rotator("New", EmuB.devicePath());
   New.AutoActive = true;
@@ -310,10 +311,10 @@ TEST_F(StationSerialTest, RotatorRemovedWhileItsNewSettingsApplyStaysClosed) {
 TEST_F(StationSerialTest, RotatorRemovedDuringTheClosingIsNotSentHome) {
   Store({Opening("First", EmuA.devicePath()), Homing("Second", EmuB.devicePath(), 90)});
   TStation &S = Load();
-  S.Driver(1).SetCommandB(Marker); // no pause: nothing runs the event loop
+  TStationSeam::Driver(S, 1).SetCommandB(Marker); // no pause: nothing runs the event loop
   S.Start();
-  ASSERT_TRUE(S.Driver(0).Active());
-  const QPointer<TGs232> Removed = &S.Driver(1);
+  ASSERT_TRUE(TStationSeam::Driver(S, 0).Active());
+  const QPointer<TGs232> Removed = &TStationSeam::Driver(S, 1);
   QObject::connect(&S, &TStation::RotatorClosed, &S, [&](int I) {
     if (I == 0)
       S.DeleteRotator(1);
@@ -342,18 +343,18 @@ TEST_F(StationSerialTest, EveryRotatorArrivingAtItsPresetIsStoppedOnce) {
   TStation &S = Load();
   QSignalSpy Arrived(&S, &TStation::PresetReached);
   S.Start();
-  ASSERT_TRUE(S.Driver(1).Active());
+  ASSERT_TRUE(TStationSeam::Driver(S, 1).Active());
   ASSERT_TRUE(EmuB.waitForCommands(3, std::chrono::milliseconds(kWaitMs)));
   ASSERT_TRUE(EmuA.waitForCommands(3, std::chrono::milliseconds(kWaitMs)));
   S.SetCurrentRotator(0);
   EmuA.clearLog();
   EmuB.clearLog();
 
-  S.Driver(1).SetPreset(10);
-  S.Driver(1).GoPreset();
+  TStationSeam::Driver(S, 1).SetPreset(10);
+  TStationSeam::Driver(S, 1).GoPreset();
   ASSERT_TRUE(WaitFor([&] { return Arrived.size() == 1; }));
   EXPECT_EQ(Arrived.at(0).at(0).toInt(), 1);
-  EXPECT_FALSE(S.Driver(1).Presetting());
+  EXPECT_FALSE(TStationSeam::Driver(S, 1).Presetting());
   // Time for a second report, which must not come.
   const qsizetype Polls = Commands(EmuB).count("C");
   ASSERT_TRUE(WaitFor([&] { return Commands(EmuB).count("C") >= Polls + 5; }));

@@ -5,6 +5,7 @@
 // recording user-interface services, which must stay empty because the
 // station shows nothing itself.
 
+#include "station/StationSeam.h"
 #include "common/RecordingUiServices.h"
 #include "settings/SettingsDocument.h"
 #include "settings/XMLIniFile.h"
@@ -151,7 +152,7 @@ protected:
   QStringList Titles() const {
     QStringList Out;
     for (int I = 0; I < Station->RotatorCount(); ++I)
-      Out << Station->Driver(I).Title();
+      Out << TStationSeam::Driver(*Station, I).Title();
     return Out;
   }
 

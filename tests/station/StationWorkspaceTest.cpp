@@ -2,6 +2,7 @@
 // reports and the settings document in step, and new rotators are named
 // from the titles of those present.
 
+#include "station/StationSeam.h"
 #include "StationTestSupport.h"
 
 #include <algorithm>
@@ -61,7 +62,7 @@ TEST_P(StationWorkspaceTest, ChangeIsReportedAndWritten) {
   TStation &S = Load();
   std::vector<const TGs232 *> Original;
   for (int I = 0; I < S.RotatorCount(); ++I)
-    Original.push_back(&S.Driver(I));
+    Original.push_back(&TStationSeam::Driver(S, I));
   QStringList TitlesWhenReported;
   QObject::connect(&S, &TStation::RotatorAdded, &S, [&] { TitlesWhenReported = Titles(); });
   QObject::connect(&S, &TStation::RotatorRemoved, &S, [&] { TitlesWhenReported = Titles(); });
@@ -81,12 +82,12 @@ TEST_P(StationWorkspaceTest, ChangeIsReportedAndWritten) {
   ASSERT_EQ(S.RotatorCount(), int(Case.From.size()));
   for (int I = 0; I < S.RotatorCount(); ++I) {
     SCOPED_TRACE(I);
-    EXPECT_EQ(S.IndexOf(&S.Driver(I)), I);
+    EXPECT_EQ(S.IndexOf(&TStationSeam::Driver(S, I)), I);
     if (Case.From[I] == New) {
-      EXPECT_EQ(std::count(Original.begin(), Original.end(), &S.Driver(I)), 0);
+      EXPECT_EQ(std::count(Original.begin(), Original.end(), &TStationSeam::Driver(S, I)), 0);
       EXPECT_EQ(S.RotatorSettings(I), Held(TRotatorSettings::Defaults(Case.Expected[I])));
     } else {
-      EXPECT_EQ(&S.Driver(I), Original[Case.From[I]]);
+      EXPECT_EQ(&TStationSeam::Driver(S, I), Original[Case.From[I]]);
     }
   }
 }
@@ -154,6 +155,6 @@ TEST_F(StationTest, NextRotatorNameTakesTheSmallestFreeNumber) {
     TStation &S = Load();
     EXPECT_EQ(S.NextRotatorName(), Case.Next);
     S.InsertRotator(S.RotatorCount());
-    EXPECT_EQ(S.Driver(S.RotatorCount() - 1).Title(), Case.Next);
+    EXPECT_EQ(TStationSeam::Driver(S, S.RotatorCount() - 1).Title(), Case.Next);
   }
 }

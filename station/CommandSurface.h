@@ -9,9 +9,11 @@
 // Rotators are addressed by index, 0 to RotatorCount() - 1. Every action
 // returns a TActResult: done, or the one reason it was not done. The rules
 // live here once:
-// - the rotator must exist and be enabled ("Enable" in its settings);
+// - the rotator must exist and be enabled ("Enable" in its settings); a
+//   rotator switched off while open may still be closed;
 // - opening needs a closed port that no other open rotator of the station
-//   holds; every other action needs the port open;
+//   holds; every other action needs the port open (a pending preset, which
+//   sends nothing, needs neither);
 // - a target azimuth must lie within the rotator's travel: 0° to 360° for a
 //   360° rotator (360° is north, sent as 0°), 0° to 450° for a 450° rotator;
 //   it is rounded to a whole degree and sent with the rotator's offsets;
@@ -19,12 +21,17 @@
 // Arrival at a target is the station's too: whoever sent the rotator there,
 // the arrival is answered with the stop and its after-movement list.
 //
-// Reads do not act: Status gives a rotator's state as one value.
+// Reads do not act: Status gives a rotator's state as one value, and
+// RotatorId names the rotator at an index for as long as the program runs, so
+// that a front end holding an index can tell when another rotator took it.
 //
 // The station implements the primitives below (count, driver, settings);
-// tests may give the servers a workspace of their own, which gets the same
-// rules. Everything runs on the main thread. An action may run command lists
-// whose WAIT items process events, so the rotator list may change before it
+// tests may give the servers a surface of their own, which gets the same
+// rules. The drivers themselves are not part of the surface: only the
+// surface and the station reach them.
+//
+// Everything runs on the main thread. An action may run command lists whose
+// WAIT items process events, so the rotator list may change before it
 // returns.
 
 #include "rotator/Gs232.h"
@@ -70,20 +77,28 @@ struct TRotatorStatus {
   int Azimuth = 0;
   // Where it was last sent, until it gets there (see TGs232::MoveTarget).
   std::optional<int> Target;
+  // The pending preset (see SetPreset), in the same degrees as Target.
+  std::optional<int> Preset;
+  // The temporary offset the control table gave it, whole degrees: the
+  // direction the antenna points is Azimuth + TempOffset.
+  int TempOffset = 0;
+  // The rotator's own map picture; empty for the program's map.
+  QString MapFile;
   bool Moving = false;
   // The raw reading lies beyond 360°.
   bool Overlap = false;
   // The largest azimuth the rotator accepts: 360 or 450.
   int MaxAzimuth = 360;
-  // The relay box's states, one per relay in use.
+  // The relay box is in use, and its states, one per relay.
+  bool RelayBox = false;
   QList<bool> Relays;
 };
 
 enum class TTurn { Clockwise, CounterClockwise };
 
-class TAutomationWorkspace {
+class TCommandSurface {
 public:
-  virtual ~TAutomationWorkspace() = default;
+  virtual ~TCommandSurface() = default;
 
   // --- Actions -------------------------------------------------------------------
   TActResult OpenRotator(int Index);
@@ -98,6 +113,25 @@ public:
   TActResult GoHome(int Index);
   // Sends a command or a command list as typed on the console.
   TActResult SendCommands(int Index, const QString &Commands);
+  // Sends Command as SendCommands does, then reads up to ReplyLength
+  // characters of the controller's answer into Reply (the console's
+  // exchange). A refused exchange leaves Reply empty.
+  TActResult Converse(int Index, const QString &Command, int ReplyLength, QString &Reply);
+  // The frequency-driven operation's move: Offset becomes the rotator's
+  // temporary offset and Azimuth (any whole number, brought into the
+  // rotator's travel) its preset, and it goes there.
+  TActResult GoToTableAzimuth(int Index, int Azimuth, int Offset);
+
+  // --- The pending preset ------------------------------------------------------------
+  // A preset kept for a later GoToPreset, as the operator types or clicks it;
+  // nothing is sent, and the port may be closed. Azimuth must lie within the
+  // rotator's travel (0° to 360° or 450°) and is kept as given.
+  TActResult SetPreset(int Index, int Azimuth);
+  // Forgets the pending preset.
+  TActResult ClearPreset(int Index);
+  // Sends the rotator to its pending preset; nothing is sent when there is
+  // none.
+  TActResult GoToPreset(int Index);
 
   // --- Reads ---------------------------------------------------------------------
   // The state of rotator Index; nothing for an index out of range.
@@ -105,6 +139,11 @@ public:
   // Why rotator Index may not be steered (not there, not enabled, the
   // station closing, not open), or a result that is done.
   TActResult Steerable(int Index) const;
+  // A number that names rotator Index for the program's lifetime and is
+  // never given to another rotator; 0 for an index out of range.
+  quint64 RotatorId(int Index) const;
+  // The index of the rotator named Id, or -1 when it is gone.
+  int IndexOfId(quint64 Id) const;
 
   // --- What the station provides ---------------------------------------------------
   // The frequency control table is in use.
@@ -113,12 +152,6 @@ public:
   virtual int RotatorCount() const = 0;
   // The index of the rotator whose tab was selected last.
   virtual int CurrentRotator() const = 0;
-  // The driver of rotator Index (0 <= Index < RotatorCount()); throws for
-  // any other index. Front ends act through the operations above.
-  virtual TGs232 &Driver(int Index) = 0;
-  const TGs232 &Driver(int Index) const {
-    return const_cast<TAutomationWorkspace *>(this)->Driver(Index);
-  }
   // The settings of rotator Index; throws for an index out of range.
   virtual TRotatorSettings RotatorSettings(int Index) const = 0;
   // Rotator Index is enabled ("Enable"); false for an index out of range.
@@ -129,9 +162,19 @@ public:
   // row that holds Freq to Az and runs the lists of the rows left and entered.
   virtual void AutoOperation(int Az, double Freq) = 0;
 
+protected:
+  // The driver of rotator Index (0 <= Index < RotatorCount()); throws for
+  // any other index. Only the surface and the station use it.
+  virtual TGs232 &Driver(int Index) = 0;
+  const TGs232 &Driver(int Index) const {
+    return const_cast<TCommandSurface *>(this)->Driver(Index);
+  }
+
 private:
   // Steerable but for the port: there, enabled, the station not closing.
   TActResult Usable(int Index) const;
+  // Azimuth lies within the travel of rotator Index (which exists).
+  TActResult InTravel(int Index, double Azimuth) const;
   // Runs Action on the driver of rotator Index when it may be steered.
   TActResult Act(int Index, const std::function<void(TGs232 &)> &Action);
   static TActResult Refused(TRefusal Why, const QString &Reason, int Holder = -1);

@@ -1,0 +1,209 @@
+#include "station/CommandSurface.h"
+
+#include <QPointer>
+#include <QVariant>
+
+#include <cmath>
+
+TActResult TCommandSurface::Refused(TRefusal Why, const QString &Reason, int Holder) {
+  return {Why, Holder, Reason};
+}
+
+TActResult TCommandSurface::Usable(int Index) const {
+  if (Closing())
+    return Refused(TRefusal::StationClosing, QStringLiteral("The station is closing"));
+  if (Index < 0 || Index >= RotatorCount())
+    return Refused(TRefusal::NoRotator, QStringLiteral("There is no rotator %1").arg(Index));
+  if (!RotatorEnabled(Index))
+    return Refused(TRefusal::NotEnabled,
+                   QStringLiteral("%1 is not enabled").arg(Driver(Index).Title()));
+  return {};
+}
+
+TActResult TCommandSurface::Steerable(int Index) const {
+  if (TActResult Result = Usable(Index); !Result.Done())
+    return Result;
+  if (!Driver(Index).Active())
+    return Refused(TRefusal::NotOpen, QStringLiteral("%1 is not open").arg(Driver(Index).Title()));
+  return {};
+}
+
+TActResult TCommandSurface::OpenRotator(int Index) {
+  if (TActResult Result = Usable(Index); !Result.Done())
+    return Result;
+  TGs232 &D = Driver(Index);
+  if (D.Active())
+    return Refused(TRefusal::AlreadyOpen, QStringLiteral("%1 is already open").arg(D.Title()));
+  // One device, one rotator: a second open of the same line would mix two
+  // rotators' exchanges.
+  for (int I = 0; I < RotatorCount(); ++I)
+    if (I != Index && Driver(I).Active() && Driver(I).Port() == D.Port())
+      return Refused(
+          TRefusal::PortHeld,
+          QStringLiteral("The port %1 is already open for %2").arg(D.Port(), Driver(I).Title()), I);
+  // A port that fails to open is the driver's to report; the open was made.
+  D.Open();
+  return {};
+}
+
+TActResult TCommandSurface::Act(int Index, const std::function<void(TGs232 &)> &Action) {
+  if (TActResult Result = Steerable(Index); !Result.Done())
+    return Result;
+  Action(Driver(Index));
+  return {};
+}
+
+TActResult TCommandSurface::CloseRotator(int Index) {
+  // A rotator switched off while open may still be closed.
+  if (TActResult Result = Usable(Index);
+      !Result.Done() && Result.Refusal != TRefusal::NotEnabled)
+    return Result;
+  TGs232 &D = Driver(Index);
+  if (!D.Active())
+    return Refused(TRefusal::NotOpen, QStringLiteral("%1 is not open").arg(D.Title()));
+  D.Close();
+  return {};
+}
+
+TActResult TCommandSurface::StopRotator(int Index) {
+  return Act(Index, [](TGs232 &D) { D.Stop(); });
+}
+
+TActResult TCommandSurface::TurnRotator(int Index, TTurn Direction) {
+  return Act(Index, [Direction](TGs232 &D) {
+    if (Direction == TTurn::Clockwise)
+      D.GoCW();
+    else
+      D.GoCCW();
+  });
+}
+
+TActResult TCommandSurface::InTravel(int Index, double Azimuth) const {
+  const TGs232 &D = Driver(Index);
+  const double Max = D.AzimuthAngle() == az450 ? 450.0 : 360.0;
+  if (!std::isfinite(Azimuth) || Azimuth < 0 || Azimuth > Max)
+    return Refused(TRefusal::OutOfRange,
+                   QStringLiteral("%1° is outside the travel of %2 (0° to %3°)")
+                       .arg(Azimuth)
+                       .arg(D.Title())
+                       .arg(Max));
+  return {};
+}
+
+TActResult TCommandSurface::GoToAzimuth(int Index, double Azimuth) {
+  if (TActResult Result = Steerable(Index); !Result.Done())
+    return Result;
+  if (TActResult Result = InTravel(Index, Azimuth); !Result.Done())
+    return Result;
+  TGs232 &D = Driver(Index);
+  const bool Wide = D.AzimuthAngle() == az450;
+  int Whole = static_cast<int>(std::lround(Azimuth));
+  // With a 360° travel north is 0: a preset of 360 would never be reached.
+  if (!Wide && Whole == 360)
+    Whole = 0;
+  // The rotator's temporary offset stays as it is and applies to the move.
+  D.SetPreset(Whole);
+  D.GoPreset();
+  return {};
+}
+
+TActResult TCommandSurface::GoHome(int Index) {
+  return Act(Index, [](TGs232 &D) { D.GoHome(); });
+}
+
+TActResult TCommandSurface::SendCommands(int Index, const QString &Commands) {
+  return Act(Index, [&Commands](TGs232 &D) { D.DoCmd(Commands); });
+}
+
+TActResult TCommandSurface::Converse(int Index, const QString &Command, int ReplyLength,
+                                          QString &Reply) {
+  Reply.clear();
+  if (TActResult Result = Steerable(Index); !Result.Done())
+    return Result;
+  // The command may run a list whose WAIT lets other work delete the
+  // rotator: the reply is then read from nothing.
+  const QPointer<TGs232> D = &Driver(Index);
+  D->DoCmd(Command);
+  if (D && ReplyLength > 0)
+    Reply = D->DoRecv(ReplyLength);
+  return {};
+}
+
+TActResult TCommandSurface::GoToTableAzimuth(int Index, int Azimuth, int Offset) {
+  return Act(Index, [Azimuth, Offset](TGs232 &D) {
+    D.SetTempOffsetD(Offset);
+    D.GoPreset(Azimuth);
+  });
+}
+
+TActResult TCommandSurface::SetPreset(int Index, int Azimuth) {
+  // A pending preset sends nothing: the rotator need not be open or enabled.
+  if (TActResult Result = Usable(Index);
+      !Result.Done() && Result.Refusal != TRefusal::NotEnabled)
+    return Result;
+  if (TActResult Result = InTravel(Index, Azimuth); !Result.Done())
+    return Result;
+  Driver(Index).SetPreset(Azimuth);
+  return {};
+}
+
+TActResult TCommandSurface::ClearPreset(int Index) {
+  if (TActResult Result = Usable(Index);
+      !Result.Done() && Result.Refusal != TRefusal::NotEnabled)
+    return Result;
+  Driver(Index).ResetPreset();
+  return {};
+}
+
+TActResult TCommandSurface::GoToPreset(int Index) {
+  return Act(Index, [](TGs232 &D) { D.GoPreset(); });
+}
+
+quint64 TCommandSurface::RotatorId(int Index) const {
+  if (Index < 0 || Index >= RotatorCount())
+    return 0;
+  // Kept on the driver itself, so that it goes with it through moves and
+  // goes away with it; handed out on first asking, never twice.
+  static constexpr char Property[] = "orbaltRotatorId";
+  auto &D = const_cast<TGs232 &>(Driver(Index));
+  QVariant Id = D.property(Property);
+  if (!Id.isValid()) {
+    static quint64 Next = 0;
+    Id = ++Next;
+    D.setProperty(Property, Id);
+  }
+  return Id.toULongLong();
+}
+
+int TCommandSurface::IndexOfId(quint64 Id) const {
+  for (int I = 0; I < RotatorCount(); ++I)
+    if (RotatorId(I) == Id)
+      return I;
+  return -1;
+}
+
+std::optional<TRotatorStatus> TCommandSurface::Status(int Index) const {
+  if (Index < 0 || Index >= RotatorCount())
+    return std::nullopt;
+  const TGs232 &D = Driver(Index);
+  TRotatorStatus S;
+  S.Title = D.Title();
+  S.Model = D.Model();
+  S.Enabled = RotatorEnabled(Index);
+  S.Open = D.Active();
+  S.Responding = D.Responding();
+  S.Azimuth = D.AzimuthD();
+  S.Target = D.MoveTarget();
+  if (D.Presetting())
+    S.Preset = D.AzPresetD();
+  S.TempOffset = D.TempOffsetD();
+  S.MapFile = D.MapFileName();
+  S.Moving = D.Moving();
+  S.Overlap = D.Overlap();
+  S.MaxAzimuth = D.AzimuthAngle() == az450 ? 450 : 360;
+  const TRelayArray &Relays = *D.RelayArray();
+  S.RelayBox = Relays.Enable();
+  for (int I = 0; I < Relays.Count(); ++I)
+    S.Relays << Relays.GetRelay(I);
+  return S;
+}
