@@ -172,7 +172,9 @@ void TConsolePanel::btnExecuteClick() {
     const QString Command = edtCommand->text().toUpper();
     if (Command.isEmpty())
       return;
-    edtCommand->setText(Command);
+    // The field is free for the next command: what was sent is in the
+    // transcript, and text typed while the reply is awaited is kept.
+    edtCommand->clear();
     Console.Execute(Command, FExchange);
   });
   if (!Self)

@@ -34,8 +34,26 @@ void TMain::actInsRotatorExecute() {
 
 void TMain::actDelRotatorExecute() {
   const int P = PageControl1->currentIndex();
-  const int N = FStation.RotatorCount();
-  if (N < 2 || P < 0 || P >= N)
+  int N = FStation.RotatorCount();
+  if (P < 0 || P >= N)
+    return;
+  if (N < 2) {
+    Ui().ShowMessage(QStringLiteral("The last rotator can't be deleted: insert another rotator "
+                                    "first."));
+    return;
+  }
+  // A rotator goes with its settings (and an open port is closed): only on
+  // the operator's word.
+  const QPointer<TGs232> Doomed = &FStation.Driver(P);
+  QString Question = QStringLiteral("Delete the rotator \"%1\"?").arg(Doomed->Title());
+  if (Doomed->Active())
+    Question += QStringLiteral("\nIts port %1 is open and will be closed.").arg(Doomed->Port());
+  if (!Ui().AskWarningYesNo(QStringLiteral("Delete Rotator"), Question))
+    return;
+  // Other work ran behind the question: the rotator must still be the one
+  // selected, and not the last one.
+  N = FStation.RotatorCount();
+  if (!Doomed || FStation.IndexOf(Doomed) != P || PageControl1->currentIndex() != P || N < 2)
     return;
   LeaveCurrentRotator();
   const int Selected = P == 0 ? N - 2 : P - 1;

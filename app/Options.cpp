@@ -549,6 +549,11 @@ void TOptions::SelectByText(QComboBox *List, const QString &Value, QString &Fiel
   List->setCurrentIndex(-1);
   const int Index = FindEntry(List, Text);
   if (Index < 0) {
+    // A value the list does not offer (a rate or parity the port knows, a
+    // model from an edited file) stays as it was stored until the operator
+    // picks an entry: confirming the dialog for another change must not
+    // replace it.
+    Field = Value;
     Ui().ShowError(Name + QStringLiteral(" can not be found"));
     return;
   }
@@ -604,6 +609,9 @@ void TOptions::SetRotationSpeed(const QString &Value) {
   } catch (const TConvertError &) {
   }
   if (Speed < 0 || Speed > cmbRotationSpeed->count()) {
+    // Kept as stored, like the values the other lists do not offer.
+    cmbRotationSpeed->setCurrentIndex(-1);
+    FRotationSpeed = Value;
     Ui().ShowError(QStringLiteral("Rotation speed \"%1\" can not be used").arg(Value));
     return;
   }
@@ -622,12 +630,9 @@ void TOptions::SetAzimuthAngle(int Value) {
 }
 
 void TOptions::SetRelaysCount(int Value) {
-  const int Index = FindEntry(cmbRelaysCount, QString::number(Value));
-  if (Index < 0) {
-    cmbRelaysCount->setCurrentIndex(0);
-    return;
-  }
-  cmbRelaysCount->setCurrentIndex(Index);
+  // A count the list does not offer (from an edited file) is kept, with no
+  // entry shown, until the operator picks one.
+  cmbRelaysCount->setCurrentIndex(FindEntry(cmbRelaysCount, QString::number(Value)));
   FRelaysCount = Value;
 }
 

@@ -128,7 +128,9 @@ public:
   // upper case, selects the first entry that equals it exactly, and the
   // property takes that text. When no entry does, an error box names the
   // setting ("Model can not be found", ...), the list is left without a
-  // selection and the property keeps its value.
+  // selection and the property takes the value as given, so that confirming
+  // the dialog keeps a stored value the list does not offer (a baud rate of
+  // 1200, parity Mark) until the operator picks an entry.
   QString Model() const { return FModel; }
   void SetModel(const QString &Value);
   QString BaudRate() const { return FBaudRate; }
@@ -152,9 +154,10 @@ public:
 
   // "1" (Low) to "4" (High), or "0" for none. The value without surrounding
   // blanks, with "0" put in front, is read as a whole number; an unreadable
-  // value or one above 4 shows an error box and changes nothing. Otherwise the
-  // entry at that 1-based position is selected (0: none) and the property
-  // becomes the number's decimal text.
+  // value or one above 4 shows an error box, leaves the list without a
+  // selection and is held as given. Otherwise the entry at that 1-based
+  // position is selected (0: none) and the property becomes the number's
+  // decimal text.
   QString RotationSpeed() const { return FRotationSpeed; }
   void SetRotationSpeed(const QString &Value);
 
@@ -165,7 +168,7 @@ public:
   int AzimuthAngle() const { return FAzimuthAngle; }
   void SetAzimuthAngle(int Value);
 
-  // 0, 4 or 8. Another value makes the list show "0" and keeps the property.
+  // 0, 4 or 8. Another value is held too, with no entry selected.
   int RelaysCount() const { return FRelaysCount; }
   void SetRelaysCount(int Value);
 

@@ -23,6 +23,10 @@
 //                    the version. A switch the program does not know prints
 //                    the usage and ends with 2.
 //
+// One instance runs at a time: a second start asks the running one over the
+// session bus to bring its window to the front, prints one line saying that
+// Orbalt already runs and ends with 0.
+//
 // Automation server switches ("/" or "-", any letter case): RegServer,
 // UnregServer, RegServerPerUser, UnregServerPerUser write or remove the bus
 // activation file and end; Automation or Embedding mark a start by the bus for
@@ -37,6 +41,7 @@
 // --n1mm-status PORT, --rigctld HOST:PORT|off (see remote/StationNetwork.h).
 
 #include "app/Main.h"
+#include "app/SecondStart.h"
 #include "app/WidgetUiServices.h"
 #include "base/DataFolder.h"
 #include "base/Routine.h"
@@ -334,8 +339,12 @@ int main(int argc, char *argv[]) {
   Parser.parse(QCoreApplication::arguments());
 
   TSingleInstance Lock;
-  if (!Lock.TryLock())
+  if (!Lock.TryLock()) {
+    // Another instance runs: its window comes to the front, and the operator
+    // is told why no second one starts.
+    std::printf("%s\n", qPrintable(BringRunningInstanceToFront(QDBusConnection::sessionBus())));
     return 0;
+  }
 
   const TSettingsLocation Location = SettingsDocument(Parser, Switches);
   QString SettingsFile = Location.File;
@@ -378,6 +387,9 @@ int main(int argc, char *argv[]) {
     // operator, it keeps running, and closing the window while clients
     // remain asks first.
     TStationAutomation Automation(Station, QDBusConnection::sessionBus());
+    // A second start asks this instance, on the same object, to show its
+    // window.
+    new TProgramDBusAdaptor(&Automation.Server(), [&Window]() -> QWidget * { return Window.get(); });
     QString AutomationError;
     if (!Automation.Start(&AutomationError))
       qWarning("Automation server not started: %s", qPrintable(AutomationError));

@@ -10,8 +10,8 @@ packages=(cmake ninja-build g++ pkg-config
   libhamlib-utils
   # the bearing tests' independent solver
   geographiclib-tools
-  # the install tests: Debian's validators and the package tools
-  desktop-file-utils appstream dpkg-dev file binutils)
+  # the install tests: Debian's validators, the package tools and its checker
+  desktop-file-utils appstream dpkg-dev file binutils lintian)
 if [ "${1:-}" = "--run" ]; then
   # Japanese captions and messages need a font that has them.
   packages+=(fonts-noto-cjk)

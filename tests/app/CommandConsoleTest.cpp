@@ -151,8 +151,21 @@ TEST_F(CommandConsoleTest, PastedLowerCaseIsTurnedToUpperCaseOnExecute) {
   // setText bypasses the typing rule, as a paste by other means would.
   Console.edtCommand->setText(QStringLiteral("c"));
   Console.btnExecuteClick();
-  EXPECT_EQ(Console.edtCommand->text(), QStringLiteral("C"));
   EXPECT_EQ(Lines(), (QStringList{"S--> C", "R--> +0123\"#13\""}));
+}
+
+TEST_F(CommandConsoleTest, EnterEmptiesTheFieldSoTheNextCommandStandsAlone) {
+  Console.edtCommand->setFocus();
+  QTest::keyClicks(Console.edtCommand, QStringLiteral("c"));
+  QTest::keyClick(Console.edtCommand, Qt::Key_Return);
+  EXPECT_EQ(Console.edtCommand->text(), QString());
+  QTest::keyClicks(Console.edtCommand, QStringLiteral("m090"));
+  QTest::keyClick(Console.edtCommand, Qt::Key_Enter);
+  EXPECT_EQ(Console.edtCommand->text(), QString());
+
+  EXPECT_EQ(Lines(), (QStringList{"S--> C", "R--> +0123\"#13\"", "S--> M090"}));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Commands(Emulator).empty(); }, 10000));
+  EXPECT_EQ(Commands(Emulator), (std::vector<QByteArray>{"M090"}));
 }
 
 TEST_F(CommandConsoleTest, OnlyQueriesAndHelpReadAReply) {

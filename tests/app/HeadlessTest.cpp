@@ -501,7 +501,59 @@ TEST_F(HeadlessTest, OneInstanceWhateverTheKindOfStart) {
     TProgram Second;
     Second.Start(C.Second, C.SecondEnv);
     EXPECT_TRUE(Second.EndsWithZero()) << Second.Errors().toStdString();
+    // Without a session bus the first can't be asked to show itself.
+    EXPECT_EQ(QString::fromUtf8(Second.Process.readAllStandardOutput()),
+              QStringLiteral("Orbalt already runs.\n"));
     EXPECT_TRUE(First.Running());
+  }
+}
+
+// Over the session bus, a second start asks the running instance to bring
+// its window to the front, and says on standard output what came of it.
+TEST_F(HeadlessTest, ASecondStartBringsTheRunningWindowToTheFrontAndSaysSo) {
+  TPrivateBus Bus;
+  ASSERT_TRUE(Bus.Start()) << "dbus-daemon could not be started";
+  WriteSettings({{QStringLiteral("Title"), QStringLiteral("Tower")},
+                 {QStringLiteral("Enable"), QStringLiteral("0")},
+                 {QStringLiteral("Port"), Dir.filePath(QStringLiteral("no-device"))}});
+  QProcessEnvironment Headless = Environment();
+  Headless.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus.Address);
+  QProcessEnvironment Window = Headless;
+  Window.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  const QStringList Settings{QStringLiteral("--settings"), SettingsPath()};
+  const struct {
+    const char *Name;
+    QStringList Arguments;
+    QProcessEnvironment Env;
+    QString Said;
+    QString Answer; // of the interface called directly
+  } Cases[] = {
+      {"window", Settings, Window,
+       QStringLiteral("Orbalt already runs: its window is brought to the front.\n"),
+       QStringLiteral("(true,)")},
+      {"headless", QStringList{QStringLiteral("--headless")} + Settings, Headless,
+       QStringLiteral("Orbalt already runs, without a window.\n"), QStringLiteral("(false,)")},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TProgram First;
+    First.Start(C.Arguments, C.Env);
+    ASSERT_EQ(FirstTitle(Bus, First), QStringLiteral("('Tower',)")) << First.Errors().toStdString();
+
+    TProgram Second;
+    Second.Start(C.Arguments, C.Env);
+    EXPECT_TRUE(Second.EndsWithZero()) << Second.Errors().toStdString();
+    EXPECT_EQ(QString::fromUtf8(Second.Process.readAllStandardOutput()), C.Said);
+    EXPECT_TRUE(First.Running());
+
+    const TRun Run = RunClient(
+        QStringLiteral("gdbus"),
+        {"call", "--session", "--dest", "Orbalt.Orbalt", "--object-path", "/Orbalt", "--method",
+         "Orbalt.IProgram.Activate", "''"},
+        Bus.ClientEnvironment());
+    EXPECT_EQ(Run.Out, C.Answer) << Run.Err.toStdString();
+    First.Signal(SIGTERM);
+    EXPECT_TRUE(First.EndsWithZero()) << First.Errors().toStdString();
   }
 }
 

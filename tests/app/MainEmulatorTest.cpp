@@ -248,6 +248,7 @@ TEST_F(MainEmulatorTest, NotRespondingMarkFollowsItsRotator) {
   EXPECT_TRUE(C.StatusPanels[0]->isVisible());
 
   // Deleted again.
+  Ui->warningAnswers.push_back(true);
   C.actDelRotator->trigger();
   EXPECT_EQ(Tabs(*M), (QStringList{"Tower", "Mast", "Console"}));
   EXPECT_EQ(MarkedTabs(), QStringList{"1:Mast"}) << MarkedTabs().join('|').toStdString();
@@ -550,8 +551,19 @@ TEST_F(MainEmulatorTest, DeletedRotatorStopsAtOnceWithoutSendingAnything) {
   const TControls C(*M);
   ASSERT_TRUE(Driver(*M, 0).Active());
   QPointer<TGs232> Removed = &Driver(*M, 0);
-  Emulator->clearLog();
+  // The question names the rotator and its open port; No keeps it open.
+  const QString Question =
+      QStringLiteral("Delete the rotator \"A\"?\nIts port %1 is open and will be closed.")
+          .arg(Device());
   C.actDelRotator->trigger();
+  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Warning), QStringList{Question});
+  EXPECT_TRUE(Removed->Active());
+  EXPECT_EQ(Tabs(*M), (QStringList{"A", "B", "Console"}));
+
+  Emulator->clearLog();
+  Ui->warningAnswers.push_back(true);
+  C.actDelRotator->trigger();
+  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Warning), (QStringList{Question, Question}));
   // Freed only later, but inert already: closed, no handlers, nothing sent
   // (a close would send a line end).
   ASSERT_TRUE(Removed);

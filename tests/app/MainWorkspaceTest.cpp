@@ -23,6 +23,7 @@ struct TWorkspaceCase {
   int Current;           // CurrentRotator afterwards
   int SelectedAfter;     // selected tab afterwards; ConsoleTab for the console
   bool Saves;
+  QStringList Told{};    // message boxes shown by the action
 };
 
 void PrintTo(const TWorkspaceCase &Case, std::ostream *Out) { *Out << Case.Name; }
@@ -43,7 +44,8 @@ const TWorkspaceCase WorkspaceCases[] = {
     {"DeleteSecondSelectsTheFirst", {"A", "B", "C"}, 1, TAction::Delete,
      {"A", "C"}, {0, 2}, 0, 0, true},
     {"DeleteLast", {"A", "B", "C"}, 2, TAction::Delete, {"A", "B"}, {0, 1}, 1, 1, true},
-    {"DeleteTheOnlyRotatorDoesNothing", {"A"}, 0, TAction::Delete, {"A"}, {0}, 0, 0, false},
+    {"DeleteTheOnlyRotatorSaysWhyNot", {"A"}, 0, TAction::Delete, {"A"}, {0}, 0, 0, false,
+     {"The last rotator can't be deleted: insert another rotator first."}},
     {"DeleteWithTheConsoleSelectedDoesNothing", {"A", "B"}, ConsoleTab, TAction::Delete,
      {"A", "B"}, {0, 1}, 0, ConsoleTab, false},
     {"ForwardOnTheFirstOfTwoSwaps", {"A", "B"}, 0, TAction::Forward,
@@ -83,13 +85,21 @@ TEST_P(MainWorkspaceTest, ActionKeepsTabsListsAndDocumentInStep) {
   C.PageControl1->setCurrentIndex(Case.Selected == ConsoleTab ? ConsoleIndex : Case.Selected);
   const QByteArray FileBefore = ReadFile();
 
+  // A deletion is confirmed.
+  Ui->warningAnswers.push_back(true);
   switch (Case.Action) {
   case TAction::Insert: C.actInsRotator->trigger(); break;
   case TAction::Delete: C.actDelRotator->trigger(); break;
   case TAction::Forward: C.actForwadRoatator->trigger(); break;
   case TAction::Backward: C.actBackwardRptator->trigger(); break;
   }
-  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+  EXPECT_EQ(Ui->shown(), Case.Told);
+  // Only a rotator that is deleted is asked about, by its title.
+  const bool Deletes = Case.Action == TAction::Delete && Case.Saves;
+  EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Warning),
+            Deletes ? QStringList{QStringLiteral("Delete the rotator \"%1\"?")
+                                      .arg(Case.Initial[Case.Selected])}
+                    : QStringList{});
 
   const int N = int(Case.Expected.size());
   EXPECT_EQ(Tabs(*M), Case.Expected + QStringList{"Console"});
@@ -187,4 +197,27 @@ TEST_F(MainTest, SelectingATabMovesTheEventConnection) {
   EXPECT_EQ(CurrentDriver(*M), First);
   EXPECT_EQ(EventsReachingPage(*M, 0), AllEvents());
   EXPECT_EQ(EventsReachingPage(*M, 1), QStringList());
+}
+
+TEST_F(MainTest, DeletingARotatorAsksNamingItAndNoKeepsEverything) {
+  WriteSettings(
+      {{"Rotator_0", EntryKeys("Mast", "COM10")}, {"Rotator_1", EntryKeys("Tower", "COM11")}});
+  auto M = Start();
+  const TControls C(*M);
+  C.PageControl1->setCurrentIndex(1);
+  TGs232 *Tower = &Driver(*M, 1);
+  const QByteArray FileBefore = ReadFile();
+
+  // No: nothing changes.
+  Ui->warningAnswers.push_back(false);
+  C.actDelRotator->trigger();
+  ASSERT_EQ(Ui->entries.size(), 1u);
+  EXPECT_EQ(Ui->entries[0].kind, TRecordingUiServices::Entry::Warning);
+  EXPECT_EQ(Ui->entries[0].caption, "Delete Rotator");
+  EXPECT_EQ(Ui->entries[0].text, "Delete the rotator \"Tower\"?");
+  EXPECT_EQ(Tabs(*M), (QStringList{"Mast", "Tower", "Console"}));
+  EXPECT_EQ(&Driver(*M, 1), Tower);
+  EXPECT_EQ(CurrentDriver(*M), Tower);
+  EXPECT_EQ(EventsReachingPage(*M, 1), AllEvents());
+  EXPECT_EQ(ReadFile(), FileBefore);
 }

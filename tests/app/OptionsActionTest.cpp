@@ -140,19 +140,19 @@ TEST_F(OptionsActionTest, DialogIsFilledFromTheCurrentRotatorAndItsMessagesComeF
     EXPECT_FALSE(O.AutoActive());
     EXPECT_EQ(O.Model(), "GS-232B");
     EXPECT_EQ(O.CenterPosition(), 1);
-    EXPECT_EQ(O.RotationSpeed(), "");
+    EXPECT_EQ(O.RotationSpeed(), "7");
     EXPECT_EQ(O.HomePosition(), 45);
     EXPECT_TRUE(O.ReturnHome());
     EXPECT_EQ(O.OffsetAngle(), -10);
     EXPECT_EQ(O.CommandB(), "Y11");
     EXPECT_EQ(O.CommandA(), "Y10");
-    EXPECT_EQ(O.RelaysCount(), 0);
-    EXPECT_EQ(O.cmbRelaysCount->currentText(), "0");
+    EXPECT_EQ(O.RelaysCount(), 2);
+    EXPECT_EQ(O.cmbRelaysCount->currentIndex(), -1);
     EXPECT_EQ(O.Port(), "/dev/ttyUSB9");
     EXPECT_EQ(O.cmbPort->currentText(), "/dev/ttyUSB9");
-    EXPECT_EQ(O.BaudRate(), "");
+    EXPECT_EQ(O.BaudRate(), "1200");
     EXPECT_EQ(O.DataBits(), "7");
-    EXPECT_EQ(O.Parity(), "");
+    EXPECT_EQ(O.Parity(), "Mark");
     EXPECT_EQ(O.StopBits(), "2");
     EXPECT_EQ(O.FlowControl(), "HARDWARE");
     // Applied without touching anything.
@@ -163,16 +163,20 @@ TEST_F(OptionsActionTest, DialogIsFilledFromTheCurrentRotatorAndItsMessagesComeF
                                       "BaudRate can not be found", "Parity can not be found"}));
   EXPECT_EQ(Ui->shown(), ShownBefore);
 
-  // Values that matched no entry reach the driver empty, and the port takes
-  // its defaults for them; the port that is not in the list is kept.
+  // Values that matched no entry reach the driver and the document as they
+  // were stored, like the port that is not in the list.
   TGs232 &D = Driver(*M, 1);
   EXPECT_EQ(DriverValues(D),
-            (QStringList{"GS-232B", "1", "0", "", "45", "1", "-10", "Y11", "Y10", "0",
-                         "/dev/ttyUSB9", "9600", "7", "None", "2", "Hardware"}));
+            (QStringList{"GS-232B", "1", "0", "7", "45", "1", "-10", "Y11", "Y10", "2",
+                         "/dev/ttyUSB9", "1200", "7", "Mark", "2", "Hardware"}));
   const auto Saved = SavedRotators();
   ASSERT_TRUE(Saved);
   ASSERT_EQ(Saved->size(), 2u);
   EXPECT_EQ(Saved->at(1).second.at("Port"), "/dev/ttyUSB9");
+  EXPECT_EQ(Saved->at(1).second.at("BaudRate"), "1200");
+  EXPECT_EQ(Saved->at(1).second.at("Parity"), "Mark");
+  EXPECT_EQ(Saved->at(1).second.at("RotationSpeed"), "7");
+  EXPECT_EQ(Saved->at(1).second.at("RelaysCount"), "2");
   EXPECT_EQ(Saved->at(1).second.at("Title"), "Mast");
   EXPECT_EQ(Saved->at(0).second.at("Title"), "Other");
   EXPECT_EQ(DriverValues(Driver(*M, 0))[10], "/dev/ttyUSB8");

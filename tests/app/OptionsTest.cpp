@@ -4,6 +4,7 @@
 
 #include "app/Options.h"
 #include "common/RecordingUiServices.h"
+#include "common/RotatorSettingsSamples.h"
 #include "base/UiServices.h"
 
 #include <QCheckBox>
@@ -127,12 +128,12 @@ TEST_F(OptionsTest, WrittenValuesAreMatchedAgainstTheLists) {
   const TSetterCase Cases[] = {
       {"model in lower case with blanks", {}, [](TOptions &O) { O.SetModel(" gs-232b  "); },
        Model, ModelList, "GS-232B", 1, {}},
-      {"unknown model keeps the value", [](TOptions &O) { O.SetModel("KELVANE"); },
-       [](TOptions &O) { O.SetModel("GS-232C"); }, Model, ModelList, "KELVANE", -1,
+      {"unknown model is held as given", [](TOptions &O) { O.SetModel("KELVANE"); },
+       [](TOptions &O) { O.SetModel("GS-232C"); }, Model, ModelList, "GS-232C", -1,
        {"Model can not be found"}},
       {"baud rate 1200", {}, [](TOptions &O) { O.SetBaudRate("1200"); },
        [](const TOptions &O) { return O.BaudRate(); },
-       [](const TOptions &O) { return O.cmbBaudRate; }, "", -1, {"BaudRate can not be found"}},
+       [](const TOptions &O) { return O.cmbBaudRate; }, "1200", -1, {"BaudRate can not be found"}},
       {"empty parity takes the first empty entry", {}, [](TOptions &O) { O.SetParity(""); },
        [](const TOptions &O) { return O.Parity(); }, [](const TOptions &O) { return O.cmbParity; },
        "", 3, {}},
@@ -141,27 +142,27 @@ TEST_F(OptionsTest, WrittenValuesAreMatchedAgainstTheLists) {
        "EVEN", 2, {}},
       {"unknown parity", {}, [](TOptions &O) { O.SetParity("Mark"); },
        [](const TOptions &O) { return O.Parity(); }, [](const TOptions &O) { return O.cmbParity; },
-       "", -1, {"Parity can not be found"}},
+       "Mark", -1, {"Parity can not be found"}},
       {"data bits", {}, [](TOptions &O) { O.SetDataBits("9"); },
        [](const TOptions &O) { return O.DataBits(); },
-       [](const TOptions &O) { return O.cmbDataBits; }, "", -1, {"DataBits can not be found"}},
+       [](const TOptions &O) { return O.cmbDataBits; }, "9", -1, {"DataBits can not be found"}},
       {"stop bits", {}, [](TOptions &O) { O.SetStopBits(" 1.5"); },
        [](const TOptions &O) { return O.StopBits(); },
        [](const TOptions &O) { return O.cmbStopBits; }, "1.5", 1, {}},
       {"flow control", {}, [](TOptions &O) { O.SetFlowControl("Xon"); },
        [](const TOptions &O) { return O.FlowControl(); },
-       [](const TOptions &O) { return O.cmbFlowControl; }, "", -1,
+       [](const TOptions &O) { return O.cmbFlowControl; }, "Xon", -1,
        {"FlowControl can not be found"}},
       {"rotation speed 0 selects nothing", SetSpeed("2"), SetSpeed("0"), Speed, SpeedList, "0", -1,
        {}},
       {"empty rotation speed reads as 0", {}, SetSpeed(" "), Speed, SpeedList, "0", -1, {}},
       {"rotation speed with blanks", {}, SetSpeed(" 3 "), Speed, SpeedList, "3", 2, {}},
-      {"rotation speed 5", SetSpeed("2"), SetSpeed("5"), Speed, SpeedList, "2", 1,
+      {"rotation speed 5", SetSpeed("2"), SetSpeed("5"), Speed, SpeedList, "5", -1,
        {SpeedError.arg("5")}},
-      {"rotation speed -1", SetSpeed("2"), SetSpeed("-1"), Speed, SpeedList, "2", 1,
+      {"rotation speed -1", SetSpeed("2"), SetSpeed("-1"), Speed, SpeedList, "-1", -1,
        {SpeedError.arg("-1")}},
-      {"relays 2 shows 0 and keeps the value", [](TOptions &O) { O.SetRelaysCount(8); },
-       [](TOptions &O) { O.SetRelaysCount(2); }, Relays, RelaysList, "8", 0, {}},
+      {"relays 2 shows no entry and is held", [](TOptions &O) { O.SetRelaysCount(8); },
+       [](TOptions &O) { O.SetRelaysCount(2); }, Relays, RelaysList, "2", -1, {}},
       {"relays 4", {}, [](TOptions &O) { O.SetRelaysCount(4); }, Relays, RelaysList, "4", 1, {}},
       {"south", {}, [](TOptions &O) { O.SetCenterPosition(1); },
        [](const TOptions &O) { return QString::number(O.CenterPosition()); },
@@ -178,6 +179,65 @@ TEST_F(OptionsTest, WrittenValuesAreMatchedAgainstTheLists) {
     EXPECT_EQ(C.List(*O)->currentIndex(), C.Shown);
     EXPECT_EQ(Ui->texts(Kind::Error), C.Errors);
     EXPECT_EQ(Ui->shown(), C.Errors);
+  }
+}
+
+// A stored value that no list entry shows survives confirming the dialog for
+// an unrelated change; picking an entry in that list replaces it.
+TEST_F(OptionsTest, StoredValuesTheListsDoNotOfferAreKeptUnlessAnEntryIsPicked) {
+  struct TCase {
+    const char *Name;
+    std::function<void(TRotatorSettings &)> Store;
+    std::function<QString(const TRotatorSettings &)> Read;
+    QComboBox *TOptions::*List;
+    QString Picked; // the first entry, as the property holds it
+    QString Error;
+  };
+  auto Baud = [](const TRotatorSettings &S) { return S.BaudRate; };
+  auto Parity = [](const TRotatorSettings &S) { return S.Parity; };
+  const TCase Cases[] = {
+      {"baud rate 1200", [](TRotatorSettings &S) { S.BaudRate = "1200"; }, Baud,
+       &TOptions::cmbBaudRate, "4800", "BaudRate can not be found"},
+      {"baud rate 115200", [](TRotatorSettings &S) { S.BaudRate = "115200"; }, Baud,
+       &TOptions::cmbBaudRate, "4800", "BaudRate can not be found"},
+      {"parity Mark", [](TRotatorSettings &S) { S.Parity = "Mark"; }, Parity,
+       &TOptions::cmbParity, "NONE", "Parity can not be found"},
+      {"parity Space", [](TRotatorSettings &S) { S.Parity = "Space"; }, Parity,
+       &TOptions::cmbParity, "NONE", "Parity can not be found"},
+      {"unknown model", [](TRotatorSettings &S) { S.Model = "GS-23"; },
+       [](const TRotatorSettings &S) { return S.Model; }, &TOptions::cmbModel, "GS-232A",
+       "Model can not be found"},
+      {"rotation speed 7", [](TRotatorSettings &S) { S.RotationSpeed = "7"; },
+       [](const TRotatorSettings &S) { return S.RotationSpeed; }, &TOptions::cmbRotationSpeed,
+       "1", "Rotation speed \"7\" can not be used"},
+      {"relays count 2", [](TRotatorSettings &S) { S.RelaysCount = 2; },
+       [](const TRotatorSettings &S) { return QString::number(S.RelaysCount); },
+       &TOptions::cmbRelaysCount, "0", ""},
+  };
+  for (const TCase &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TRotatorSettings Stored = TRotatorSettings::Defaults("Mast");
+    C.Store(Stored);
+    const QStringList Errors = C.Error.isEmpty() ? QStringList{} : QStringList{C.Error};
+
+    // The operator only changes the title and confirms.
+    auto O = Make();
+    Ui->clear();
+    O->SetSettings(Stored);
+    EXPECT_EQ(Ui->shown(), Errors);
+    EXPECT_EQ(((*O).*C.List)->currentIndex(), -1);
+    QTest::keyClicks(O->edtTitle, " 2");
+    O->btnApply->click();
+    EXPECT_EQ(O->result(), QDialog::Accepted);
+    EXPECT_EQ(O->Settings(), With(Stored, [](TRotatorSettings &S) { S.Title = "Mast 2"; }));
+
+    // The operator picks the list's first entry: that is taken.
+    auto P = Make();
+    P->SetSettings(Stored);
+    QTest::keyClick((*P).*C.List, Qt::Key_Home);
+    EXPECT_EQ(((*P).*C.List)->currentIndex(), 0);
+    P->btnApply->click();
+    EXPECT_EQ(C.Read(P->Settings()), C.Picked);
   }
 }
 

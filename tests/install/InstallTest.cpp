@@ -4,7 +4,8 @@
 // write nothing beside itself, find its pictures in the installed data
 // folder, and answer --version. A copy of the program with a document beside
 // it keeps using that document. The desktop entry and the metainfo pass
-// Debian's validators, and CPack's Debian package holds the installed files.
+// Debian's validators, and CPack's Debian package holds the installed files
+// with its documents and passes lintian without errors.
 
 #include <QByteArray>
 #include <QDir>
@@ -82,7 +83,27 @@ protected:
                            {QStringLiteral("--install"), QStringLiteral(ORBALT_TEST_BUILD_DIR),
                             QStringLiteral("--prefix"), Prefix()});
   }
-  static void TearDownTestSuite() { Root.reset(); }
+  static void TearDownTestSuite() {
+    Packages.reset();
+    Root.reset();
+  }
+
+  // CPack's Debian package of the build, made once for the suite; empty
+  // when it could not be made (Packed tells why).
+  static QString DebianPackage() {
+    if (!Packages) {
+      Packages = std::make_unique<QTemporaryDir>();
+      if (!Packages->isValid())
+        return {};
+      Packed = RunProgram(QStringLiteral(ORBALT_TEST_CPACK),
+                          {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                           QStringLiteral(ORBALT_TEST_BUILD_DIR "/CPackConfig.cmake"),
+                           QStringLiteral("-B"), Packages->path()});
+    }
+    const QStringList Found =
+        QDir(Packages->path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    return Ok(Packed) && Found.size() == 1 ? Packages->filePath(Found.first()) : QString();
+  }
 
   void SetUp() override { ASSERT_TRUE(Ok(Installed)) << Installed; }
 
@@ -121,6 +142,8 @@ protected:
 
   static inline std::unique_ptr<QTemporaryDir> Root;
   static inline TRun Installed;
+  static inline std::unique_ptr<QTemporaryDir> Packages;
+  static inline TRun Packed;
   QTemporaryDir Home;
 };
 
@@ -216,18 +239,8 @@ TEST_F(InstallTest, DesktopEntryAndMetainfoValidate) {
 }
 
 TEST_F(InstallTest, DebianPackageHoldsTheProgramAndItsDesktopFiles) {
-  QTemporaryDir Output;
-  ASSERT_TRUE(Output.isValid());
-  const TRun Pack =
-      RunProgram(QStringLiteral(ORBALT_TEST_CPACK),
-                 {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                  QStringLiteral(ORBALT_TEST_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
-                  Output.path()});
-  ASSERT_TRUE(Ok(Pack)) << Pack;
-  const QStringList Packages =
-      QDir(Output.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
-  ASSERT_EQ(Packages.size(), 1) << Pack;
-  const QString Package = Output.filePath(Packages.first());
+  const QString Package = DebianPackage();
+  ASSERT_FALSE(Package.isEmpty()) << Packed;
 
   const TRun Contents =
       RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("--contents"), Package});
@@ -240,7 +253,10 @@ TEST_F(InstallTest, DebianPackageHoldsTheProgramAndItsDesktopFiles) {
         QStringLiteral("./usr/share/icons/hicolor/48x48/apps/") + AppId + QStringLiteral(".png"),
         QStringLiteral("./usr/share/metainfo/") + AppId + QStringLiteral(".metainfo.xml"),
         QStringLiteral("./usr/share/dbus-1/services/Orbalt.Orbalt.service"),
-        QStringLiteral("./usr/share/man/man1/orbalt.1")})
+        QStringLiteral("./usr/share/man/man1/orbalt.1.gz"),
+        QStringLiteral("./usr/share/man/man1/gs232emu.1.gz"),
+        QStringLiteral("./usr/share/doc/orbalt/copyright"),
+        QStringLiteral("./usr/share/doc/orbalt/changelog.Debian.gz")})
     EXPECT_TRUE(Contents.Out.contains(u' ' + File + u'\n')) << File.toStdString();
 
   const TRun Fields = RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), Package});
@@ -250,6 +266,46 @@ TEST_F(InstallTest, DebianPackageHoldsTheProgramAndItsDesktopFiles) {
   // Computed from the binaries: Qt's libraries and the serial port module.
   EXPECT_TRUE(Fields.Out.contains(QStringLiteral("libqt6core6"))) << Fields;
   EXPECT_TRUE(Fields.Out.contains(QStringLiteral("libqt6serialport6"))) << Fields;
+  // The long description: its lines as written, none led by a list separator.
+  EXPECT_TRUE(Fields.Out.contains(
+      QStringLiteral("\n Turns the antenna rotators of an amateur-radio station (GS-232A, GS-232B\n"
+                     " and KELVANE compatible controllers on serial lines)")))
+      << Fields;
+  EXPECT_FALSE(Fields.Out.contains(QStringLiteral("\n ;"))) << Fields;
+
+  // The copyright file is machine-readable and carries the notices of the
+  // map data and of the geodesy library.
+  QTemporaryDir Unpacked;
+  ASSERT_TRUE(Unpacked.isValid());
+  const TRun Extract = RunProgram(QStringLiteral("dpkg-deb"),
+                                  {QStringLiteral("--extract"), Package, Unpacked.path()});
+  ASSERT_TRUE(Ok(Extract)) << Extract;
+  const QString Text = ReadText(Unpacked.filePath(QStringLiteral("usr/share/doc/orbalt/copyright")));
+  EXPECT_TRUE(Text.startsWith(
+      QStringLiteral("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n")))
+      << Text.toStdString();
+  for (const char *Notice : {"Natural Earth", "naturalearthdata.com", "GeographicLib",
+                             "License: Expat", "License: ISC"})
+    EXPECT_TRUE(Text.contains(QLatin1String(Notice))) << Notice;
+}
+
+// lintian finds no error in the package (warnings and notes are for the
+// maintainers to weigh).
+TEST_F(InstallTest, DebianPackagePassesLintianWithoutErrors) {
+  const QString Lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+  if (Lintian.isEmpty())
+    GTEST_SKIP() << "lintian is missing: install it (scripts/deps.sh) to check the package";
+  const QString Package = DebianPackage();
+  ASSERT_FALSE(Package.isEmpty()) << Packed;
+  const TRun Run = RunProgram(Lintian, {QStringLiteral("--no-cfg"), Package});
+  ASSERT_TRUE(Run.Finished) << Run;
+  QStringList Errors;
+  for (const QString &Line : Run.Out.split(u'\n'))
+    if (Line.startsWith(QStringLiteral("E: ")))
+      Errors << Line;
+  EXPECT_TRUE(Errors.isEmpty()) << Errors.join(u'\n').toStdString();
+  // Besides its findings lintian fails only for errors of its own.
+  EXPECT_TRUE(Run.ExitCode == 0 || !Errors.isEmpty()) << Run;
 }
 
 } // namespace
