@@ -1,5 +1,6 @@
 #include "rotator/Gs232.h"
 
+#include "rotator/ControllerLanguage.h"
 #include "serial/CPortX.h"
 #include "base/UiServices.h"
 
@@ -18,6 +19,8 @@
 #include <limits>
 #include <memory>
 
+namespace Lang = ControllerLanguage;
+
 namespace {
 
 constexpr int PollIntervalMs = 100;
@@ -29,12 +32,8 @@ constexpr int MissedPollsLimit = 3;
 // has stopped there: longer than the slowest rotation (1.5° a second) takes
 // for one whole degree.
 constexpr int PresetSettleMs = 1500;
-// A position reply is at most "AZ=aaa EL=e" within this many characters.
-constexpr int PositionReplyLen = 11;
-// The longest a read of that many characters waits when nothing arrives.
-constexpr int PositionReadMs = 10 * PositionReplyLen + 100;
-// "GS-232B" answers "H3" with a listing that is read and thrown away.
-constexpr int H3ReplyLen = 30;
+// The longest a read of a position reply waits when nothing arrives.
+constexpr int PositionReadMs = 10 * Lang::PositionReplyLen + 100;
 // Characters after "WAIT" that are read as the number of milliseconds.
 constexpr int WaitDigitsMax = 32;
 
@@ -67,11 +66,6 @@ bool ParseInt(const QString &Text, int &Value) {
     return false;
   Value = static_cast<int>(N);
   return true;
-}
-
-int IntOrZero(const QString &Text) {
-  int Value = 0;
-  return ParseInt(Text, Value) ? Value : 0;
 }
 
 // Only a to z: the rest of a command text goes to the line as typed.
@@ -228,15 +222,16 @@ void TGs232::Open() {
   ComPort->Clear();
   if (!Self || !ComPort->Connected())
     return;
-  if (bInitialization) {
-    bInitialization = false;
-    if (!SendRaw(QStringLiteral("K0\r")))
+  const bool FirstOpening = std::exchange(bInitialization, false);
+  for (const QString &Command : Lang::OpenCommands(FirstOpening))
+    if (!SendRaw(Lang::Line(Command)))
       return;
-  }
-  if (!SendRaw(QStringLiteral("S\r")) || !SendRaw(QStringLiteral("I0\r")))
-    return;
   iAzBefore = 9999;
   iElBefore = 9999;
+  // Where the rotator heads is known only once its reading has changed
+  // after this opening.
+  FTravelBefore.reset();
+  FHeading = bpNone;
   ++FSession;
   FMissedPolls = 0;
   Timer1->start(PollIntervalMs);
@@ -253,19 +248,24 @@ void TGs232::Open() {
 void TGs232::SendCenterPosition() {
   if (!FActive)
     return;
-  if (FModel == QLatin1String("KELVANE")) {
-    SendRaw(FCenterPosition == cpNorth ? QStringLiteral("ZN\r") : QStringLiteral("ZS\r"));
-  } else if (FModel == QLatin1String("GS-232B")) {
-    QPointer<TGs232> Self(this);
-    const uint64_t Session = FSession;
-    if (!SendRaw(QStringLiteral("H3\r")))
-      return;
-    ReadReply(H3ReplyLen);
-    if (!Self || !FActive || FSession != Session)
-      return;
-    // The poll timer runs behind the owner's modal box.
-    RaiseMessage(QStringLiteral(u"GS-232Bの動作未確認"), mkInformation);
+  const Lang::TModel Model = Lang::ModelNamed(FModel);
+  const std::optional<QString> Command = Lang::CenterCommand(Model, FCenterPosition);
+  if (!Command)
+    return;
+  if (!Lang::CenterCommandAnswers(Model)) {
+    SendRaw(Lang::Line(*Command));
+    return;
   }
+  QPointer<TGs232> Self(this);
+  const uint64_t Session = FSession;
+  if (!SendRaw(Lang::Line(*Command)))
+    return;
+  ReadReply(Lang::ListingReplyLen);
+  if (!Self || !FActive || FSession != Session)
+    return;
+  // The poll timer runs behind the owner's modal box.
+  if (Model == Lang::TModel::Gs232B)
+    RaiseMessage(QStringLiteral(u"GS-232Bの動作未確認"), mkInformation);
 }
 
 void TGs232::Close() {
@@ -283,7 +283,7 @@ void TGs232::Close() {
         break;
     }
     if (Live())
-      ComPort->SendStr(QStringLiteral("\r"));
+      ComPort->SendStr(Lang::Line(Lang::CloseCommand()));
     if (Live())
       ComPort->ClearInput();
     // The port lets the written bytes leave the device before it purges and
@@ -504,7 +504,7 @@ void TGs232::StartPoll(bool FromTick) {
   FLine = lnPoll;
   FPollFromTick = FromTick;
   FPollBudget = QDeadlineTimer(PositionReadMs, Qt::PreciseTimer);
-  ComPort->SendStr(FElEnable ? QStringLiteral("C2\r") : QStringLiteral("C\r"));
+  ComPort->SendStr(Lang::Line(Lang::PollCommand(FElEnable)));
   // A failure of the write has closed the driver.
   if (Live())
     ReadPositionLine();
@@ -512,7 +512,7 @@ void TGs232::StartPoll(bool FromTick) {
 
 void TGs232::ReadPositionLine() {
   const uint64_t Session = FSession;
-  ComPort->BeginRecv(PositionReplyLen, true, [this, Session](const QString &Line) {
+  ComPort->BeginRecv(Lang::PositionReplyLen, true, [this, Session](const QString &Line) {
     PositionLineRead(Session, Line);
   });
 }
@@ -539,13 +539,16 @@ void TGs232::FinishPoll(const QString &Reply) {
   const uint64_t Session = FSession;
   auto Live = [&] { return Self && FActive && FSession == Session; };
   const bool FromTick = FPollFromTick;
-  // A poll without a reply changes no reading: the last known position
+  // A poll without a reply, or with one that is no reading (garbled, cut
+  // short), changes no reading and counts as missed: the last known position
   // stands, rather than a made-up 0.
-  const bool Answered = !Reply.isEmpty();
+  const std::optional<Lang::TPosition> Reading = Lang::ParsePosition(Reply);
+  const bool Answered = Reading.has_value();
   FLine = lnIdle;
   ++FPollsDone;
-  if (Answered) {
-    ParseReply(Reply, FOrgAzimuthD, FOrgElevationD);
+  if (Reading) {
+    FOrgAzimuthD = Reading->Azimuth;
+    FOrgElevationD = Reading->Elevation.value_or(0);
     FAzimuthD = NormalizeAngleD(static_cast<int>(
         std::clamp<int64_t>(int64_t(FOrgAzimuthD) + FAzOffsetD, INT32_MIN, INT32_MAX)));
     FAzimuthR = DegToRad(FAzimuthD);
@@ -608,17 +611,9 @@ bool TGs232::GetDirection() {
 }
 
 void TGs232::ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevationD) {
-  QString Az = QStringLiteral("0");
-  QString El = QStringLiteral("0");
-  if (Reply.startsWith(QLatin1String("AZ="))) { // AZ=aaa EL=eee
-    Az = Reply.mid(3, 3);
-    El = Reply.mid(10, 3);
-  } else if (Reply.startsWith(QLatin1String("+0"))) { // +0aaa+0eee
-    Az = Reply.mid(2, 3);
-    El = Reply.mid(7, 3);
-  }
-  OrgAzimuthD = IntOrZero(Az);
-  OrgElevationD = IntOrZero(El);
+  const std::optional<Lang::TPosition> Reading = Lang::ParsePosition(Reply);
+  OrgAzimuthD = Reading ? Reading->Azimuth : 0;
+  OrgElevationD = Reading ? Reading->Elevation.value_or(0) : 0;
 }
 
 void TGs232::PresetCheck() {
@@ -626,8 +621,8 @@ void TGs232::PresetCheck() {
     ForgetApproach();
     return;
   }
-  // No wrap-around: an azimuth of 0 does not meet a preset of 360.
-  const int64_t Off = std::llabs(int64_t(FAzimuthD) + FTempOffsetD - FAzPresetD);
+  // On the circle in the 360° range: a reading of 0 meets a preset of 360.
+  const int64_t Off = DegreesOff(int64_t(FAzimuthD) + FTempOffsetD - FAzPresetD);
   if (Off > 2) {
     ForgetApproach();
     return;
@@ -656,15 +651,17 @@ void TGs232::ForgetApproach() { FClosest.reset(); }
 void TGs232::MoveTargetCheck() {
   if (!FMoveTarget)
     return;
-  int64_t Off = int64_t(FAzimuthD) + FTempOffsetD - *FMoveTarget;
+  if (DegreesOff(int64_t(FAzimuthD) + FTempOffsetD - *FMoveTarget) <= 2)
+    SetMoveTarget(std::nullopt);
+}
+
+int64_t TGs232::DegreesOff(int64_t Difference) const {
   // In the 360° range 0 and 360 are the same place; in the 450° range every
   // reading is a place of its own.
-  if (FAzimuthAngle == az360) {
-    Off = ((Off % 360) + 360) % 360;
-    Off = std::min<int64_t>(Off, 360 - Off);
-  }
-  if (std::llabs(Off) <= 2)
-    SetMoveTarget(std::nullopt);
+  if (FAzimuthAngle != az360)
+    return std::llabs(Difference);
+  const int64_t Off = ((Difference % 360) + 360) % 360;
+  return std::min<int64_t>(Off, 360 - Off);
 }
 
 void TGs232::SetMoveTarget(std::optional<int> Az) {
@@ -674,17 +671,29 @@ void TGs232::SetMoveTarget(std::optional<int> Az) {
   emit MoveTargetChanged();
 }
 
-void TGs232::BoundCheck() {
+int TGs232::TravelPosition() const {
   // The raw reading; with the centre north the ends of travel lie south.
-  int A = FOrgAzimuthD;
+  const int A = FOrgAzimuthD;
   if (FCenterPosition == cpNorth)
-    A = (A < 180 || A > 359) ? A + 180 : A - 180;
+    return (A < 180 || A > 359) ? A + 180 : A - 180;
+  return A;
+}
+
+void TGs232::BoundCheck() {
+  const int A = TravelPosition();
   TBoundPosition Bound = bpNone;
   if (A >= iAzCwBound)
     Bound = bpCWBound;
   else if (A <= iAzCcwBound)
     Bound = bpCCWBound;
   if (Bound == bpNone)
+    return;
+  // Only a rotator heading for that end is stopped there: one that rests at
+  // an end since the opening, or is turned away from it, goes on.
+  TBoundPosition Heading = FHeading;
+  if (FTravelBefore && A != *FTravelBefore)
+    Heading = A > *FTravelBefore ? bpCWBound : bpCCWBound;
+  if (Heading != Bound)
     return;
   QPointer<TGs232> Self(this);
   Stop();
@@ -703,6 +712,12 @@ void TGs232::ChangeReport() {
   // standing at a bound would be stopped again every 100 ms.
   iAzBefore = FAzimuthD;
   iElBefore = FElevationD;
+  const int Travel = TravelPosition();
+  if (FTravelBefore && Travel != *FTravelBefore)
+    FHeading = Travel > *FTravelBefore ? bpCWBound : bpCCWBound;
+  else
+    FHeading = bpNone;
+  FTravelBefore = Travel;
   if (TChangeAzElEvent Handler = FChangeAzEl)
     Handler(this);
 }
@@ -777,29 +792,29 @@ void TGs232::SendCommandList(const QString &Text, bool WithLists) {
 
 void TGs232::GoCW() {
   if (FActive)
-    DoCmd(QStringLiteral("R"));
+    DoCmd(Lang::TurnCommand(Lang::TTurn::Cw));
 }
 
 void TGs232::GoCCW() {
   if (FActive)
-    DoCmd(QStringLiteral("L"));
+    DoCmd(Lang::TurnCommand(Lang::TTurn::Ccw));
 }
 
 void TGs232::GoUp() {
   if (FActive)
-    DoCmd(QStringLiteral("U"));
+    DoCmd(Lang::TurnCommand(Lang::TTurn::Up));
 }
 
 void TGs232::GoDown() {
   if (FActive)
-    DoCmd(QStringLiteral("D"));
+    DoCmd(Lang::TurnCommand(Lang::TTurn::Down));
 }
 
 void TGs232::Stop() {
   if (!FActive)
     return;
   FMoving = false;
-  DoCmd(QStringLiteral("S"));
+  DoCmd(Lang::StopCommand());
 }
 
 // --- Positioning --------------------------------------------------------------------
@@ -822,18 +837,21 @@ double TGs232::NormalizeAngleR(double X) const {
   return M >= FullTurn ? 0.0 : M;
 }
 
-QString TGs232::Target(int64_t Degrees) const {
+int TGs232::Target(int64_t Degrees) const {
   // Normalised in 64 bits, so that no sum of preset and offsets overflows.
-  int64_t T;
-  if (FAzimuthAngle == az450 && Degrees >= 0 && Degrees <= 450) {
-    T = Degrees;
-  } else {
-    T = Degrees % 360;
-    if (T < 0)
-      T += 360;
-  }
-  return QStringLiteral("%1").arg(T, 3, 10, QLatin1Char('0'));
+  if (FAzimuthAngle == az450 && Degrees >= 0 && Degrees <= 450)
+    return static_cast<int>(Degrees);
+  const int64_t T = Degrees % 360;
+  return static_cast<int>(T < 0 ? T + 360 : T);
 }
+
+namespace {
+
+// A go-to-azimuth-and-elevation command as one item of a command list:
+// quoted, so that the blank stays inside the one command line.
+QString AsListItem(const QString &Command) { return u'"' + Command + u'"'; }
+
+} // namespace
 
 void TGs232::SetPreset(int Az) {
   ForgetApproach();
@@ -862,13 +880,12 @@ void TGs232::GoPreset() {
   if (!FActive || !FPresetting)
     return;
   ForgetApproach();
-  const QString Az = Target(int64_t(FAzPresetD) - FAzOffsetD - FTempOffsetD);
+  const int Az = Target(int64_t(FAzPresetD) - FAzOffsetD - FTempOffsetD);
   if (FElEnable) {
-    // Quoted, so that the blank stays inside the one command line.
-    const QString El = Target(int64_t(FElPresetD) - FElOffsetD);
-    GoTo(QStringLiteral("\"W%1 %2\"").arg(Az, El), FAzPresetD);
+    const int El = Target(int64_t(FElPresetD) - FElOffsetD);
+    GoTo(AsListItem(Lang::GoToAzimuthElevation(Az, El)), FAzPresetD);
   } else {
-    GoTo(QStringLiteral("M") + Az, FAzPresetD);
+    GoTo(Lang::GoToAzimuth(Az), FAzPresetD);
   }
 }
 
@@ -877,7 +894,7 @@ void TGs232::GoPreset(int Az) {
     return;
   FPresetting = true;
   const int P = NormalizeAngleD(Az);
-  if (!GoTo(QStringLiteral("M") + Target(int64_t(P) - FAzOffsetD - FTempOffsetD), P))
+  if (!GoTo(Lang::GoToAzimuth(Target(int64_t(P) - FAzOffsetD - FTempOffsetD)), P))
     return;
   ForgetApproach();
   FAzPresetD = P;
@@ -889,9 +906,8 @@ void TGs232::GoPreset(int Az, int El) {
     return;
   const int P = NormalizeAngleD(Az);
   const int E = NormalizeAngleD(El);
-  if (!GoTo(QStringLiteral("\"W%1 %2\"")
-                .arg(Target(int64_t(P) - FAzOffsetD - FTempOffsetD),
-                     Target(int64_t(E) - FElOffsetD)),
+  if (!GoTo(AsListItem(Lang::GoToAzimuthElevation(Target(int64_t(P) - FAzOffsetD - FTempOffsetD),
+                                                  Target(int64_t(E) - FElOffsetD))),
             P))
     return;
   ForgetApproach();
@@ -979,7 +995,7 @@ void TGs232::GoHome() {
   // offset further on.
   const int Home = static_cast<int>(
       std::clamp<int64_t>(int64_t(FAzHomeD) + FTempOffsetD, INT32_MIN, INT32_MAX));
-  GoTo(QStringLiteral("M") + Target(int64_t(FAzHomeD) - FAzOffsetD), Home);
+  GoTo(Lang::GoToAzimuth(Target(int64_t(FAzHomeD) - FAzOffsetD)), Home);
 }
 
 void TGs232::SetOffset(int Az) {
@@ -1016,14 +1032,14 @@ void TGs232::SetAzimuthAngle(TAzimuthAngle Value) {
   iAzCcwBound = 0;
   iAzCwBound = Value == az450 ? 450 : 359;
   if (FActive)
-    SendRaw(Value == az450 ? QStringLiteral("P45\r") : QStringLiteral("P36\r"));
+    SendRaw(Lang::Line(Lang::RangeCommand(Value)));
 }
 
 void TGs232::SetRotationSpeed(const QString &Value) {
   FRotationSpeed = Value;
   // An empty speed has no character to send.
-  if (FActive && !Value.isEmpty())
-    SendRaw(QStringLiteral("X") + Value[0] + u'\r');
+  if (const std::optional<QString> Command = Lang::SpeedCommand(Value); FActive && Command)
+    SendRaw(Lang::Line(*Command));
 }
 
 QString TGs232::Port() const { return ComPort->Port(); }

@@ -4,7 +4,11 @@
 // The driver owns its port, a 100 ms poll timer and a relay array. While open
 // it asks the controller for its position every 100 ms ("C" or "C2"), turns
 // the reply into azimuth and elevation in whole degrees and radians, and
-// reports a changed position, a reached preset and a reached travel bound.
+// reports a changed position, a reached preset and a reached travel bound
+// (for a rotator heading for that bound, never for one resting at it). A
+// reply that is no reading counts as a missed poll. The command texts and the
+// reading of replies are those of ControllerLanguage.
+//
 // Every command sent on behalf of a caller goes through DoCmd, whose command
 // lists may carry several commands, WAIT pauses and relay ("Y") items, and run
 // the CommandB list before every movement and the CommandA list after every
@@ -153,9 +157,10 @@ public:
   // Radians: 0 to 2.5 pi kept in az450 mode, otherwise modulo 2 pi into [0, 2 pi).
   double NormalizeAngleR(double X) const;
 
-  // Raw position reply to raw azimuth and elevation, by character positions:
-  // "AZ=aaa EL=eee" or "+0aaa+0eee"; anything else, and any part that is not
-  // a number, gives 0.
+  // Raw position reply to raw azimuth and elevation ("AZ=aaa EL=eee" or
+  // "+0aaa+0eee", see ControllerLanguage::ParsePosition); a reply that is no
+  // reading, and an elevation that is missing or not a number, give 0. The
+  // poll itself takes a reply that is no reading as a missed poll.
   static void ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevationD);
 
   // The message of a port failure: "ComException " + the port's message, and
@@ -188,9 +193,11 @@ public:
   // The readings changed since the last Stop.
   bool Moving() const { return FMoving; }
   // A preset is pending. It is reached (ReachPreset) once the reading is
-  // within 2° of it and either reads the preset or has come no closer for
-  // 1.5 s: a rotator still coming closer is let go on, so that the stop
-  // answering the arrival does not leave it short of its target.
+  // within 2° of it (on the circle in the 360° range, so that a reading of 0
+  // meets a preset of 360; along the line in the 450° range) and either
+  // reads the preset or has come no closer for 1.5 s: a rotator still coming
+  // closer is let go on, so that the stop answering the arrival does not
+  // leave it short of its target.
   bool Presetting() const { return FPresetting; }
   // Where the rotator was last sent by GoPreset or GoHome, in the degrees of
   // the preset (temporary offset included), until it gets within 2° of it, a
@@ -338,14 +345,23 @@ private:
   // Reports a close once the driver is closed: answering again, no target,
   // and ActiveChanged when it was open.
   void ReportClosed(bool WasActive);
+  // Stops the rotator and reports the bound when the reading lies at or beyond
+  // a travel bound and the rotator heads for it.
   void BoundCheck();
+  // The raw azimuth along the travel: 0 at the counter-clockwise end, growing
+  // clockwise (the reading moved by half a turn when the centre is north).
+  int TravelPosition() const;
+  // How far apart two azimuths Difference apart lie: on the circle in the
+  // 360° range, along the line in the 450° range.
+  int64_t DegreesOff(int64_t Difference) const;
   void ChangeReport();
   void ComPortException(const QString &ComportMessage, int64_t WinError,
                         const QString &WinMessage);
   void ComPortError(unsigned Errors);
   void CloseAfterFailure();
   void RaiseMessage(const QString &Text, TMessageKind Kind);
-  QString Target(int64_t Degrees) const;
+  // Degrees as a target in the rotation range.
+  int Target(int64_t Degrees) const;
 
   bool bInitialization = true;
   TCPortX *ComPort;
@@ -402,6 +418,11 @@ private:
   std::optional<int64_t> FClosest;
   QElapsedTimer FClosestSince;
   std::optional<int> FMoveTarget;
+  // The travel position (TravelPosition) at the last change report, unknown
+  // until the first report after an opening, and the bound the rotator
+  // headed for in that report's change (bpNone: no azimuth change known).
+  std::optional<int> FTravelBefore;
+  TBoundPosition FHeading = bpNone;
   TRelayArray *FRelayArray;
   bool FCurrent = false;
   int FTempOffsetD = 0;

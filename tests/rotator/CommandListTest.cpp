@@ -180,11 +180,13 @@ TEST(Gs232CommandList, PollGoesOnInsideAListStartedByAPoll) {
   // A stop at a travel bound runs the after-stop list from inside a poll; its
   // pause must not stop the polling.
   Gs232Emulator::Options Opts;
-  Opts.azimuth = 179; // the clockwise bound with the centre north
+  Opts.azimuth = 120;
   TRig Rig(Opts);
   Rig.Drv->SetCommandA(QStringLiteral("WAIT800,Y10"));
   Rig.Open();
+  Rig.RunPolls(1);
   Rig.Emu.clearLog();
+  Rig.Emu.setAzimuth(179); // the clockwise bound with the centre north
   ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("Y10")); }));
   const QStringList Cmds = Commands(Rig.Emu);
   const int S = Cmds.indexOf(QStringLiteral("S"));

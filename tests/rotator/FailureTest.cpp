@@ -139,28 +139,34 @@ TEST(Gs232Failure, ListStopsWhenTheDriverClosesOrReopensDuringAWait) {
 struct TDeleteCase {
   const char *What;
   std::function<void(TGs232 &, Gs232Emulator &)> Setup;
-  std::function<void(TGs232 &)> Start; // runs the list, or leaves it to a poll
+  // Runs the list, or leaves it to a poll.
+  std::function<void(TGs232 &, Gs232Emulator &)> Start;
 };
+
+// Turns the rotator (centre north) from 120 onto its clockwise bound at 179,
+// once the driver has read the starting point.
+void TurnOntoTheClockwiseBound(TGs232 &D, Gs232Emulator &E) {
+  E.setAzimuth(120);
+  ASSERT_TRUE(WaitFor([&] { return D.OrgAzimuthD() == 120; }));
+  E.setAzimuth(179);
+}
 
 TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
   const QString List = QStringLiteral("Y21,WAIT1000,Y11");
   const TDeleteCase Cases[] = {
-      {"list", [](TGs232 &, Gs232Emulator &) {}, [&](TGs232 &D) { D.DoCmd(List); }},
+      {"list", [](TGs232 &, Gs232Emulator &) {},
+       [&](TGs232 &D, Gs232Emulator &) { D.DoCmd(List); }},
       {"before-movement list of a preset", [&](TGs232 &D, Gs232Emulator &) { D.SetCommandB(List); },
-       [](TGs232 &D) { D.GoPreset(90); }},
+       [](TGs232 &D, Gs232Emulator &) { D.GoPreset(90); }},
       {"after-stop list of a bound stop in a poll",
-       [&](TGs232 &D, Gs232Emulator &E) {
-         E.setAzimuth(179); // the clockwise bound with the centre north
-         D.SetCommandA(List);
-       },
-       [](TGs232 &) {}},
+       [&](TGs232 &D, Gs232Emulator &) { D.SetCommandA(List); }, TurnOntoTheClockwiseBound},
       {"stop list started by a reached preset",
        [&](TGs232 &D, Gs232Emulator &) {
          D.SetCommandA(List);
          D.SetPreset(0);
          D.SetReachPreset([&D](QObject *) { D.DoCmd(QStringLiteral("S")); });
        },
-       [](TGs232 &) {}},
+       [](TGs232 &, Gs232Emulator &) {}},
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.What);
@@ -182,7 +188,7 @@ TEST(Gs232Failure, DriverFreedInsideItsOwnWaitSendsNothingMore) {
         delete Drv.data();
     });
     Watch.start();
-    C.Start(*Drv);
+    C.Start(*Drv, Emu);
     ASSERT_TRUE(WaitFor([&] { return Drv.isNull(); }));
     QTest::qWait(1500);
     EXPECT_FALSE(Commands(Emu).contains(QStringLiteral("Y11")));
@@ -225,7 +231,7 @@ TEST(Gs232Failure, DriverFreedByItsOwnEventHandler) {
        [](TGs232 &D, const TFree &Free) {
          D.SetReachBound([Free](QObject *Sender, TBoundPosition) { Free(Sender); });
        },
-       nullptr},
+       TurnOntoTheClockwiseBound},
       {"changed position", [](TGs232 &D, const TFree &Free) { D.SetChangeAzEl(Free); }, nullptr},
       {"notice of the model at Open",
        [](TGs232 &D, const TFree &Free) {

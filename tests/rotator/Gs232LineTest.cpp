@@ -238,31 +238,79 @@ TEST(Gs232Line, FirstPollAfterOpenIsNotSpoiledByTheStartupAcknowledgements) {
   }
 }
 
-TEST(Gs232Line, UnreadableReplyReadsAsZeroAndAMissingOneKeepsTheReading) {
-  struct TCase {
-    QByteArray Garbage; // empty: the controller falls silent
-    int OrgAzimuth;
-  };
-  const TCase Cases[] = {{"?>\r\n", 0}, {"xyz", 0}, {QByteArray(), 200}};
-  for (const TCase &C : Cases) {
-    SCOPED_TRACE(C.Garbage.data());
+TEST(Gs232Line, AReplyThatIsNoReadingIsAMissedPoll) {
+  // Garbled, cut short or missing: the reading stands (no needle jumping to
+  // north), and three such polls in a row make the controller "not
+  // responding" until it answers again.
+  const QByteArray Cases[] = {"?>\r\n", "xyz", "+0abc+0045\r\n", "+01\r\n",
+                              QByteArray() /* the controller falls silent */};
+  for (const QByteArray &Garbage : Cases) {
+    SCOPED_TRACE(Garbage.data());
     Gs232Emulator::Options Opts;
     Opts.azimuth = 200;
     TRig Rig(Opts);
     Rig.Drv->SetOffset(7);
+    QList<int> Reports;
+    Rig.Drv->SetChangeAzEl([&](QObject *) { Reports << Rig.Drv->AzimuthD(); });
+    QList<bool> Responding;
+    QObject::connect(Rig.Drv.get(), &TGs232::RespondingChanged, Rig.Drv.get(),
+                     [&](bool Value) { Responding << Value; });
     Rig.Open();
     Rig.RunPolls(1);
     ASSERT_EQ(Rig.Drv->OrgAzimuthD(), 200);
-    if (C.Garbage.isEmpty())
+    ASSERT_EQ(Reports, QList<int>{207});
+    if (Garbage.isEmpty())
       Rig.Emu.setSilent(true);
     else
-      Rig.Emu.setGarbage(C.Garbage);
-    Rig.RunPolls(2);
-    EXPECT_EQ(Rig.Drv->OrgAzimuthD(), C.OrgAzimuth);
-    EXPECT_EQ(Rig.Drv->AzimuthD(), (C.OrgAzimuth + 7) % 360);
+      Rig.Emu.setGarbage(Garbage);
+    Rig.RunPolls(4);
+    EXPECT_EQ(Rig.Drv->OrgAzimuthD(), 200);
+    EXPECT_EQ(Rig.Drv->AzimuthD(), 207);
+    EXPECT_FALSE(Rig.Drv->Responding());
+    EXPECT_EQ(Responding, QList<bool>{false});
+
+    Rig.Emu.setSilent(false);
+    Rig.Emu.setGarbage({});
+    Rig.Emu.setAzimuth(210);
+    ASSERT_TRUE(WaitFor([&] { return Rig.Drv->Responding(); }));
+    Rig.RunPolls(1);
+    EXPECT_EQ(Rig.Drv->AzimuthD(), 217);
+    EXPECT_EQ(Reports, (QList<int>{207, 217}));
+    EXPECT_EQ(Responding, (QList<bool>{false, true}));
     EXPECT_TRUE(Rig.Drv->Active());
     EXPECT_TRUE(Rig.Messages.Entries.isEmpty()) << Rig.Messages.Texts().join('|').toStdString();
   }
+}
+
+TEST(Gs232Line, GarbledReplyGivesATurningRotatorNoBoundStop) {
+  // Centre south: the counter-clockwise end lies at a reading of 0, where a
+  // garbled reply would put the needle if it read as 0.
+  Gs232Emulator::Options Opts;
+  Opts.azimuth = 100;
+  TRig Rig(Opts);
+  Rig.Drv->SetCenterPosition(cpSouth);
+  Rig.Drv->SetCommandA(QStringLiteral("Y10"));
+  QList<TBoundPosition> Bounds;
+  Rig.Drv->SetReachBound([&](QObject *, TBoundPosition B) { Bounds << B; });
+  QList<int> Reports;
+  Rig.Drv->SetChangeAzEl([&](QObject *) { Reports << Rig.Drv->AzimuthD(); });
+  Rig.Open();
+  Rig.RunPolls(1);
+  Rig.Drv->GoCW();
+  ASSERT_TRUE(WaitFor([&] { return Reports.size() >= 3; }));
+  ASSERT_TRUE(Rig.Drv->Moving());
+  const int Before = Rig.Drv->AzimuthD();
+
+  Rig.Emu.clearLog();
+  Rig.Emu.setGarbage("?>\r\n");
+  Rig.RunPolls(5);
+  EXPECT_EQ(CountOf(Commands(Rig.Emu), "S"), 0);
+  EXPECT_EQ(CountOf(Commands(Rig.Emu), "Y10"), 0);
+  EXPECT_TRUE(Bounds.isEmpty());
+  EXPECT_EQ(Rig.Drv->AzimuthD(), Before);
+  EXPECT_FALSE(Reports.contains(0));
+  EXPECT_TRUE(Rig.Drv->Moving());
+  Rig.Drv->Stop();
 }
 
 TEST(Gs232Line, ChangeReportNeedsTwoDegreesAndMarksMoving) {

@@ -155,17 +155,30 @@ TEST(Gs232Positioning, PresetCommandsNeedAPendingPresetAndAnOpenDriver) {
 }
 
 struct TPresetCase {
+  TAzimuthAngle Mode;
+  int Offset;
   int TempOffset;
   int Preset;
   double Reading;
   bool Reached;
 };
 
-TEST(Gs232Positioning, PresetReachedWithinTwoDegreesWithoutWrapAround) {
+TEST(Gs232Positioning, PresetReachedWithinTwoDegreesOnTheCircleOfA360Range) {
   const TPresetCase Cases[] = {
-      {90, 180, 88, true},  {90, 180, 92, true},  {90, 180, 87, false}, {90, 180, 93, false},
-      {0, 100, 100, true},  {0, 100, 98, true},   {0, 100, 103, false}, {0, 360, 0, false},
-      {0, 0, 359, false},   {0, 1, 359, false},   {90, 45, 315, false}, {0, 370, 10, false},
+      {az360, 0, 90, 180, 88, true},    {az360, 0, 90, 180, 92, true},
+      {az360, 0, 90, 180, 87, false},   {az360, 0, 90, 180, 93, false},
+      {az360, 0, 0, 100, 100, true},    {az360, 0, 0, 100, 98, true},
+      {az360, 0, 0, 100, 103, false},
+      // The 360° range is a circle: 0 and 360 are one place, also when the
+      // offsets bring the sum there (315 + 90 - 45 = 360).
+      {az360, 0, 0, 360, 0, true},      {az360, 0, 0, 0, 359, true},
+      {az360, 0, 0, 1, 359, true},      {az360, 0, 90, 45, 315, true},
+      {az360, 0, 0, 370, 10, true},     {az360, 10, 0, 360, 350, true},
+      {az360, 0, 0, 360, 357, false},   {az360, 0, 0, 360, 180, false},
+      // The 450° range is a line: every reading is a place of its own.
+      {az450, 0, 0, 360, 0, false},     {az450, 0, 0, 0, 359, false},
+      {az450, 0, 90, 45, 315, false},   {az450, 0, 0, 360, 360, true},
+      {az450, 0, 0, 400, 401, true},
   };
   TRig Rig;
   int Reached = 0;
@@ -177,9 +190,12 @@ TEST(Gs232Positioning, PresetReachedWithinTwoDegreesWithoutWrapAround) {
   // Centre north: the bounds (raw 179 and 180) lie away from these readings.
   Rig.Open();
   for (const auto &C : Cases) {
-    SCOPED_TRACE(::testing::Message() << "preset " << C.Preset << " reading " << C.Reading
-                                      << " temporary offset " << C.TempOffset);
+    SCOPED_TRACE(::testing::Message() << (C.Mode == az450 ? "450 " : "360 ") << "preset "
+                                      << C.Preset << " reading " << C.Reading << " offset "
+                                      << C.Offset << " temporary offset " << C.TempOffset);
     Rig.Drv->ResetPreset();
+    Rig.Drv->SetAzimuthAngle(C.Mode);
+    Rig.Drv->SetOffset(C.Offset);
     Rig.Emu.setAzimuth(C.Reading);
     Rig.RunPolls(1);
     Reached = 0;
@@ -267,26 +283,42 @@ TEST(Gs232Positioning, ReachedPresetWhoseStopListWaitsIsReportedOnce) {
 struct TBoundCase {
   TCenterPosition Centre;
   TAzimuthAngle Mode;
-  double Raw;
+  double From; // where the rotator turns from
+  double Near; // a reading on the way
+  double Raw;  // where it comes to rest
   TBoundPosition Bound;
+  // A last step of 2° or more leaves the rotator marked moving after the
+  // stop, which then repeats once.
+  int Stops = 1;
 };
 
 TEST(Gs232Positioning, BoundReachedStopsOnceAndReports) {
   const TBoundCase Cases[] = {
-      {cpSouth, az360, 359, bpCWBound}, {cpSouth, az360, 0, bpCCWBound},
-      {cpSouth, az360, 1, bpNone},      {cpSouth, az360, 358, bpNone},
-      {cpNorth, az360, 179, bpCWBound}, {cpNorth, az360, 180, bpCCWBound},
-      {cpNorth, az360, 181, bpNone},    {cpNorth, az360, 0, bpNone},
-      {cpNorth, az450, 400, bpCWBound}, {cpNorth, az450, 360, bpCWBound},
-      {cpSouth, az450, 450, bpCWBound}, {cpSouth, az450, 400, bpNone},
+      {cpSouth, az360, 300, 358, 359, bpCWBound},
+      {cpSouth, az360, 60, 1, 0, bpCCWBound},
+      {cpSouth, az360, 60, 2, 1, bpNone},
+      {cpSouth, az360, 300, 357, 358, bpNone},
+      {cpNorth, az360, 120, 178, 179, bpCWBound},
+      {cpNorth, az360, 240, 181, 180, bpCCWBound},
+      {cpNorth, az360, 240, 182, 181, bpNone},
+      {cpNorth, az360, 60, 1, 0, bpNone},
+      // With the centre north the overlap lies beyond the clockwise bound.
+      {cpNorth, az450, 300, 359, 400, bpCWBound, 2},
+      {cpNorth, az450, 300, 359, 360, bpCWBound},
+      {cpSouth, az450, 400, 449, 450, bpCWBound},
+      {cpSouth, az450, 300, 399, 400, bpNone},
+      // Turned away from an end, though still beyond it: not stopped.
+      {cpNorth, az450, 420, 401, 400, bpNone},
+      {cpSouth, az360, 359, 301, 300, bpNone},
   };
   for (const bool ChangeHandler : {true, false}) {
     for (const auto &C : Cases) {
       SCOPED_TRACE(::testing::Message()
                    << (C.Centre == cpNorth ? "north " : "south ") << (C.Mode == az450 ? 450 : 360)
-                   << " raw " << C.Raw << (ChangeHandler ? "" : " without change handler"));
+                   << " raw " << C.From << " to " << C.Near << " to " << C.Raw
+                   << (ChangeHandler ? "" : " without change handler"));
       Gs232Emulator::Options Opts;
-      Opts.azimuth = C.Raw;
+      Opts.azimuth = C.From;
       TRig Rig(Opts);
       Rig.Drv->SetCenterPosition(C.Centre);
       Rig.Drv->SetAzimuthAngle(C.Mode);
@@ -300,8 +332,12 @@ TEST(Gs232Positioning, BoundReachedStopsOnceAndReports) {
       if (ChangeHandler)
         Rig.Drv->SetChangeAzEl([](QObject *) {});
       Rig.Open();
+      Rig.RunPolls(2);
+      Rig.Emu.setAzimuth(C.Near);
+      Rig.RunPolls(1);
+      ASSERT_TRUE(Bounds.isEmpty());
       Rig.Emu.clearLog();
-      // The first poll marks the rotator moving, the second checks the bound.
+      Rig.Emu.setAzimuth(C.Raw);
       Rig.RunPolls(4);
       const QStringList Cmds = Commands(Rig.Emu);
       if (C.Bound == bpNone) {
@@ -309,13 +345,48 @@ TEST(Gs232Positioning, BoundReachedStopsOnceAndReports) {
         EXPECT_EQ(CountOf(Cmds, "S"), 0);
         EXPECT_TRUE(Rig.Drv->Moving());
       } else {
-        // Stopped once: no repeats while the reading stands still.
-        EXPECT_EQ(Bounds, QList<TBoundPosition>{C.Bound});
-        EXPECT_EQ(CountOf(Cmds, "S"), 1);
+        // No more repeats while the reading stands still.
+        EXPECT_EQ(Bounds, QList<TBoundPosition>(C.Stops, C.Bound));
+        EXPECT_EQ(CountOf(Cmds, "S"), C.Stops);
         EXPECT_EQ(Cmds.indexOf("Y10"), Cmds.indexOf("S") + 1);
         EXPECT_FALSE(Rig.Drv->Moving());
       }
     }
+  }
+}
+
+TEST(Gs232Positioning, RotatorRestingAtAnEndIsNotStoppedByOpening) {
+  // Every end of the table above, with the rotator already there when the
+  // port opens (and opens again): nothing is stopped, no after-movement list
+  // runs, no bound is reported.
+  const TBoundCase Cases[] = {
+      {cpSouth, az360, 0, 0, 359, bpCWBound}, {cpSouth, az360, 0, 0, 0, bpCCWBound},
+      {cpNorth, az360, 0, 0, 179, bpCWBound}, {cpNorth, az360, 0, 0, 180, bpCCWBound},
+      {cpNorth, az450, 0, 0, 400, bpCWBound}, {cpSouth, az450, 0, 0, 450, bpCWBound},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << (C.Centre == cpNorth ? "north " : "south ") << (C.Mode == az450 ? 450 : 360)
+                 << " raw " << C.Raw);
+    Gs232Emulator::Options Opts;
+    Opts.azimuth = C.Raw;
+    TRig Rig(Opts);
+    Rig.Drv->SetCenterPosition(C.Centre);
+    Rig.Drv->SetAzimuthAngle(C.Mode);
+    Rig.Drv->SetCommandA(QStringLiteral("Y10"));
+    QList<TBoundPosition> Bounds;
+    Rig.Drv->SetReachBound([&](QObject *, TBoundPosition B) { Bounds << B; });
+    Rig.Drv->SetChangeAzEl([](QObject *) {});
+    for (int Round = 0; Round < 2; ++Round) {
+      Rig.Emu.clearLog();
+      Rig.Open(Round == 0 ? 3 : 2);
+      Rig.RunPolls(4);
+      // The opening's own stop, and nothing after it.
+      EXPECT_EQ(CountOf(Commands(Rig.Emu), "S"), 1);
+      EXPECT_EQ(CountOf(Commands(Rig.Emu), "Y10"), 0);
+      Rig.Drv->Close();
+    }
+    EXPECT_TRUE(Bounds.isEmpty());
   }
 }
 
