@@ -314,6 +314,18 @@ bool TGs232::SendRaw(const QString &Text) {
   return Self && ComPort->Connected();
 }
 
+bool TGs232::SendStop(const QString &Text) {
+  if (!ComPort->Connected())
+    return false;
+  // A stop waits for nothing: it goes out at once, also while a reply is
+  // awaited, and the movements held behind that exchange, which it
+  // supersedes, never go out.
+  FHeld.removeIf([](const QString &Held) { return Lang::IsMovement(Held); });
+  QPointer<TGs232> Self(this);
+  ComPort->SendStr(Text);
+  return Self && ComPort->Connected();
+}
+
 void TGs232::EndSession() {
   ++FSession;
   FHeld.clear();
@@ -768,7 +780,7 @@ void TGs232::SendCommandList(const QString &Text, bool WithLists) {
       SendRaw(Line);
       break;
     case u'S':
-      if (!SendRaw(Line))
+      if (!SendStop(Line))
         return;
       if (WithLists)
         SendCommandList(FCommandA, false);

@@ -129,6 +129,9 @@ public:
   void GoUp();
   void GoDown();
   // Moving := false, then "S" with the CommandA list. Nothing when not Active.
+  // The "S" waits for nothing: it goes out at once, also while a poll or a
+  // console read has the line, and movement commands held behind that
+  // exchange are dropped; the CommandA list follows in the line's order.
   void Stop();
 
   // --- Positioning ---------------------------------------------------------------
@@ -298,6 +301,9 @@ public:
   bool Draining() const;
 
 private:
+  // Writes a stop at once, whoever has the line, and drops the movement
+  // commands held; false when the port is (or got) closed.
+  bool SendStop(const QString &Text);
   // Who has the line: nobody, a poll awaiting its reply, or a caller's read.
   enum TLine { lnIdle, lnPoll, lnRead };
 

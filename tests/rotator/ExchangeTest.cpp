@@ -157,20 +157,28 @@ TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
   Rig.Emu.clearLog();
   // The moment a query reaches the controller, its reply is 100 ms away.
   ASSERT_TRUE(WaitFor([&] { return PollsOf(Rig.Emu) >= 1; }, kWaitMs));
-  Rig.Drv->GoCW();
-  Rig.Drv->Stop();
-  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("S")); }));
-  const auto Log = Rig.Emu.commands();
+  Rig.Drv->GoCCW();
+  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("L")); }));
   auto At = [&](const char *Command) {
-    for (const auto &C : Log)
+    for (const auto &C : Rig.Emu.commands())
       if (C.command == Command)
         return C.at;
     return Clock::time_point{};
   };
-  const auto Query = At("C");
-  EXPECT_GE(At("R") - Query, Delay - std::chrono::milliseconds(5))
+  EXPECT_GE(At("L") - At("C"), Delay - std::chrono::milliseconds(5))
       << "the command went out inside the poll's exchange";
-  EXPECT_LE(At("R"), At("S"));
+
+  // A stop waits for nothing: issued while a reply is awaited, it goes out
+  // at once, and the turn held before it, which it supersedes, never does.
+  Rig.Emu.clearLog();
+  ASSERT_TRUE(WaitFor([&] { return PollsOf(Rig.Emu) >= 1; }, kWaitMs));
+  Rig.Drv->GoCW();
+  Rig.Drv->Stop();
+  ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("S")); }));
+  EXPECT_LT(At("S") - At("C"), Delay) << "the stop waited for the poll's reply";
+  QTest::qWait(2 * int(Delay.count()));
+  EXPECT_FALSE(Commands(Rig.Emu).contains(QStringLiteral("R")))
+      << Commands(Rig.Emu).join(',').toStdString();
 
   // A console query issued while a poll reply is awaited goes out after
   // that reply and reads its own: the elevation, not the poll's azimuth.
@@ -245,6 +253,30 @@ struct TEndCase {
   std::function<void(TGs232 &)> Start;
   const char *Model;
 };
+
+// The operator's Stop reaches a controller whose line is held by a console
+// read that waits in vain.
+TEST(Gs232Exchange, AStopGoesOutWhileAConsoleReadWaitsOnASilentLine) {
+  TRig Rig;
+  Rig.Open();
+  Rig.Emu.setSilent(true);
+  // Replies already on their way have come in and been dropped.
+  QTest::qWait(500);
+  Rig.Emu.clearLog();
+  bool ReadWaits = true;
+  bool StopSeenWhileReading = false;
+  QTimer::singleShot(200, [&] {
+    Rig.Drv->Stop();
+    StopSeenWhileReading =
+        WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("S")); }, 2000) &&
+        ReadWaits;
+  });
+  // 300 characters: a read bound of 3.1 s.
+  Rig.Drv->DoCmd(QStringLiteral("H"));
+  Rig.Drv->DoRecv(300);
+  ReadWaits = false;
+  EXPECT_TRUE(StopSeenWhileReading) << Commands(Rig.Emu).join(',').toStdString();
+}
 
 TEST(Gs232Exchange, ADriverFreedOrClosedWhileAnExchangeWaitsSendsNothingMore) {
   const TEndCase Cases[] = {
