@@ -232,6 +232,16 @@ bool TComPortBase::Connected() const { return FConnected; }
 void TComPortBase::Open() {
   if (FConnected)
     return;
+  if (FDraining && FDrainingPath == DevicePath(FPort)) {
+    // The device still sends what the close wrote: the port takes it up
+    // again as it is, so that those bytes still go out, rather than purge
+    // them and open the device anew.
+    FDraining = false;
+    FDrainTimer->stop();
+    FKeepOutput = true;
+    Reopened();
+    return;
+  }
   if (FDraining)
     FinishDrain();
   FDevice->setPortName(DevicePath(FPort));
@@ -253,6 +263,10 @@ void TComPortBase::Open() {
     Report(CE_OpenFailed, OpenCode, true);
     return;
   }
+  Reopened();
+}
+
+void TComPortBase::Reopened() {
   FConnected = true;
   FBroken = false;
   FFailurePending = false;
@@ -288,6 +302,7 @@ void TComPortBase::CloseDevice(bool MayReport) {
   }
   // Marked closed first: a report handler that closes again finds nothing to do.
   FConnected = false;
+  FKeepOutput = false;
   FFailurePending = false;
   bool PurgeFailed = false;
   int64_t Code = 0;
@@ -305,6 +320,7 @@ void TComPortBase::CloseDevice(bool MayReport) {
     }
     if (Drain && !PurgeFailed) {
       FDraining = true;
+      FDrainingPath = DevicePath(FPort);
       DrainTick();
     } else {
       BeginOp(opClose);
@@ -367,7 +383,9 @@ void TComPortBase::FinishDrain() {
   EndOp();
 }
 
-void TComPortBase::Clear() { Purge(QSerialPort::AllDirections); }
+void TComPortBase::Clear() {
+  Purge(std::exchange(FKeepOutput, false) ? QSerialPort::Input : QSerialPort::AllDirections);
+}
 
 void TComPortBase::ClearInput() { Purge(QSerialPort::Input); }
 

@@ -90,10 +90,14 @@ public:
   // The device path that Port names on this platform.
   static QString DevicePath(const QString &PortName);
 
+  // Opens the device. A port closed while its device still sends what was
+  // written before the close takes the device up again as it is: those bytes
+  // still go out, and the next Clear leaves them.
   void Open();
   void Close();
   bool Connected() const;
-  // Discards everything in the input and output buffers.
+  // Discards everything in the input and output buffers (but for the bytes
+  // kept by an open during the drain, see Open).
   void Clear();
   // Discards what waits in the input only (stale bytes before a query).
   void ClearInput();
@@ -174,6 +178,8 @@ private:
   void DrainTick();
   // Purges and closes a device that was draining.
   void FinishDrain();
+  // The device is open: marks the port connected and applies its settings.
+  void Reopened();
   // Takes what waits in the input into the read; true when the read is
   // complete. Otherwise its timer is set for its next bound.
   bool FeedRead();
@@ -236,6 +242,10 @@ private:
   QDeadlineTimer FWriteDeadline;
   QTimer *FWriteTimer;
   bool FDraining = false;
+  // The device that drains.
+  QString FDrainingPath;
+  // Open took up a draining device: the next Clear keeps its output.
+  bool FKeepOutput = false;
   QTimer *FDrainTimer;
 
   TOperation FOp = opNone;

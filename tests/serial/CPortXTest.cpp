@@ -881,3 +881,37 @@ TEST(CPortXReports, AnErrorRaisedByAHandlerIsShownAndReportsGoOn) {
   EXPECT_EQ(Ui->texts(TRecordingUiServices::Entry::Exception),
             QStringList({"no room for the text", "no room for the failure"}));
 }
+
+// A port opened again while its close still drains (the operator closes and
+// opens at once, or new options reopen it) takes the device up as it is:
+// what the close wrote still goes out, ahead of what follows.
+TEST(CPortXWrites, AReopenWhileTheCloseDrainsKeepsWhatTheCloseWrote) {
+  THeldLine Line;
+  ASSERT_TRUE(Line.Hold());
+  auto &[Pty, Failures, Port] = Line;
+
+  Port.SendStr(QStringLiteral("M180\r"));
+  Port.SendStr(QStringLiteral("\r"));
+  Port.Close();
+  ASSERT_TRUE(Port.Draining());
+  Port.Open();
+  EXPECT_TRUE(Port.Connected());
+  EXPECT_FALSE(Port.Draining());
+  // The purge that follows every opening.
+  Port.Clear();
+  Port.SendStr(QStringLiteral("S\r"));
+  ASSERT_TRUE(Line.Release());
+
+  const QByteArray Expected = "M180\r\rS\r";
+  QByteArray Got;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        char Buffer[64];
+        for (ssize_t N; (N = ::read(Pty.Master, Buffer, sizeof Buffer)) > 0;)
+          Got.append(Buffer, int(N));
+        return Got.size() >= Expected.size();
+      },
+      5000));
+  EXPECT_EQ(Got, Expected);
+  EXPECT_TRUE(Failures.empty()) << Failures.front().Kind << " " << Failures.front().WinError;
+}
