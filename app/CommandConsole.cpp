@@ -50,20 +50,34 @@ QString ConsoleMarkLineBreaks(const QString &Reply) {
 
 // ---------------------------------------------------------------------------
 
-QString TCommandConsole::Execute(const QString &Command, const TConsoleExchange &Exchange) {
-  if (Command.isEmpty())
+QString TCommandConsole::Execute(const QString &Command, const TConsoleExchange &Exchange,
+                                 std::function<void()> Finished) {
+  if (Command.isEmpty()) {
+    if (Finished)
+      Finished();
     return Command;
+  }
   const QString Upper = Command.toUpper();
   Append(SentPrefix + Upper);
   const int Length = ConsoleReplyLength(Upper);
-  QString Reply = Exchange ? Exchange(Upper + QChar(13), Length) : QString();
-  if (Length == 0)
-    return Upper;
-  // A position reply is one line: its line ends are shown as markers. The
-  // help listing keeps its line breaks and spreads over several lines.
-  if (!Upper.startsWith(QLatin1Char('H')))
-    Reply = ConsoleMarkLineBreaks(Reply);
-  Append(ReceivedPrefix + Reply);
+  auto Show = [this, Alive = std::weak_ptr<bool>(FAlive), Upper, Length,
+               Finished = std::move(Finished)](const QString &Text) {
+    if (Alive.expired())
+      return;
+    if (Length > 0) {
+      // A position reply is one line: its line ends are shown as markers.
+      // The help listing keeps its line breaks and spreads over several
+      // lines.
+      Append(ReceivedPrefix +
+             (Upper.startsWith(QLatin1Char('H')) ? Text : ConsoleMarkLineBreaks(Text)));
+    }
+    if (Finished)
+      Finished();
+  };
+  if (Exchange)
+    Exchange(Upper + QChar(13), Length, std::move(Show));
+  else
+    Show(QString());
   return Upper;
 }
 
@@ -165,23 +179,23 @@ void TConsolePanel::btnExecuteClick() {
   // one command at a time, so that each reply follows its own command.
   if (FExecuting)
     return;
-  const QPointer<TConsolePanel> Self(this);
+  const QString Command = edtCommand->text().toUpper();
+  if (Command.isEmpty())
+    return;
   FExecuting = true;
   btnExecute->setEnabled(false);
-  Guarded([this] {
-    const QString Command = edtCommand->text().toUpper();
-    if (Command.isEmpty())
+  // The field is free for the next command: what was sent is in the
+  // transcript, and text typed while the reply is awaited is kept.
+  edtCommand->clear();
+  const auto Ready = [Self = QPointer<TConsolePanel>(this)] {
+    if (!Self)
       return;
-    // The field is free for the next command: what was sent is in the
-    // transcript, and text typed while the reply is awaited is kept.
-    edtCommand->clear();
-    Console.Execute(Command, FExchange);
-  });
-  if (!Self)
-    return;
-  FExecuting = false;
-  if (btnExecute)
-    btnExecute->setEnabled(true);
+    Self->FExecuting = false;
+    if (Self->btnExecute)
+      Self->btnExecute->setEnabled(true);
+  };
+  if (!Guarded([&] { Console.Execute(Command, FExchange, Ready); }))
+    Ready();
 }
 
 void TConsolePanel::btnClearClick() {

@@ -23,6 +23,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -38,10 +39,13 @@ int ConsoleReplyLength(const QString &Command);
 // every carriage return "#13", each in double quotes.
 QString ConsoleMarkLineBreaks(const QString &Reply);
 
-// Sends a command (a command list as typed) to the current rotator and
-// returns up to ReplyLength characters of its answer; nothing is read for a
-// ReplyLength of 0, and a rotator that can't take it answers nothing.
-using TConsoleExchange = std::function<QString(const QString &Command, int ReplyLength)>;
+// Sends a command (a command list as typed) to the current rotator and hands
+// up to ReplyLength characters of its answer to Done once they are read;
+// nothing is read for a ReplyLength of 0, and a rotator that can't take the
+// command answers nothing. Done runs exactly once.
+using TConsoleExchange =
+    std::function<void(const QString &Command, int ReplyLength,
+                       std::function<void(const QString &Reply)> Done)>;
 
 class TCommandConsole {
 public:
@@ -49,11 +53,13 @@ public:
   const QStringList &Lines() const { return FLines; }
 
   // Sends Command (turned to upper case) with a carriage return through
-  // Exchange, appends "S--> " + the command, reads the reply the command
-  // asks for and appends it as "R--> " + reply. An empty Command does nothing.
-  // Returns the upper-case command. A null Exchange counts as closed:
-  // nothing is sent and replies are empty.
-  QString Execute(const QString &Command, const TConsoleExchange &Exchange);
+  // Exchange, appends "S--> " + the command, and once the reply the command
+  // asks for has been read appends it as "R--> " + reply, then runs
+  // Finished. An empty Command does nothing (Finished runs at once). Returns
+  // the upper-case command. A null Exchange counts as closed: nothing is
+  // sent and replies are empty.
+  QString Execute(const QString &Command, const TConsoleExchange &Exchange,
+                  std::function<void()> Finished = {});
 
   void Clear();
 
@@ -77,6 +83,8 @@ public:
 
 private:
   QStringList FLines;
+  // Expires with the console: a reply that comes later is not shown.
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 // The console's widgets in the main window's console panel, at their places:

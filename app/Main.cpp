@@ -242,10 +242,11 @@ void TMain::BuildWindow() {
   pnlConsole->setGeometry(pnlRotator->geometry());
   // The console talks to the rotator selected before it.
   Console = std::make_unique<TConsolePanel>(
-      pnlConsole, [this](const QString &Command, int ReplyLength) {
-        QString Reply;
-        FStation.Converse(Current(), Command, ReplyLength, Reply);
-        return Reply;
+      pnlConsole, [this](const QString &Command, int ReplyLength,
+                         std::function<void(const QString &)> Done) {
+        // A rotator that can't take the command answers nothing.
+        if (!FStation.Converse(Current(), Command, ReplyLength, Done).Done())
+          Done(QString());
       });
 }
 

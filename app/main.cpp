@@ -57,6 +57,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
 #include <QSocketNotifier>
@@ -436,7 +437,7 @@ int main(int argc, char *argv[]) {
       OnEndSignals(&Station, [&Station, &End] {
         End.Request([&Station] {
           Station.Close();
-          return Station.ClosingSaveFailed() ? 1 : 0;
+          return 0;
         });
       });
       Guarded([&] {
@@ -488,6 +489,15 @@ int main(int argc, char *argv[]) {
       Result = *Ended;
     else
       Result = QCoreApplication::exec();
+    // The closing sequence may still wait (a list's WAIT, the lines' drain):
+    // the program goes on until it has ended.
+    if (Station.CloseBegun() && !Station.Closed()) {
+      QEventLoop Closing;
+      QObject::connect(&Station, &TStation::ClosingEnded, &Closing, &QEventLoop::quit);
+      Closing.exec();
+    }
+    if (Headless && Station.ClosingSaveFailed())
+      Result = 1;
     if (Window) {
       Window->EndDuringStart = nullptr;
       Window->CloseQuery = nullptr;

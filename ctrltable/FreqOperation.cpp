@@ -23,7 +23,10 @@ int AddressedIndex(const QString &Item) {
 
 } // namespace
 
-TFreqOperation::TFreqOperation(TLinks Links) : FLinks(std::move(Links)) {}
+TFreqOperation::TFreqOperation(TLinks Links)
+    : FLinks(std::move(Links)), FAlive(std::make_shared<bool>(true)) {}
+
+TFreqOperation::~TFreqOperation() = default;
 
 void TFreqOperation::AutoOperation(int AAz, double AFreq) {
   if (!FLinks.CtrlTableEnable || !*FLinks.CtrlTableEnable || !FLinks.CtrlTable)
@@ -49,10 +52,25 @@ void TFreqOperation::AutoOperation(int AAz, double AFreq) {
     if (!FLinks.Turn(Index, AAz, Offset))
       return;
   }
-  RunCommands(FBeforeCommand2, C2);
-  RunCommands(C1, FBeforeCommand1);
-  FBeforeCommand1 = C1;
-  FBeforeCommand2 = C2;
+  RunRowLists(C1, C2, {});
+}
+
+void TFreqOperation::RunRowLists(const QString &C1, const QString &C2, TDone Done) {
+  // The row entered is remembered once both lists have run, so that an
+  // operation that ran during their waits is followed by this one's row.
+  RunCommands(FBeforeCommand2, C2, [this, Alive = std::weak_ptr<bool>(FAlive), C1, C2,
+                                    Done = std::move(Done)] {
+    if (Alive.expired())
+      return;
+    RunCommands(C1, FBeforeCommand1, [this, Alive, C1, C2, Done] {
+      if (Alive.expired())
+        return;
+      FBeforeCommand1 = C1;
+      FBeforeCommand2 = C2;
+      if (Done)
+        Done();
+    });
+  });
 }
 
 std::optional<int> TFreqOperation::FollowFrequency(double AFreq) {
@@ -70,35 +88,59 @@ std::optional<int> TFreqOperation::FollowFrequency(double AFreq) {
   const int Index = Number < -1 || Number > INT_MAX ? -1 : static_cast<int>(Number);
   const QString C1 = Row->Command1.value_or(QString());
   const QString C2 = Row->Command2.value_or(QString());
-  RunCommands(FBeforeCommand2, C2);
-  RunCommands(C1, FBeforeCommand1);
-  FBeforeCommand1 = C1;
-  FBeforeCommand2 = C2;
+  RunRowLists(C1, C2, {});
   return Index;
 }
 
-void TFreqOperation::RunDefaultCommands(bool AtStart) {
-  if (!FLinks.CtrlTableEnable || !*FLinks.CtrlTableEnable || !FLinks.CtrlTable)
+void TFreqOperation::RunDefaultCommands(bool AtStart, TDone Done) {
+  const TCtrlRow *Row = !FLinks.CtrlTableEnable || !*FLinks.CtrlTableEnable || !FLinks.CtrlTable
+                            ? nullptr
+                            : FLinks.CtrlTable->DefaultRow();
+  if (!Row) {
+    if (Done)
+      Done();
     return;
-  const TCtrlRow *Row = FLinks.CtrlTable->DefaultRow();
-  if (!Row)
-    return;
+  }
   const QString Commands = (AtStart ? Row->Command1 : Row->Command2).value_or(QString());
-  RunCommands(Commands, QString());
+  RunCommands(Commands, QString(), std::move(Done));
 }
 
-void TFreqOperation::RunCommands(const QString &Commands, const QString &Previous) {
-  if (Commands.isEmpty() || Commands == Previous)
+void TFreqOperation::RunCommands(const QString &Commands, const QString &Previous, TDone Done) {
+  if (Commands.isEmpty() || Commands == Previous) {
+    if (Done)
+      Done();
     return;
-  const QStringList Items = SplitItems(ExpandCommand(Commands));
-  for (const QString &Item : Items) {
+  }
+  RunItems(std::make_shared<QStringList>(SplitItems(ExpandCommand(Commands))), 0,
+           std::move(Done));
+}
+
+void TFreqOperation::RunItems(const std::shared_ptr<QStringList> &Items, qsizetype Next,
+                              TDone Done) {
+  for (; Next < Items->size(); ++Next) {
+    const QString &Item = (*Items)[Next];
     // The rotators may change while an earlier item waits, so each item
     // looks its rotator up afresh.
     const int Index = AddressedIndex(Item);
     if (Index < 0 || Index >= FLinks.RotatorCount())
       continue;
-    FLinks.Send(Index, Item.mid(3, MaxCommandLength));
+    // The next item follows once this one has run, its waits included; an
+    // item that ends at once goes on in this loop.
+    auto Ended = std::make_shared<bool>(false);
+    auto Waiting = std::make_shared<bool>(false);
+    FLinks.Send(Index, Item.mid(3, MaxCommandLength),
+                [this, Alive = std::weak_ptr<bool>(FAlive), Items, Next, Done, Ended, Waiting] {
+                  *Ended = true;
+                  if (*Waiting && !Alive.expired())
+                    RunItems(Items, Next + 1, Done);
+                });
+    if (!*Ended) {
+      *Waiting = true;
+      return;
+    }
   }
+  if (Done)
+    Done();
 }
 
 QString TFreqOperation::ExpandCommand(const QString &Text) {

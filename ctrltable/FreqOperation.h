@@ -24,6 +24,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class TFreqOperation {
@@ -39,8 +40,9 @@ public:
     // Turns rotator Index (0-based) to Az with Offset as its temporary
     // offset; false when the rotator may not be steered (not open).
     std::function<bool(int Index, int Az, int Offset)> Turn;
-    // Sends a command list to rotator Index.
-    std::function<void(int Index, const QString &Commands)> Send;
+    // Sends a command list to rotator Index; Done runs once it has run (at
+    // once for a rotator that can't take it).
+    std::function<void(int Index, const QString &Commands, std::function<void()> Done)> Send;
     // The "Enable" value of rotator Index's settings.
     std::function<bool(int Index)> RotatorEnabled;
     // Shows Az as the preset of rotator Index where that rotator's page is
@@ -48,7 +50,12 @@ public:
     std::function<void(int Index, int Az)> ShowPreset;
   };
 
+  // Called once a table list has run, its waits included.
+  using TDone = std::function<void()>;
+
   explicit TFreqOperation(TLinks Links);
+  // Lists still waiting are dropped: nothing is called back.
+  ~TFreqOperation();
 
   // Turns the rotator of the row that holds AFreq to AAz (whole degrees),
   // then runs the previous row's Command2 unless it equals the new row's,
@@ -64,12 +71,14 @@ public:
   // holds AFreq, the row is the one followed last, or the table is off.
   std::optional<int> FollowFrequency(double AFreq);
   // Runs the default row's Command1 (AtStart) or Command2; the remembered
-  // lists stay as they are.
-  void RunDefaultCommands(bool AtStart);
-  // Runs a table command list unless it is empty or equal to Previous.
-  // Items without the rotator prefix ("C" or "c", a digit 1 to 9, ":") and
-  // items naming a rotator that does not exist are skipped; the rest runs.
-  void RunCommands(const QString &Commands, const QString &Previous);
+  // lists stay as they are. Done runs once it has run.
+  void RunDefaultCommands(bool AtStart, TDone Done = {});
+  // Runs a table command list unless it is empty or equal to Previous, then
+  // Done. Items without the rotator prefix ("C" or "c", a digit 1 to 9, ":")
+  // and items naming a rotator that does not exist are skipped; the rest
+  // runs, each item once the one before has run: a WAIT item delays the
+  // items after it, and the call returns meanwhile.
+  void RunCommands(const QString &Commands, const QString &Previous, TDone Done = {});
 
   // Command1 and Command2 of the row whose lists ran last; empty at first.
   QString BeforeCommand1() const { return FBeforeCommand1; }
@@ -89,7 +98,15 @@ public:
   static QStringList SplitItems(const QString &Text);
 
 private:
+  // Runs the lists of a change of row (the left row's Command2, the entered
+  // row's Command1), remembers the entered row's lists, then Done.
+  void RunRowLists(const QString &C1, const QString &C2, TDone Done);
+  // Runs Items from Next on, each once the one before has run, then Done.
+  void RunItems(const std::shared_ptr<QStringList> &Items, qsizetype Next, TDone Done);
+
   TLinks FLinks;
+  // Expires with the operation: lists still waiting then do nothing more.
+  std::shared_ptr<bool> FAlive;
   QString FBeforeCommand1;
   QString FBeforeCommand2;
   // The bounds of the row band following entered last: the same row again

@@ -35,8 +35,8 @@ public:
   QString State() const { return FState; }
   // The last frequency read, in Hz; 0 before the first.
   qint64 Frequency() const { return FFrequency; }
-  // A frequency is being followed (its lists may wait in a nested event
-  // loop): the follower must not be freed now.
+  // A frequency is being followed (a message box it raises may run a nested
+  // event loop): the follower must not be freed now.
   bool Busy() const { return FHandling > 0; }
 
 signals:

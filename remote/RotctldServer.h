@@ -214,7 +214,8 @@ public:
   // Counts the commands in progress; freeing waits until none runs.
   void BeginCommand() { ++FRunning; }
   void EndCommand();
-  // A command is in progress (it may wait in a nested event loop).
+  // A command is in progress (a message box it raises may run a nested event
+  // loop).
   bool Busy() const { return FRunning > 0; }
 
 signals:

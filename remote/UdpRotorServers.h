@@ -35,8 +35,8 @@ public:
   quint16 Port() const { return FSocket.localPort(); }
   // Datagrams ignored since the start, and the last reason.
   int Ignored() const { return FIgnored; }
-  // A datagram is being carried out (its lists may wait in a nested event
-  // loop): the server must not be freed now.
+  // A datagram is being carried out (a message box it raises may run a
+  // nested event loop): the server must not be freed now.
   bool Busy() const { return FHandling > 0; }
   QString LastIgnored() const { return FLastIgnored; }
 

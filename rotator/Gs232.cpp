@@ -5,9 +5,10 @@
 #include "base/UiServices.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QScopeGuard>
+#include <deque>
 #include <QStringList>
 #include <QTimer>
 
@@ -140,24 +141,6 @@ QStringList SplitCommandList(QString Text) {
 }
 
 
-bool DelayMs(int Ms) {
-  if (Ms <= 0)
-    return true;
-  const QDeadlineTimer Deadline(Ms, Qt::PreciseTimer);
-  // A nested wait that outlasts this one delays its end; the loop then quits
-  // as soon as control comes back to it.
-  while (!Deadline.hasExpired()) {
-    QEventLoop Loop;
-    QTimer::singleShot(std::max<qint64>(Deadline.remainingTime(), 1), Qt::PreciseTimer, &Loop,
-                       &QEventLoop::quit);
-    // Once the application is ending, an event loop no longer runs: the wait
-    // ends rather than spinning until its deadline.
-    if (Loop.exec() < 0)
-      return false;
-  }
-  return true;
-}
-
 // --- Construction ----------------------------------------------------------------
 
 TGs232::TGs232(QObject *Owner)
@@ -170,12 +153,13 @@ TGs232::TGs232(QObject *Owner)
     ComPortException(Message, WinError, WinMessage);
   };
   ComPort->OnError = [this](QObject *, TComErrors Errors) { ComPortError(Errors); };
+  connect(ComPort, &TComPortBase::DrainEnded, this, &TGs232::DrainEnded);
 }
 
 TGs232::~TGs232() {
   Timer1->stop();
-  // Nested waits on this driver end as soon as control returns to them.
-  WakeWaits();
+  // The reads and polls asked for end (from the event loop) with nothing.
+  EndSession();
   // Releasing the port sends nothing and reports nothing to a driver that is
   // going away.
   ComPort->OnException = [](QObject *, TComExceptions, const QString &, int64_t,
@@ -239,8 +223,7 @@ void TGs232::Open() {
   const uint64_t Session = FSession;
   SendCenterPosition();
   // Reported once the start-up commands are out: a receiver that closes the
-  // port again must not cut them short. An open that ran meanwhile (inside
-  // the start-up read) has reported itself.
+  // port again must not cut them short.
   if (Self && FActive && FSession == Session)
     emit ActiveChanged(true);
 }
@@ -256,16 +239,16 @@ void TGs232::SendCenterPosition() {
     SendRaw(Lang::Line(*Command));
     return;
   }
-  QPointer<TGs232> Self(this);
-  const uint64_t Session = FSession;
   if (!SendRaw(Lang::Line(*Command)))
     return;
-  ReadReply(Lang::ListingReplyLen);
-  if (!Self || !FActive || FSession != Session)
-    return;
-  // The poll timer runs behind the owner's modal box.
-  if (Model == Lang::TModel::Gs232B)
-    RaiseMessage(QStringLiteral(u"GS-232Bの動作未確認"), mkInformation);
+  // The notice follows the listing, unless the port was closed meanwhile;
+  // the poll timer runs behind the owner's modal box.
+  const uint64_t Session = FSession;
+  BeginRecv(Lang::ListingReplyLen,
+            [this, Self = QPointer<TGs232>(this), Session, Model](const QString &) {
+              if (Self && FActive && FSession == Session && Model == Lang::TModel::Gs232B)
+                RaiseMessage(QStringLiteral(u"GS-232Bの動作未確認"), mkInformation);
+            });
 }
 
 void TGs232::Close() {
@@ -321,6 +304,7 @@ bool TGs232::SendStop(const QString &Text) {
   // awaited, and the movements held behind that exchange, which it
   // supersedes, never go out.
   FHeld.removeIf([](const QString &Held) { return Lang::IsMovement(Held); });
+  ++FStops;
   QPointer<TGs232> Self(this);
   ComPort->SendStr(Text);
   return Self && ComPort->Connected();
@@ -329,69 +313,72 @@ bool TGs232::SendStop(const QString &Text) {
 void TGs232::EndSession() {
   ++FSession;
   FHeld.clear();
-  FReplies.clear();
   FLine = lnIdle;
-  WakeWaits();
+  // Those who asked for a read or a poll get what there is, from the event
+  // loop: a close must not call back into them from inside itself.
+  QList<TReply> Replies = std::exchange(FReplies, {});
+  QList<TDone> Polls = std::exchange(FPollWanted, {}) + std::exchange(FPollWaiters, {});
+  if (Replies.isEmpty() && Polls.isEmpty())
+    return;
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [Replies = std::move(Replies), Polls = std::move(Polls)] {
+        for (const TReply &Reply : Replies)
+          if (Reply.Done)
+            Guarded([&] { Reply.Done(QString()); });
+        for (const TDone &Done : Polls)
+          if (Done)
+            Guarded([&] { Done(); });
+      },
+      Qt::QueuedConnection);
 }
 
-void TGs232::WakeWaits() {
-  for (QEventLoop *Loop : FWaits)
-    Loop->quit();
-}
-
-bool TGs232::WaitUntil(const std::function<bool()> &Ready) {
-  const uint64_t Session = FSession;
-  QPointer<TGs232> Self(this);
-  auto Live = [&] { return Self && FActive && FSession == Session; };
-  while (Live() && !Ready()) {
-    QEventLoop Loop;
-    FWaits.append(&Loop);
-    // Also when an exception passes through the loop: no pointer to it stays.
-    const auto Forget = qScopeGuard([&] {
-      if (Self)
-        FWaits.removeOne(&Loop);
-    });
-    // Once the application is ending, an event loop no longer runs.
-    if (Loop.exec() < 0)
-      return false;
-    if (!Self)
-      return false;
+void TGs232::BeginRecv(int Len, TReplyDone Done) {
+  if (!FActive) {
+    if (Done)
+      Done(QString());
+    return;
   }
-  return Live();
-}
-
-QString TGs232::ReadReply(int Len) {
-  if (!FActive)
-    return QString();
   // Queued behind the exchange that has the line, and started by it as it
   // ends, right after the commands held behind it: no reply can slip by
   // between the command and its read.
-  const auto Reply = std::make_shared<TReply>();
-  Reply->Len = Len;
-  FReplies.append(Reply);
+  FReplies.append({Len, std::move(Done)});
   if (FLine == lnIdle)
     StartNextReply();
-  WaitUntil([&Reply] { return Reply->Ended; });
-  return Reply->Text;
+}
+
+void TGs232::PollNow(TDone Done) {
+  if (!FActive) {
+    if (Done)
+      Done();
+    return;
+  }
+  FPollWanted.append(std::move(Done));
+  if (FLine == lnIdle)
+    StartNextReply();
 }
 
 void TGs232::StartNextReply() {
-  if (FReplies.isEmpty())
+  if (FReplies.isEmpty()) {
+    if (!FPollWanted.isEmpty())
+      StartPoll(false);
     return;
-  const std::shared_ptr<TReply> Reply = FReplies.takeFirst();
+  }
+  TReply Reply = FReplies.takeFirst();
   FLine = lnRead;
-  // The line is released when the read ends, not when ReadReply returns: a
-  // wait nested inside that call may be waiting for the line. The port's
-  // close ends the read, and the port's destruction drops the callback.
+  // The port's close ends the read, and the port's destruction drops the
+  // callback.
   const uint64_t Session = FSession;
-  ComPort->BeginRecv(Reply->Len, false, [this, Session, Reply](const QString &Text) {
-    Reply->Text = Text;
-    Reply->Ended = true;
-    if (Session == FSession && FActive && FLine == lnRead)
-      ReleaseLine(false);
-    else
-      WakeWaits();
-  });
+  ComPort->BeginRecv(Reply.Len, false,
+                     [this, Session, Done = std::move(Reply.Done)](const QString &Text) {
+                       // Kept here: the line's next steps may free the port
+                       // and this callback with it.
+                       const TReplyDone Caller = Done;
+                       if (Session == FSession && FActive && FLine == lnRead)
+                         ReleaseLine(false);
+                       if (Caller)
+                         Caller(Text);
+                     });
 }
 
 void TGs232::ReleaseLine(bool ClearStaleInput) {
@@ -412,7 +399,6 @@ void TGs232::ReleaseLine(bool ClearStaleInput) {
   if (!Live())
     return;
   StartNextReply();
-  WakeWaits();
 }
 
 // --- Failures ---------------------------------------------------------------------
@@ -485,8 +471,8 @@ void TGs232::ComPortError(unsigned Errors) {
 
 void TGs232::Timer1Timer() {
   // The tick runs as a queued call rather than inside the timer's own
-  // delivery, so that the timer keeps ticking while a command list started
-  // from a tick waits: those ticks then run nested inside the first one.
+  // delivery, so that the timer keeps ticking while a handler of a tick
+  // shows a modal box: those ticks then run nested inside the first one.
   if (FTickQueued)
     return;
   FTickQueued = true;
@@ -515,6 +501,8 @@ void TGs232::StartPoll(bool FromTick) {
     return;
   FLine = lnPoll;
   FPollFromTick = FromTick;
+  // Whoever asked for a poll gets this one.
+  FPollWaiters += std::exchange(FPollWanted, {});
   FPollBudget = QDeadlineTimer(PositionReadMs, Qt::PreciseTimer);
   ComPort->SendStr(Lang::Line(Lang::PollCommand(FElEnable)));
   // A failure of the write has closed the driver.
@@ -551,13 +539,19 @@ void TGs232::FinishPoll(const QString &Reply) {
   const uint64_t Session = FSession;
   auto Live = [&] { return Self && FActive && FSession == Session; };
   const bool FromTick = FPollFromTick;
+  // Those who asked for this poll learn of its end once its checks and
+  // reports have run.
+  const auto Tell = qScopeGuard([Waiters = std::exchange(FPollWaiters, {})] {
+    for (const TDone &Done : Waiters)
+      if (Done)
+        Guarded([&] { Done(); });
+  });
   // A poll without a reply, or with one that is no reading (garbled, cut
   // short), changes no reading and counts as missed: the last known position
   // stands, rather than a made-up 0.
   const std::optional<Lang::TPosition> Reading = Lang::ParsePosition(Reply);
   const bool Answered = Reading.has_value();
   FLine = lnIdle;
-  ++FPollsDone;
   if (Reading) {
     FOrgAzimuthD = Reading->Azimuth;
     FOrgElevationD = Reading->Elevation.value_or(0);
@@ -609,17 +603,6 @@ void TGs232::SetResponding(bool Value) {
   // line is not kept busy with queries nobody answers.
   Timer1->setInterval(Value ? PollIntervalMs : SilentPollIntervalMs);
   emit RespondingChanged(Value);
-}
-
-bool TGs232::GetDirection() {
-  if (!FActive)
-    return true;
-  if (!WaitUntil([this] { return FLine == lnIdle; }))
-    return true;
-  const uint64_t Target = FPollsDone + 1;
-  StartPoll(false);
-  WaitUntil([this, Target] { return FPollsDone >= Target; });
-  return true;
 }
 
 void TGs232::ParseReply(const QString &Reply, int &OrgAzimuthD, int &OrgElevationD) {
@@ -736,36 +719,73 @@ void TGs232::ChangeReport() {
 
 // --- Commands -----------------------------------------------------------------------
 
-void TGs232::DoCmd(const QString &Cmd) {
+// The items of a command list still to run. Its caller learns of its end
+// once: at the end, when the list is dropped, or, for a list whose driver is
+// freed while it waits, from the event loop.
+struct TGs232::TListRun {
+  struct TItem {
+    QString Text;
+    // A movement runs CommandB before it, a stop CommandA after it.
+    bool WithLists = true;
+  };
+  std::deque<TItem> Items;
+  uint64_t Session = 0;
+  // The stops sent before the list began: a stop sent while it waits drops
+  // the movements still to come.
+  uint64_t Stops = 0;
+  TDone Done;
+
+  ~TListRun() {
+    if (Done && QCoreApplication::instance())
+      QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(Done),
+                                Qt::QueuedConnection);
+  }
+  void Finish() {
+    if (TDone Caller = std::exchange(Done, nullptr))
+      Guarded([&] { Caller(); });
+  }
+};
+
+void TGs232::DoCmd(const QString &Cmd, TDone Done) {
+  auto Run = std::make_shared<TListRun>();
+  Run->Session = FSession;
+  Run->Stops = FStops;
+  Run->Done = std::move(Done);
   if (FActive)
-    SendCommandList(Cmd, true);
+    for (const QString &Item : SplitCommandList(UpperAscii(Cmd)))
+      Run->Items.push_back({Item, true});
+  RunList(Run);
 }
 
-QString TGs232::DoRecv(int Len) { return ReadReply(Len); }
-
-void TGs232::SendCommandList(const QString &Text, bool WithLists) {
-  const QStringList Items = SplitCommandList(UpperAscii(Text));
-  const uint64_t Session = FSession;
+void TGs232::RunList(const std::shared_ptr<TListRun> &Run) {
   QPointer<TGs232> Self(this);
-  // A wait runs other work: the driver may be closed, reopened or freed by
-  // the time it ends, and then the rest of the list is dropped.
-  auto Live = [&] { return Self && FActive && FSession == Session; };
-  for (const QString &Item : Items) {
-    if (!Live())
-      return;
-    if (Item.startsWith(QLatin1String("WAIT"))) {
+  // Other work runs during a wait: the driver may be closed, reopened or
+  // freed by the time it ends, and then the rest of the list is dropped.
+  auto Live = [&] { return Self && FActive && FSession == Run->Session; };
+  auto Insert = [&Run](const QString &List, qsizetype At) {
+    const QStringList Items = SplitCommandList(UpperAscii(List));
+    for (qsizetype I = 0; I < Items.size(); ++I)
+      Run->Items.insert(Run->Items.begin() + At + I, {Items[I], false});
+  };
+  while (!Run->Items.empty() && Live()) {
+    const TListRun::TItem Item = Run->Items.front();
+    Run->Items.pop_front();
+    if (Item.Text.startsWith(QLatin1String("WAIT"))) {
       int Ms = 0;
-      if (ParseInt(Item.mid(4, WaitDigitsMax), Ms))
-        DelayMs(Ms);
+      if (ParseInt(Item.Text.mid(4, WaitDigitsMax), Ms) && Ms > 0) {
+        // Only the rest of this list waits.
+        QTimer::singleShot(Ms, Qt::PreciseTimer, this, [this, Run] { RunList(Run); });
+        return;
+      }
       continue;
     }
-    const QChar First = Item.isEmpty() ? QChar() : Item[0];
-    const QString Line = Item + u'\r';
+    const QChar First = Item.Text.isEmpty() ? QChar() : Item.Text[0];
+    const QString Line = Item.Text + u'\r';
     // A stop or a turn by hand ends a movement to a target.
     if (FMoveTarget && (First == u'S' || First == u'A' || First == u'L' || First == u'R')) {
       SetMoveTarget(std::nullopt);
       if (!Live())
-        return;
+        break;
     }
     switch (First.unicode()) {
     case u'L':
@@ -773,25 +793,32 @@ void TGs232::SendCommandList(const QString &Text, bool WithLists) {
     case u'M':
     case u'U':
     case u'D':
-      if (WithLists)
-        SendCommandList(FCommandB, false);
-      if (!Live())
-        return;
+      // A stop sent since the list began supersedes its movements.
+      if (Run->Stops != FStops)
+        break;
+      if (Item.WithLists) {
+        // CommandB first, then this movement, before the rest of the list.
+        Run->Items.push_front({Item.Text, false});
+        Insert(FCommandB, 0);
+        continue;
+      }
       SendRaw(Line);
       break;
     case u'S':
       if (!SendStop(Line))
-        return;
-      if (WithLists)
-        SendCommandList(FCommandA, false);
+        break;
+      // The list's own stop does not drop the movements that follow it.
+      Run->Stops = FStops;
+      if (Item.WithLists)
+        Insert(FCommandA, 0);
       break;
     case u'Y': {
-      const QChar Digit = Item.size() > 1 ? Item[1] : QChar();
+      const QChar Digit = Item.Text.size() > 1 ? Item.Text[1] : QChar();
       const int Relay = (Digit >= u'0' && Digit <= u'9') ? Digit.unicode() - u'0' : 0;
-      const bool On = Item.size() > 2 && Item[2] == u'1';
+      const bool On = Item.Text.size() > 2 && Item.Text[2] == u'1';
       FRelayArray->SetRelay(Relay - 1, On);
       if (!Live())
-        return;
+        break;
       SendRaw(Line);
       break;
     }
@@ -800,6 +827,8 @@ void TGs232::SendCommandList(const QString &Text, bool WithLists) {
       break;
     }
   }
+  Run->Items.clear();
+  Run->Finish();
 }
 
 void TGs232::GoCW() {
@@ -929,14 +958,18 @@ void TGs232::GoPreset(int Az, int El) {
   FElPresetR = DegToRad(E);
 }
 
-bool TGs232::GoTo(const QString &Cmd, int Az) {
+bool TGs232::GoTo(const QString &Cmd, int Az, TDone Done) {
   QPointer<TGs232> Self(this);
   const uint64_t Session = FSession;
-  DoCmd(Cmd);
-  // A list that waited may have seen the port closed (and opened again): the
-  // command did not go out then, and there is no target.
-  if (Self && FActive && FSession == Session)
-    SetMoveTarget(Az);
+  // The target is set once the command is out, after the CommandB list. A
+  // list that waited may have seen the port closed (and opened again), or a
+  // stop: the command did not go out then, and there is no target.
+  DoCmd(Cmd, [this, Self, Session, Stops = FStops, Az, Done = std::move(Done)] {
+    if (Self && FActive && FSession == Session && FStops == Stops)
+      SetMoveTarget(Az);
+    if (Done)
+      Done();
+  });
   return Self;
 }
 
@@ -1000,14 +1033,17 @@ void TGs232::SetHome(int Az, int El) {
   FElHomeR = DegToRad(El);
 }
 
-void TGs232::GoHome() {
-  if (!FActive)
+void TGs232::GoHome(TDone Done) {
+  if (!FActive) {
+    if (Done)
+      Done();
     return;
+  }
   // Home takes no temporary offset: in the degrees of a preset it lies that
   // offset further on.
   const int Home = static_cast<int>(
       std::clamp<int64_t>(int64_t(FAzHomeD) + FTempOffsetD, INT32_MIN, INT32_MAX));
-  GoTo(Lang::GoToAzimuth(Target(int64_t(FAzHomeD) - FAzOffsetD)), Home);
+  GoTo(Lang::GoToAzimuth(Target(int64_t(FAzHomeD) - FAzOffsetD)), Home, std::move(Done));
 }
 
 void TGs232::SetOffset(int Az) {

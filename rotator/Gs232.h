@@ -21,11 +21,12 @@
 // thread wait inside a read or write: a poll sends its query and returns, and
 // its reply is taken (and the position, preset and bound checks run) when the
 // reply line is complete or its time is up. A command sent while a reply is
-// awaited is held and goes out right after that exchange. The operations that
-// hand a reply to their caller (DoRecv, GetDirection, the "GS-232B" start-up
-// read) wait for it in a nested event loop, as a WAIT item does, so that
-// other rotators, the window and the automation servers are served
-// meanwhile; a driver closed or freed during such a wait sends nothing more.
+// awaited is held and goes out right after that exchange, but for a stop,
+// which goes out at once. Nothing waits in a nested event loop: a command
+// list's WAIT item is a timer that resumes the list, and the operations that
+// hand a reply to their caller (BeginRecv, PollNow, the "GS-232B" start-up
+// read) end through a callback. A driver closed or freed meanwhile sends
+// nothing more.
 //
 // Everything runs on the main thread. Port failures and line errors never
 // reach the callers: the driver closes itself and raises one message event,
@@ -47,7 +48,6 @@
 #include <memory>
 #include <optional>
 
-class QEventLoop;
 class QTimer;
 class TCPortX;
 
@@ -58,12 +58,6 @@ using TReachBoundEvent = std::function<void(QObject *Sender, TBoundPosition Boun
 using TChangeAzElEvent = std::function<void(QObject *Sender)>;
 using TMessageEvent =
     std::function<void(QObject *Sender, const QString &Text, TMessageKind Kind)>;
-
-// Waits Ms milliseconds while the main thread goes on processing its events
-// (timers, port reports, user input) in a nested event loop. Zero or a
-// negative value returns at once. False when the wait was cut short because
-// the application is ending and runs no event loop any more.
-bool DelayMs(int Ms);
 
 // Radians to whole degrees, truncated toward zero. A value that is a whole
 // number of degrees but for the rounding of pi (5 pi / 4 giving 224.99999...)
@@ -110,17 +104,26 @@ public:
   void Release();
 
   // --- Commands ----------------------------------------------------------------
+  // Called once a command list, a read or a poll asked for has ended.
+  using TDone = std::function<void()>;
+  using TReplyDone = std::function<void(const QString &Reply)>;
+
   // Runs Cmd as a command list (CommandB before movements, CommandA after
-  // stops). Nothing when not Active.
-  void DoCmd(const QString &Cmd);
-  // Up to Len characters from the line with the port's read bounds, read
-  // once the exchanges before it are done; waits in a nested event loop.
-  // Empty when not Active; a close meanwhile ends the read with what had
-  // arrived.
-  QString DoRecv(int Len);
-  // One poll exchange (query, read, parse), after the exchanges before it;
-  // waits in a nested event loop. Always true.
-  bool GetDirection();
+  // stops). Nothing when not Active. The items run at once, up to a WAIT
+  // item, whose pause delays only the rest of this list: the call returns,
+  // and polls, other lists and callers go on meanwhile. Done runs once the
+  // list has ended: run to its end, or dropped by a close (the rest of a
+  // list is not sent once the port closes); when the driver is freed first,
+  // it runs from the event loop.
+  void DoCmd(const QString &Cmd, TDone Done = {});
+  // Reads up to Len characters from the line with the port's read bounds,
+  // once the exchanges before it are done, and hands them to Done; empty
+  // when not Active (Done runs at once). A close meanwhile ends the read
+  // with what had arrived.
+  void BeginRecv(int Len, TReplyDone Done);
+  // One poll exchange (query, read, parse) after the exchanges before it,
+  // then Done; at once when not Active.
+  void PollNow(TDone Done = {});
 
   void GoCW();
   void GoRight() { GoCW(); }
@@ -130,8 +133,9 @@ public:
   void GoDown();
   // Moving := false, then "S" with the CommandA list. Nothing when not Active.
   // The "S" waits for nothing: it goes out at once, also while a poll or a
-  // console read has the line, and movement commands held behind that
-  // exchange are dropped; the CommandA list follows in the line's order.
+  // console read has the line; movement commands held behind that exchange,
+  // and those of command lists that wait (a CommandB list's pause), are
+  // dropped; the CommandA list follows in the line's order.
   void Stop();
 
   // --- Positioning ---------------------------------------------------------------
@@ -151,7 +155,8 @@ public:
   void SetHome(int Az);
   void SetHome(int Az, int El);
   // Sends "M" + the home target (no temporary offset). Nothing when not Active.
-  void GoHome();
+  // Done runs once the home command is out (see DoCmd).
+  void GoHome(TDone Done = {});
   void SetOffset(int Az);
   void SetOffset(int Az, int El);
 
@@ -294,6 +299,9 @@ signals:
   void RespondingChanged(bool Responding);
   // MoveTarget() changed: a movement to a target was sent, or ended.
   void MoveTargetChanged();
+  // Draining() became false: what was written before the close has left, or
+  // was given up.
+  void DrainEnded();
 
 public:
   // The port still transmits what was written before Close (see
@@ -319,21 +327,21 @@ private:
   void NoteAnswer(bool Answered);
   void SetResponding(bool Value);
   // The line is free again: held commands go out (stale input discarded
-  // first after a poll that got no reply) and nested waits look again.
+  // first after a poll that got no reply), then the next queued read or
+  // asked-for poll starts.
   void ReleaseLine(bool ClearStaleInput);
-  // Waits in nested event loops until Ready holds; false when the driver is
-  // closed, reopened or freed meanwhile.
-  bool WaitUntil(const std::function<bool()> &Ready);
-  // A reply for a caller, read once the exchanges before it are done.
-  QString ReadReply(int Len);
-  // Starts the first queued reply read, if any; the line is free.
+  // Starts the first queued reply read, if any, else a poll asked for by
+  // PollNow; the line is free.
   void StartNextReply();
-  // Ends the exchanges of an open period: nothing held, the line free, and
-  // any nested wait woken.
+  // Ends the exchanges of an open period: nothing held, the line free; the
+  // reads and polls asked for end with what they have.
   void EndSession();
-  void WakeWaits();
   void SendCenterPosition();
-  void SendCommandList(const QString &Text, bool WithLists);
+  // A command list on its way: its items still to run, in order.
+  struct TListRun;
+  // Runs the items of Run up to its end, or up to a WAIT, after which a
+  // timer runs the rest.
+  void RunList(const std::shared_ptr<TListRun> &Run);
   // Writes Text to the port while the driver's port is open, or holds it
   // while a reply is awaited (it goes out when that exchange ends); false
   // when the driver is gone, the port failed or is closed afterwards.
@@ -347,7 +355,7 @@ private:
   void SetMoveTarget(std::optional<int> Az);
   // Runs a go-to command and, when it went out, keeps Az (degrees of a
   // preset) as the movement target. False when the driver was freed meanwhile.
-  bool GoTo(const QString &Cmd, int Az);
+  bool GoTo(const QString &Cmd, int Az, TDone Done = {});
   // Reports a close once the driver is closed: answering again, no target,
   // and ActiveChanged when it was open.
   void ReportClosed(bool WasActive);
@@ -438,6 +446,8 @@ private:
   // command list, a wait or a read's callback of an earlier period does
   // nothing.
   uint64_t FSession = 0;
+  // Stops sent so far (see TListRun::Stops).
+  uint64_t FStops = 0;
   // A poll tick is queued and not yet run.
   bool FTickQueued = false;
   TLine FLine = lnIdle;
@@ -446,19 +456,18 @@ private:
   // Reads for callers waiting for the line, in order.
   struct TReply {
     int Len = 0;
-    QString Text;
-    bool Ended = false;
+    TReplyDone Done;
   };
-  QList<std::shared_ptr<TReply>> FReplies;
+  QList<TReply> FReplies;
+  // Callers of PollNow waiting for a poll to start, and for the poll under
+  // way to end.
+  QList<TDone> FPollWanted;
+  QList<TDone> FPollWaiters;
   // The time a poll's reply may take, reads of earlier line ends included.
   QDeadlineTimer FPollBudget;
   bool FPollFromTick = false;
-  // Polls ended so far; GetDirection waits for the count to move.
-  uint64_t FPollsDone = 0;
   // Polls in a row without a reply.
   int FMissedPolls = 0;
-  // The nested event loops waiting on this driver.
-  QList<QEventLoop *> FWaits;
   // A failure report is being handled; reports raised by closing the failed
   // port are part of it.
   bool FReporting = false;

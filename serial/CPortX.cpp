@@ -238,6 +238,7 @@ void TComPortBase::Open() {
     // them and open the device anew.
     FDraining = false;
     FDrainTimer->stop();
+    QMetaObject::invokeMethod(this, &TComPortBase::DrainEnded, Qt::QueuedConnection);
     FKeepOutput = true;
     Reopened();
     return;
@@ -369,6 +370,8 @@ void TComPortBase::DrainTick() {
 void TComPortBase::FinishDrain() {
   FDraining = false;
   FDrainTimer->stop();
+  // Told from the event loop: those waiting for it may close or free the port.
+  QMetaObject::invokeMethod(this, &TComPortBase::DrainEnded, Qt::QueuedConnection);
   if (!FDevice->isOpen())
     return;
   // Output is purged only when the bound ended the drain with bytes still

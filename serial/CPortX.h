@@ -110,9 +110,14 @@ public:
   bool Reading() const { return FRead.Active; }
   // The port is closed, but the device still transmits what was written
   // before Close; it is purged and closed once that is out or the write
-  // bound has passed. Open cuts this short.
+  // bound has passed. Open takes the device up again (see Open).
   bool Draining() const { return FDraining; }
 
+signals:
+  // Draining() became false.
+  void DrainEnded();
+
+public:
   // Called with the bytes of a read when it ends.
   using TReadDone = std::function<void(const QByteArray &Bytes)>;
 

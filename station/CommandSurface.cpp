@@ -116,16 +116,18 @@ TActResult TCommandSurface::SendCommands(int Index, const QString &Commands) {
 }
 
 TActResult TCommandSurface::Converse(int Index, const QString &Command, int ReplyLength,
-                                          QString &Reply) {
-  Reply.clear();
+                                     std::function<void(const QString &Reply)> OnReply) {
   if (TActResult Result = Steerable(Index); !Result.Done())
     return Result;
-  // The command may run a list whose WAIT lets other work delete the
-  // rotator: the reply is then read from nothing.
-  const QPointer<TGs232> D = &Driver(Index);
-  D->DoCmd(Command);
-  if (D && ReplyLength > 0)
-    Reply = D->DoRecv(ReplyLength);
+  // The command's list may wait, and the rotator be deleted meanwhile: the
+  // reply is then read from nothing.
+  Driver(Index).DoCmd(Command, [D = QPointer<TGs232>(&Driver(Index)), ReplyLength,
+                                OnReply = std::move(OnReply)] {
+    if (D && ReplyLength > 0)
+      D->BeginRecv(ReplyLength, OnReply);
+    else if (OnReply)
+      OnReply(QString());
+  });
   return {};
 }
 

@@ -30,9 +30,9 @@
 // rules. The drivers themselves are not part of the surface: only the
 // surface and the station reach them.
 //
-// Everything runs on the main thread. An action may run command lists whose
-// WAIT items process events, so the rotator list may change before it
-// returns.
+// Everything runs on the main thread. An action returns once it has been
+// started; a command list with a WAIT item goes on after its pause while
+// other work runs.
 
 #include "rotator/Gs232.h"
 #include "rotator/RotatorSettings.h"
@@ -114,9 +114,12 @@ public:
   // Sends a command or a command list as typed on the console.
   TActResult SendCommands(int Index, const QString &Commands);
   // Sends Command as SendCommands does, then reads up to ReplyLength
-  // characters of the controller's answer into Reply (the console's
-  // exchange). A refused exchange leaves Reply empty.
-  TActResult Converse(int Index, const QString &Command, int ReplyLength, QString &Reply);
+  // characters of the controller's answer and hands them to OnReply (the
+  // console's exchange), once the command's list has run; nothing is read
+  // for a ReplyLength of 0, and a rotator gone meanwhile answers nothing.
+  // OnReply is not called when the exchange is refused.
+  TActResult Converse(int Index, const QString &Command, int ReplyLength,
+                      std::function<void(const QString &Reply)> OnReply);
   // The frequency-driven operation's move: Offset becomes the rotator's
   // temporary offset and Azimuth (any whole number, brought into the
   // rotator's travel) its preset, and it goes there.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +21,6 @@ namespace {
 const QString RotatorPrefix = QStringLiteral("Rotator");
 // The longest the closing sequence waits for the lines to send what it wrote.
 constexpr int DrainWaitMs = 2000;
-constexpr int DrainPollMs = 5;
 
 } // namespace
 
@@ -39,9 +39,11 @@ TStation::TStation(const QString &SettingsFile, QObject *Parent)
         // The table's lists run in the closing sequence too (the default
         // row's stop lists), so they go to an open rotator's line whatever
         // the station is doing.
-        Links.Send = [this](int Index, const QString &Commands) {
+        Links.Send = [this](int Index, const QString &Commands, std::function<void()> Done) {
           if (Index >= 0 && Index < RotatorCount())
-            Driver(Index).DoCmd(Commands);
+            Driver(Index).DoCmd(Commands, std::move(Done));
+          else if (Done)
+            Done();
         };
         Links.RotatorEnabled = [this](int Index) { return RotatorEnabled(Index); };
         Links.ShowPreset = [this](int Index, int Az) { emit TablePresetShown(Index, Az); };
@@ -401,46 +403,110 @@ void TStation::Start() {
     FFreqOperation.RunDefaultCommands(true);
 }
 
-void TStation::Close() {
-  if (FClosed)
+void TStation::Close(std::function<void()> Done) {
+  if (Done)
+    FClosingWaiters.append(std::move(Done));
+  if (FClosed) {
+    if (FClosingEnded)
+      EndClosing();
     return;
+  }
   FClosed = true;
   FClosing = true;
-  Guarded([this] { FFreqOperation.RunDefaultCommands(false); });
-  // The drivers as they are now; a driver removed or freed while an earlier
-  // one was handled is skipped, as a removed driver is inert for good.
-  for (const QPointer<TGs232> &Driver : Snapshot()) {
-    Guarded([this, &Driver] {
+  // The default row's stop lists first, their waits included; then the
+  // rotators one by one.
+  const bool Run = Guarded([this] {
+    FFreqOperation.RunDefaultCommands(false, [this, Self = QPointer<TStation>(this)] {
+      if (Self)
+        CloseRotators(Snapshot(), 0);
+    });
+  });
+  if (!Run)
+    CloseRotators(Snapshot(), 0);
+}
+
+void TStation::CloseRotators(const QList<QPointer<TGs232>> &Drivers, qsizetype Next) {
+  // A driver removed or freed while an earlier one was handled is skipped,
+  // as a removed driver is inert for good.
+  for (; Next < Drivers.size(); ++Next) {
+    const QPointer<TGs232> Driver = Drivers[Next];
+    bool Waits = false;
+    Guarded([&] {
       if (!Driver || IndexOf(Driver) < 0 || Driver->Port().isEmpty())
         return;
       if (Driver->ReturnHome()) {
         // Only this step may open it, for the home command.
         FClosingStep = Driver;
-        const auto Done = qScopeGuard([this] { FClosingStep = nullptr; });
         if (!Driver->Active())
           Driver->Open();
-        if (Driver)
-          Driver->GoHome();
+        if (Driver && Driver->Active()) {
+          // The home command goes out after its CommandB list, whose waits
+          // the next rotator waits for; the port closes behind it.
+          auto Ended = std::make_shared<bool>(false);
+          auto Waiting = std::make_shared<bool>(false);
+          Driver->GoHome([this, Self = QPointer<TStation>(this), Drivers, Next, Driver, Ended,
+                          Waiting] {
+            *Ended = true;
+            if (!Self)
+              return;
+            FClosingStep = nullptr;
+            if (Driver && Driver->Active())
+              Guarded([&] { Driver->Close(); });
+            if (*Waiting)
+              CloseRotators(Drivers, Next + 1);
+          });
+          Waits = *Waiting = !*Ended;
+          return;
+        }
+        FClosingStep = nullptr;
       }
       if (Driver && Driver->Active())
         Driver->Close();
     });
+    if (Waits)
+      return;
   }
+  WaitForDrains();
+}
+
+void TStation::WaitForDrains() {
   // What the closing steps wrote (the home commands) leaves the devices
   // before the drivers are freed; a line held by its flow control is given
-  // up after its write bound.
-  const QDeadlineTimer DrainLimit(DrainWaitMs);
+  // up after its write bound, and all of them after DrainWaitMs.
   auto Draining = [this] {
     return std::any_of(FDrivers.begin(), FDrivers.end(),
                        [](const auto &Driver) { return Driver->Draining(); });
   };
-  // (An application that is already ending runs no event loop: nothing
-  // could drain, and the wait ends.)
-  while (Draining() && !DrainLimit.hasExpired() && DelayMs(DrainPollMs)) {
+  if (!Draining()) {
+    FinishClosing();
+    return;
   }
+  // The wait's timer and connections go with it.
+  auto *Wait = new QObject(this);
+  auto Check = [this, Wait, Draining, Ended = std::make_shared<bool>(false)](bool TimeUp) {
+    if (*Ended || (!TimeUp && Draining()))
+      return;
+    *Ended = true;
+    Wait->deleteLater();
+    FinishClosing();
+  };
+  QTimer::singleShot(DrainWaitMs, Wait, [Check] { Check(true); });
+  for (const auto &Driver : FDrivers)
+    connect(Driver.get(), &TGs232::DrainEnded, Wait, [Check] { Check(false); });
+}
+
+void TStation::FinishClosing() {
   // A document that could not be read is left as it is.
   if (FLoaded)
     FClosingSaveFailed = !Guarded([this] { SaveRotators(); });
   FLoaded = false;
   ReleaseAll();
+  FClosingEnded = true;
+  emit ClosingEnded();
+  EndClosing();
+}
+
+void TStation::EndClosing() {
+  for (const std::function<void()> &Done : std::exchange(FClosingWaiters, {}))
+    Guarded([&] { Done(); });
 }

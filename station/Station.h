@@ -23,11 +23,11 @@
 // shows them. Guarded steps report their exceptions through the
 // user-interface services' exception dialog.
 //
-// Everything runs on the main thread. Drivers run command lists whose WAIT
-// items, and the owner's message boxes, run nested event loops: the list of
-// rotators may change meanwhile. A removed driver is made inert at once and
-// freed through the event loop, so code further up the stack that still
-// holds it finds it closed, never freed under its feet.
+// Everything runs on the main thread. The drivers' command lists resume
+// after their WAIT items on timers, and the owner's message boxes run nested
+// event loops: the list of rotators may change meanwhile. A removed driver is
+// made inert at once and freed through the event loop, so code further up
+// the stack that still holds it finds it closed, never freed under its feet.
 
 #include "ctrltable/CtrlTable.h"
 #include "ctrltable/FreqOperation.h"
@@ -88,12 +88,18 @@ public:
   // closed, and what they were sent allowed to leave the lines; the rotators
   // written to the document (when Load read it). Then
   // the drivers are released, last first, each raising RotatorRemoved, and
-  // the station has no rotators. Runs once; later calls do nothing. From its
+  // the station has no rotators. Runs once; a later call only adds its
+  // Done. From its
   // start the station is closing (see BeginClosing): a rotator that a client
   // asks to open while the sequence runs or waits for the lines stays
   // closed.
-  void Close();
-  bool Closed() const { return FClosed; }
+  // The sequence runs on the event loop where something waits (a list's
+  // WAIT, the lines' drain); Done runs, and ClosingEnded is raised, once it
+  // has ended: at once when nothing waited.
+  void Close(std::function<void()> Done = {});
+  // The closing sequence has begun, and has ended.
+  bool CloseBegun() const { return FClosed; }
+  bool Closed() const { return FClosingEnded; }
   // Whether Close could not write the rotators to the document (its error
   // was shown as any step's); the document then stays as it was.
   bool ClosingSaveFailed() const { return FClosingSaveFailed; }
@@ -187,6 +193,8 @@ signals:
   void PresetReached(int Index);
   void BoundReached(int Index, TBoundPosition Bound);
   void RelaysChanged(int Index);
+  // The closing sequence has ended (see Close).
+  void ClosingEnded();
   // The frequency-driven operation turned rotator Index to Az.
   void TablePresetShown(int Index, int Az);
   // A message for the operator.
@@ -216,6 +224,13 @@ private:
   // loops: a driver freed meanwhile reads as null.
   QList<QPointer<TGs232>> Snapshot() const;
   void RaiseProblems(const QString &Text);
+  // The closing sequence's steps: the rotators from Next on sent home and
+  // closed, each once the one before is done; the wait for the lines'
+  // drain; the save and the release; the callers told.
+  void CloseRotators(const QList<QPointer<TGs232>> &Drivers, qsizetype Next);
+  void WaitForDrains();
+  void FinishClosing();
+  void EndClosing();
 
   // The country file of the station settings, read when first needed and
   // again when its name or modification time changed; null with the reason
@@ -235,7 +250,10 @@ private:
   TFreqOperation FFreqOperation;
   // The document was read: saving may replace it.
   bool FLoaded = false;
+  // Close has begun, and has ended.
   bool FClosed = false;
+  bool FClosingEnded = false;
+  QList<std::function<void()>> FClosingWaiters;
   bool FClosing = false;
   // The driver whose closing step (home, close) runs: the one that may open.
   QPointer<TGs232> FClosingStep;

@@ -56,10 +56,18 @@ protected:
   // The console's exchange with a bare driver, as the station runs it for the
   // current rotator: a driver freed during the command's wait reads nothing.
   static TConsoleExchange OnDriver(TGs232 *Driver) {
-    return [Target = QPointer<TGs232>(Driver)](const QString &Command, int ReplyLength) {
-      if (Target)
-        Target->DoCmd(Command);
-      return Target && ReplyLength > 0 ? Target->DoRecv(ReplyLength) : QString();
+    return [Target = QPointer<TGs232>(Driver)](const QString &Command, int ReplyLength,
+                                               std::function<void(const QString &)> Done) {
+      if (!Target) {
+        Done(QString());
+        return;
+      }
+      Target->DoCmd(Command, [Target, ReplyLength, Done] {
+        if (Target && ReplyLength > 0)
+          Target->BeginRecv(ReplyLength, Done);
+        else
+          Done(QString());
+      });
     };
   }
 
@@ -88,6 +96,17 @@ protected:
   }
 
   QStringList Lines() const { return Console.Console.Lines(); }
+  // Executes Command on Target and waits until its reply is in.
+  void Run(const QString &Command, TGs232 *Target) {
+    auto Finished = std::make_shared<bool>(false);
+    Console.Console.Execute(Command, OnDriver(Target), [Finished] { *Finished = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return *Finished; }, 30000)) << Command.toStdString();
+  }
+  void Run(const QString &Command) { Run(Command, &Driver); }
+  // Waits until the panel takes a command again: the last one's reply is in.
+  void WaitIdle() {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Console.btnExecute->isEnabled(); }, 30000));
+  }
   QString Memo() const { return Console.Memo1->toPlainText(); }
 
   TScopedRecordingUi Recording;
@@ -95,8 +114,9 @@ protected:
   TGs232 Driver;
   TGs232 *Current = &Driver;
   QWidget Panel;
-  TConsolePanel Console{&Panel, [this](const QString &Command, int ReplyLength) {
-                          return OnDriver(Current)(Command, ReplyLength);
+  TConsolePanel Console{&Panel, [this](const QString &Command, int ReplyLength,
+                                        std::function<void(const QString &)> Done) {
+                          OnDriver(Current)(Command, ReplyLength, std::move(Done));
                         }};
 };
 
@@ -139,6 +159,7 @@ TEST_F(CommandConsoleTest, LowerCaseQueryIsSentInUpperCaseAndItsReplyMarked) {
   QTest::keyClicks(Console.edtCommand, QStringLiteral("c2"));
   EXPECT_EQ(Console.edtCommand->text(), QStringLiteral("C2"));
   QTest::mouseClick(Console.btnExecute, Qt::LeftButton);
+  WaitIdle();
 
   const QStringList Expected{"S--> C2", "R--> +0123+0000\"#13\""};
   EXPECT_EQ(Lines(), Expected);
@@ -151,6 +172,7 @@ TEST_F(CommandConsoleTest, PastedLowerCaseIsTurnedToUpperCaseOnExecute) {
   // setText bypasses the typing rule, as a paste by other means would.
   Console.edtCommand->setText(QStringLiteral("c"));
   Console.btnExecuteClick();
+  WaitIdle();
   EXPECT_EQ(Lines(), (QStringList{"S--> C", "R--> +0123\"#13\""}));
 }
 
@@ -159,9 +181,11 @@ TEST_F(CommandConsoleTest, EnterEmptiesTheFieldSoTheNextCommandStandsAlone) {
   QTest::keyClicks(Console.edtCommand, QStringLiteral("c"));
   QTest::keyClick(Console.edtCommand, Qt::Key_Return);
   EXPECT_EQ(Console.edtCommand->text(), QString());
+  WaitIdle();
   QTest::keyClicks(Console.edtCommand, QStringLiteral("m090"));
   QTest::keyClick(Console.edtCommand, Qt::Key_Enter);
   EXPECT_EQ(Console.edtCommand->text(), QString());
+  WaitIdle();
 
   EXPECT_EQ(Lines(), (QStringList{"S--> C", "R--> +0123\"#13\"", "S--> M090"}));
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Commands(Emulator).empty(); }, 10000));
@@ -169,18 +193,18 @@ TEST_F(CommandConsoleTest, EnterEmptiesTheFieldSoTheNextCommandStandsAlone) {
 }
 
 TEST_F(CommandConsoleTest, OnlyQueriesAndHelpReadAReply) {
-  Console.Console.Execute(QStringLiteral("M090"), OnDriver(&Driver));
+  Run(QStringLiteral("M090"));
   ASSERT_TRUE(Emulator.waitForCommands(1, 10s));
   EXPECT_EQ(Lines(), QStringList{"S--> M090"});
 
   // "BI" counts as an elevation query: the controller's error reply is read.
   Console.Console.Clear();
-  Console.Console.Execute(QStringLiteral("BI"), OnDriver(&Driver));
+  Run(QStringLiteral("BI"));
   EXPECT_EQ(Lines(), (QStringList{"S--> BI", "R--> ?>\"#13\""}));
 
   // The help listing keeps its line breaks.
   Console.Console.Clear();
-  Console.Console.Execute(QStringLiteral("H"), OnDriver(&Driver));
+  Run(QStringLiteral("H"));
   const QStringList Help = Lines();
   ASSERT_GE(Help.size(), 4);
   EXPECT_EQ(Help[0], QStringLiteral("S--> H"));
@@ -196,16 +220,18 @@ TEST_F(CommandConsoleTest, ClosedOrMissingDriverGetsEmptyReplies) {
   Driver.Close();
   Emulator.clearLog();
   const QStringList Expected{"S--> C", "R--> ", "S--> S"};
-  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
-  Console.Console.Execute(QStringLiteral("S"), OnDriver(&Driver));
+  Run(QStringLiteral("C"));
+  Run(QStringLiteral("S"));
   EXPECT_EQ(Lines(), Expected);
 
   Console.Console.Clear();
   Current = nullptr;
   Console.edtCommand->setText(QStringLiteral("C"));
   Console.btnExecuteClick();
+  WaitIdle();
   Console.edtCommand->setText(QStringLiteral("S"));
   Console.btnExecuteClick();
+  WaitIdle();
   EXPECT_EQ(Lines(), Expected);
 
   // An empty command does nothing at all.
@@ -223,8 +249,8 @@ TEST_F(CommandConsoleTest, SaveWritesCrLfLinesWithoutBomAndEmptiesTheTranscript)
   const QString Path = Dir.filePath(QStringLiteral("console.txt"));
   // An existing, longer file is replaced as a whole.
   WriteFile(Path, QByteArray(500, 'x'));
-  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
-  Console.Console.Execute(QStringLiteral("M090"), OnDriver(&Driver));
+  Run(QStringLiteral("C"));
+  Run(QStringLiteral("M090"));
   Recording->saveAnswers.push_back(Path);
 
   QTest::mouseClick(Console.btnSave, Qt::LeftButton);
@@ -268,7 +294,7 @@ TEST_F(CommandConsoleTest, SaveDialogStartsInTheDocumentsFolderOrElseHome) {
 }
 
 TEST_F(CommandConsoleTest, CancelledSaveEmptiesTheTranscriptToo) {
-  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
+  Run(QStringLiteral("C"));
   Console.btnSaveClick(); // no answer queued: the dialog is cancelled
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(Memo().isEmpty());
@@ -282,7 +308,7 @@ TEST_F(CommandConsoleTest, FailedWriteIsReportedAndKeepsTheTranscript) {
   const QString Blocker = Dir.filePath(QStringLiteral("file"));
   WriteFile(Blocker, "keep");
   const QString Path = Blocker + QStringLiteral("/console.txt");
-  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
+  Run(QStringLiteral("C"));
   const QStringList Before = Lines();
   Recording->saveAnswers.push_back(Path);
 
@@ -296,7 +322,7 @@ TEST_F(CommandConsoleTest, FailedWriteIsReportedAndKeepsTheTranscript) {
 }
 
 TEST_F(CommandConsoleTest, ClearEmptiesTranscriptAndMemo) {
-  Console.Console.Execute(QStringLiteral("C"), OnDriver(&Driver));
+  Run(QStringLiteral("C"));
   QTest::mouseClick(Console.btnClear, Qt::LeftButton);
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(Memo().isEmpty());
@@ -312,7 +338,7 @@ TEST_F(CommandConsoleTest, RotatorDeletedDuringTheQueryWaitGivesAnEmptyReply) {
   Doomed->Open();
   ASSERT_TRUE(Doomed->Active());
   QTimer::singleShot(100, [&Doomed] { Doomed.reset(); });
-  Console.Console.Execute(QStringLiteral("C,WAIT500"), OnDriver(Doomed.get()));
+  Run(QStringLiteral("C,WAIT500"), Doomed.get());
   EXPECT_FALSE(Doomed);
   EXPECT_EQ(Lines(), (QStringList{"S--> C,WAIT500", "R--> "}));
 }
@@ -326,8 +352,10 @@ TEST_F(CommandConsoleTest, WhileAReplyIsAwaitedTheWindowWorksAndTakesNoSecondCom
     SeenDisabled = !Console.btnExecute->isEnabled();
     Console.btnExecuteClick(); // a second Execute while the first waits
   });
+  // The click returns at once; the reply is awaited with the window working.
   Console.btnExecuteClick();
+  EXPECT_FALSE(Console.btnExecute->isEnabled());
+  WaitIdle();
   EXPECT_TRUE(SeenDisabled);
-  EXPECT_TRUE(Console.btnExecute->isEnabled());
   EXPECT_EQ(Lines(), (QStringList{"S--> C", "R--> "}));
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 
 #include <array>
@@ -112,7 +113,8 @@ struct TStation {
             Drv[I]->GoPreset(Az);
             return true;
           },
-      .Send = [this](int I, const QString &Commands) { Drv[I]->DoCmd(Commands); },
+      .Send = [this](int I, const QString &Commands,
+                     std::function<void()> Done) { Drv[I]->DoCmd(Commands, std::move(Done)); },
       .RotatorEnabled = [this](int I) { return Enabled[I]; },
       .ShowPreset = [this](int I, int Az) { Log << QStringLiteral("show %1 %2").arg(I).arg(Az); },
   }};
@@ -267,7 +269,10 @@ TEST(FreqOperation, ItemsWithoutARotatorAreSkipped) {
 // A WAIT lets a second operation run in the middle of the first; the first
 // then finishes its list and remembers its own row, although its table was
 // replaced meanwhile.
-TEST(FreqOperation, OperationArrivingDuringAWaitRunsWholeInBetween) {
+// An operation that arrives while another one's list waits runs at once;
+// the waiting list then goes on after its pause, and its row is remembered
+// last.
+TEST(FreqOperation, OperationArrivingDuringAWaitRunsWhileTheListPauses) {
   TStation S;
   S.Table.Rows = {Row(7.0, 7.3, 1, 0, "C1:Y11,C1:WAIT300,C1:Y31", "C1:Y10"),
                   Row(14.0, 14.35, 2, 0, "C2:Y21", "C2:Y20")};
@@ -279,6 +284,8 @@ TEST(FreqOperation, OperationArrivingDuringAWaitRunsWholeInBetween) {
     Ran = true;
   });
   S.Op.AutoOperation(90, 7.1);
+  EXPECT_FALSE(Ran);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return S.Op.BeforeCommand2() == "C1:Y10"; }, 10000));
   EXPECT_TRUE(Ran);
   EXPECT_EQ(S.TakeLog(), QStringList({"show 0 90", "1:Y41", "1:Y11", "show 1 45", "2:Y41",
                                       "2:Y21", "1:Y31"}));

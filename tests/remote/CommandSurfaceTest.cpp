@@ -223,18 +223,27 @@ TEST_F(CommandSurfaceTest, APendingPresetIsCheckedWhenSetAndSentWhenAskedFor) {
 // The console's exchange reads the controller's answer; a closed rotator,
 // or one deleted while the command's list waits, answers nothing.
 TEST_F(CommandSurfaceTest, TheConsolesExchangeReadsTheAnswerOfAnOpenRotatorOnly) {
-  QString Reply = QStringLiteral("stale");
-  EXPECT_TRUE(Station->Converse(0, QStringLiteral("C\r"), 20, Reply).Done());
-  EXPECT_TRUE(Reply.contains(QStringLiteral("+0"))) << Reply.toStdString();
+  // The reply as handed over, once it is.
+  auto Ask = [this](int Index, const QString &Command, TActResult &Result) {
+    auto Reply = std::make_shared<std::optional<QString>>();
+    Result = Station->Converse(Index, Command, 20,
+                               [Reply](const QString &Text) { *Reply = Text; });
+    if (Result.Done())
+      WaitFor([&] { return Reply->has_value(); });
+    return Reply->value_or(QStringLiteral("none"));
+  };
+  TActResult Result;
+  const QString Answer = Ask(0, QStringLiteral("C\r"), Result);
+  EXPECT_TRUE(Result.Done());
+  EXPECT_TRUE(Answer.contains(QStringLiteral("+0"))) << Answer.toStdString();
 
-  Reply = QStringLiteral("stale");
-  EXPECT_EQ(Station->Converse(3, QStringLiteral("C\r"), 20, Reply).Refusal, TRefusal::NotOpen);
-  EXPECT_TRUE(Reply.isEmpty());
+  EXPECT_EQ(Ask(3, QStringLiteral("C\r"), Result), QStringLiteral("none"));
+  EXPECT_EQ(Result.Refusal, TRefusal::NotOpen);
 
+  // The list waits; the rotator goes meanwhile, and nothing is read.
   QTimer::singleShot(100, Station.get(), [this] { Station->DeleteRotator(0); });
-  Reply = QStringLiteral("stale");
-  EXPECT_TRUE(Station->Converse(0, QStringLiteral("C,WAIT500"), 20, Reply).Done());
-  EXPECT_TRUE(Reply.isEmpty()) << Reply.toStdString();
+  EXPECT_EQ(Ask(0, QStringLiteral("C,WAIT500"), Result), QString());
+  EXPECT_TRUE(Result.Done());
   EXPECT_EQ(Station->Status(0)->Title, QStringLiteral("Wide"));
 }
 

@@ -118,14 +118,14 @@ TEST(Gs232Exchange, ReadsForACallerWhileAnotherLineIsSilent) {
 
   // The console's query on the answering line.
   Other.Drv->DoCmd(QStringLiteral("C"));
-  const QString Reply = Other.Drv->DoRecv(20);
+  const QString Reply = Recv(*Other.Drv, 20);
   EXPECT_TRUE(Reply.endsWith(QStringLiteral("+0042\r\n"))) << Reply.toStdString();
 
   // A read on the silent line takes its full 1.1 s; the other line polls on.
   Other.Emu.clearLog();
   QElapsedTimer Clock;
   Clock.start();
-  EXPECT_TRUE(Silent.Drv->DoRecv(100).isEmpty());
+  EXPECT_TRUE(Recv(*Silent.Drv, 100).isEmpty());
   EXPECT_GE(Clock.elapsed(), 1000);
   EXPECT_GE(PollsOf(Other.Emu), 5);
 
@@ -137,6 +137,7 @@ TEST(Gs232Exchange, ReadsForACallerWhileAnotherLineIsSilent) {
   Clock.restart();
   Unverified.Drv->Open();
   EXPECT_TRUE(Unverified.Drv->Active());
+  ASSERT_TRUE(WaitFor([&] { return !Unverified.Messages.Texts().isEmpty(); }));
   EXPECT_GE(Clock.elapsed(), 390);
   EXPECT_GE(PollsOf(Other.Emu), 2);
   EXPECT_EQ(Commands(Unverified.Emu), QStringList({"K0", "S", "I0", "H3"}));
@@ -185,7 +186,7 @@ TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
   Rig.Emu.clearLog();
   ASSERT_TRUE(WaitFor([&] { return PollsOf(Rig.Emu) >= 1; }, kWaitMs));
   Rig.Drv->DoCmd(QStringLiteral("B"));
-  EXPECT_EQ(Rig.Drv->DoRecv(20), QStringLiteral("+0033\r\n"));
+  EXPECT_EQ(Recv(*Rig.Drv, 20), QStringLiteral("+0033\r\n"));
   const auto Console = Rig.Emu.commands();
   ASSERT_GE(Console.size(), 2u);
   EXPECT_EQ(Console[1].command, QByteArray("B"));
@@ -229,7 +230,7 @@ TEST(Gs232Exchange, PollsInsideAWaitThatAPollStartedKeepTheirPace) {
   Opts.azimuth = 90;
   TRig Rig(Opts);
   // The first change report of a poll stops the rotator, and the after-stop
-  // list waits a second inside that poll's handling.
+  // list, started inside that poll's handling, waits a second.
   Rig.Drv->SetCommandA(QStringLiteral("WAIT1000"));
   int PollsInside = -1;
   int Reports = 0;
@@ -237,8 +238,7 @@ TEST(Gs232Exchange, PollsInsideAWaitThatAPollStartedKeepTheirPace) {
     if (++Reports > 1)
       return;
     const int Before = PollsOf(Rig.Emu);
-    Rig.Drv->Stop();
-    PollsInside = PollsOf(Rig.Emu) - Before;
+    Rig.Drv->DoCmd(QStringLiteral("S"), [&, Before] { PollsInside = PollsOf(Rig.Emu) - Before; });
   });
   Rig.Open();
   ASSERT_TRUE(WaitFor([&] { return PollsInside >= 0; }));
@@ -273,7 +273,7 @@ TEST(Gs232Exchange, AStopGoesOutWhileAConsoleReadWaitsOnASilentLine) {
   });
   // 300 characters: a read bound of 3.1 s.
   Rig.Drv->DoCmd(QStringLiteral("H"));
-  Rig.Drv->DoRecv(300);
+  Recv(*Rig.Drv, 300);
   ReadWaits = false;
   EXPECT_TRUE(StopSeenWhileReading) << Commands(Rig.Emu).join(',').toStdString();
 }
@@ -281,8 +281,8 @@ TEST(Gs232Exchange, AStopGoesOutWhileAConsoleReadWaitsOnASilentLine) {
 TEST(Gs232Exchange, ADriverFreedOrClosedWhileAnExchangeWaitsSendsNothingMore) {
   const TEndCase Cases[] = {
       {"poll reply awaited", [](TGs232 &) { QTest::qWait(400); }, "GS-232A"},
-      {"console read", [](TGs232 &D) { EXPECT_TRUE(D.DoRecv(100).isEmpty()); }, "GS-232A"},
-      {"single poll", [](TGs232 &D) { EXPECT_TRUE(D.GetDirection()); }, "GS-232A"},
+      {"console read", [](TGs232 &D) { EXPECT_TRUE(Recv(D, 100).isEmpty()); }, "GS-232A"},
+      {"single poll", [](TGs232 &D) { PollOnce(D); }, "GS-232A"},
       {"start-up read", [](TGs232 &D) { D.Open(); }, "GS-232B"},
   };
   for (const auto &C : Cases) {

@@ -25,6 +25,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -94,6 +97,37 @@ void ReportExchanges(benchmark::State &State, std::vector<double> Ms) {
   State.counters["line_floor_ms"] = 9 * 10 * 1000.0 / 9600;
 }
 
+// Runs the event loop until Ended holds, or for Ms milliseconds when there
+// is no condition.
+void RunLoop(const std::function<bool()> &Ended, int Ms = 30000) {
+  QEventLoop Loop;
+  QTimer Limit;
+  Limit.setSingleShot(true);
+  QObject::connect(&Limit, &QTimer::timeout, &Loop, &QEventLoop::quit);
+  Limit.start(Ms);
+  QTimer Look;
+  QObject::connect(&Look, &QTimer::timeout, &Loop, [&] {
+    if (Ended && Ended())
+      Loop.quit();
+  });
+  if (Ended)
+    Look.start(0);
+  Loop.exec();
+}
+
+void PollOnce(TGs232 &Drv) {
+  auto Done = std::make_shared<bool>(false);
+  Drv.PollNow([Done] { *Done = true; });
+  RunLoop([Done] { return *Done; });
+}
+
+QString Recv(TGs232 &Drv, int Len) {
+  auto Reply = std::make_shared<std::optional<QString>>();
+  Drv.BeginRecv(Len, [Reply](const QString &Text) { *Reply = Text; });
+  RunLoop([Reply] { return Reply->has_value(); });
+  return Reply->value_or(QString());
+}
+
 void BM_PollExchange(benchmark::State &State) {
   TStation S(State.range(0) != 0);
   if (!S.Drv->Active()) {
@@ -103,7 +137,7 @@ void BM_PollExchange(benchmark::State &State) {
   std::vector<double> Ms;
   for (auto _ : State) {
     const auto Start = Clock::now();
-    S.Drv->GetDirection();
+    PollOnce(*S.Drv);
     Ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - Start).count());
     if (S.Drv->AzimuthD() != 123) {
       State.SkipWithError(("wrong azimuth " + std::to_string(S.Drv->AzimuthD()) + " after " +
@@ -123,7 +157,7 @@ void BM_PollExchangePlainRead(benchmark::State &State) {
   for (auto _ : State) {
     const auto Start = Clock::now();
     S.Drv->DoCmd(QStringLiteral("C"));
-    const QString Reply = S.Drv->DoRecv(11);
+    const QString Reply = Recv(*S.Drv, 11);
     Ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - Start).count());
     if (!Reply.contains(QStringLiteral("+0123"))) {
       State.SkipWithError("no reply");
@@ -151,7 +185,7 @@ void BM_BlockedShare(benchmark::State &State) {
   for (auto _ : State) {
     QElapsedTimer T;
     T.start();
-    DelayMs(3000);
+    RunLoop({}, 3000);
     Wall = T.nsecsElapsed() / 1e6;
   }
   const double BlockedMs = std::chrono::duration<double, std::milli>(App->Blocked).count();

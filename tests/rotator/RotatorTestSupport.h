@@ -16,6 +16,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -49,6 +52,22 @@ inline int CountOf(const QStringList &Cmds, const QString &Cmd) {
 // Processes events until Done holds; false after kWaitMs.
 inline bool WaitFor(const std::function<bool()> &Done, int TimeoutMs = kWaitMs) {
   return QTest::qWaitFor(Done, TimeoutMs);
+}
+
+// A read for a caller, waited for: the text the driver hands over (empty
+// when it is closed or freed meanwhile).
+inline QString Recv(TGs232 &Drv, int Len) {
+  auto Reply = std::make_shared<std::optional<QString>>();
+  Drv.BeginRecv(Len, [Reply](const QString &Text) { *Reply = Text; });
+  WaitFor([&] { return Reply->has_value(); }, 10 * Len + 10000);
+  return Reply->value_or(QString());
+}
+
+// One poll exchange after those before it, waited for.
+inline void PollOnce(TGs232 &Drv) {
+  auto Ended = std::make_shared<bool>(false);
+  Drv.PollNow([Ended] { *Ended = true; });
+  WaitFor([&] { return *Ended; });
 }
 
 // Every message a driver raised, in order, with its sender and kind.

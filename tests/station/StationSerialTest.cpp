@@ -116,8 +116,10 @@ TEST_F(StationSerialTest, ClosingSendsHomeClosesWritesAndReleases) {
   EmuB.clearLog();
   Log.clear();
 
+  // The home command's list waits: the sequence goes on after it.
   S.Close();
-  EXPECT_TRUE(S.Closed());
+  EXPECT_FALSE(S.Closed());
+  ASSERT_TRUE(WaitFor([&] { return S.Closed(); }));
   EXPECT_EQ(S.RotatorCount(), 0);
   EXPECT_EQ(Log, (QStringList{"opened 0", "closed 0", "closed 1", "removed 1", "removed 0"}));
   ExpectHoming(EmuA, QStringLiteral("090"));
@@ -154,6 +156,7 @@ TEST_F(StationSerialTest, ClosingGoesOnPastARotatorThatCannotBeOpened) {
   Log.clear();
 
   S.Close();
+  ASSERT_TRUE(WaitFor([&] { return S.Closed(); }));
   ASSERT_EQ(Messages.size(), 1) << Messages.join('|').toStdString();
   EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("ComException"))) << Messages[0].toStdString();
   EXPECT_EQ(Log, (QStringList{"opened 1", "closed 1", "removed 1", "removed 0"}));
