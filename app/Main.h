@@ -126,6 +126,7 @@ protected:
   void closeEvent(QCloseEvent *Event) override;
   void moveEvent(QMoveEvent *Event) override;
   void showEvent(QShowEvent *Event) override;
+  void changeEvent(QEvent *Event) override;
   bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
@@ -140,6 +141,18 @@ private:
   void SetPaths(const TMainOptions &Options);
   void FormCreate();
   void PlaceWindow();
+  // The client area's size at start: the smallest size, larger where the
+  // menu bar, the tabs or the captions of a larger font need it.
+  QSize DefaultClientSize() const;
+  int TabBarHeight() const;
+  int StatusHeight() const;
+  // Places the controls for the client area's size. At the smallest size
+  // every control has its original place; a larger window gives the map (a
+  // square, centred between the top row and the turn buttons), the console's
+  // text and the status line the room, and keeps the controls' order.
+  void LayOut();
+  void LayOutRotatorPage();
+  void LayOutConsolePage();
   // The outer corner that centres the window on its screen.
   QPoint CentredCorner() const;
   // On a first start, centres the window again once its frame is known; true
@@ -310,6 +323,9 @@ private:
   // the map's size changes.
   QImage FStationMap;
   TLatLon FStationMapCentre;
+  // The map shown is the generated one, drawn again when the size changes.
+  bool FStationMapShown = false;
+  QTimer FMapTimer;
   bool FClosed = false;
   // Saves the window position once a move has ended.
   QTimer FMoveTimer;

@@ -60,10 +60,13 @@ void TMain::ShowMap() {
   const auto Home = FStation.Position();
   const TLatLon *Centre = std::get_if<TLatLon>(&Home);
   if (!Status->MapFile.isEmpty() || !Centre) {
+    FStationMapShown = false;
     Display->LoadMap(Status->MapFile, MapName);
     return;
   }
-  const int Size = Display->imgMap->width();
+  FStationMapShown = true;
+  // Drawn in the screen's pixels, so that it stays sharp at any scale.
+  const int Size = qRound(Display->imgMap->width() * Display->imgMap->devicePixelRatioF());
   if (FStationMap.isNull() || FStationMap.width() != Size || FStationMapCentre != *Centre) {
     FStationMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Size);
     FStationMapCentre = *Centre;
@@ -132,6 +135,8 @@ void TMain::UpdateStatusBar() {
       Text = Status->Title + QStringLiteral(": ") + Text;
   }
   StatusNotice->setText(Text);
+  // The whole text also where a narrow window cuts it.
+  StatusNotice->setToolTip(Text);
   StatusNotice->setVisible(!Text.isEmpty());
   for (QLabel *Panel : StatusPanels)
     Panel->setVisible(Text.isEmpty());
@@ -225,6 +230,8 @@ void TMain::btnPresetClick() {
 }
 
 bool TMain::eventFilter(QObject *Watched, QEvent *Event) {
+  if (Watched == centralWidget() && Event->type() == QEvent::Resize)
+    LayOut();
   if (Watched == edtPresetD && !FClosed &&
       (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
     // Only a move of the focus inside the window enters or leaves the field;
