@@ -58,9 +58,17 @@ constexpr int GroupHeight = 57;
 
 const QString ConsoleCaption = QStringLiteral("Console");
 
-// The colour of the rotator and console panels: the light blue of an active
-// title bar's gradient.
-const QColor PanelColor(185, 209, 234);
+// The colour of the rotator and console panels: the window colour tinted a
+// little with the highlight, so that the page stands out from the window in
+// a light theme and in a dark one alike, and its captions in the palette's
+// text colour stay readable on it.
+QColor PanelColor(const QPalette &Palette) {
+  const QColor Base = Palette.color(QPalette::Active, QPalette::Window);
+  const QColor Tint = Palette.color(QPalette::Active, QPalette::Highlight);
+  const auto Mix = [](int A, int B) { return (A * 85 + B * 15) / 100; };
+  return QColor(Mix(Base.red(), Tint.red()), Mix(Base.green(), Tint.green()),
+                Mix(Base.blue(), Tint.blue()));
+}
 
 // The window's client area: at least the size the rotator page was drawn
 // for, and as large as the menu bar and the captions need by default.
@@ -130,9 +138,6 @@ QFrame *MakePanel(QWidget *Parent, const char *Name) {
   Panel->setObjectName(QLatin1String(Name));
   Panel->setFrameShape(QFrame::NoFrame);
   Panel->setAutoFillBackground(true);
-  QPalette Colors = Panel->palette();
-  Colors.setColor(QPalette::Window, PanelColor);
-  Panel->setPalette(Colors);
   return Panel;
 }
 
@@ -273,6 +278,7 @@ void TMain::BuildWindow() {
   // The console page.
   pnlConsole = MakePanel(Client, "pnlConsole");
   pnlConsole->setGeometry(pnlRotator->geometry());
+  ApplyPanelColours();
   // The console talks to the rotator selected before it.
   Console = std::make_unique<TConsolePanel>(
       pnlConsole, [this](const QString &Command, int ReplyLength) {
@@ -286,10 +292,19 @@ void TMain::BuildWindow() {
   connect(&FMapTimer, &QTimer::timeout, this, [this] { Guarded([this] { ShowMap(); }); });
 }
 
+void TMain::ApplyPanelColours() {
+  QPalette Colors = palette();
+  Colors.setColor(QPalette::Window, PanelColor(palette()));
+  pnlRotator->setPalette(Colors);
+  pnlConsole->setPalette(Colors);
+}
+
 void TMain::changeEvent(QEvent *Event) {
   QMainWindow::changeEvent(Event);
-  // Another font or style measures the captions differently.
-  if (Event->type() == QEvent::FontChange || Event->type() == QEvent::StyleChange)
+  // A new theme gives the pages its colours.
+  if (Event->type() == QEvent::PaletteChange && pnlRotator)
+    ApplyPanelColours();
+  else if (Event->type() == QEvent::FontChange || Event->type() == QEvent::StyleChange)
     LayOut();
 }
 

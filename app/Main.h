@@ -141,6 +141,9 @@ private:
   void SetPaths(const TMainOptions &Options);
   void FormCreate();
   void PlaceWindow();
+  // The pages' colours from the palette: the panel a tint of the window
+  // colour, the rest as the palette has it. Run again for a new palette.
+  void ApplyPanelColours();
   // The client area's size at start: the smallest size, larger where the
   // menu bar, the tabs or the captions of a larger font need it.
   QSize DefaultClientSize() const;

@@ -1,10 +1,14 @@
 // The main window at other sizes and in other colours: a window that grows
 // takes the map and its needle along (read off the rendered window), keeps
-// its controls in order and shows the whole status line.
+// its controls in order and shows the whole status line; a dark palette
+// gives a dark rotator page with readable captions.
 
 #include "MainTestFixture.h"
 #include "tools/Gs232Emulator.h"
 
+#include <QApplication>
+#include <QPalette>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <chrono>
@@ -161,6 +165,53 @@ TEST_F(MainSizeTest, StatusLineShowsTheWholeNoticeOnceTheWindowIsWideEnough) {
   EXPECT_LE(Notice->geometry().right(), C.StatusBar1->width());
   // The azimuth panels share the wider bar.
   EXPECT_GT(C.StatusPanels[0]->width(), 65);
+}
+
+// A dark palette, set before the window is made or while it shows, gives a
+// dark rotator page whose captions are drawn in the palette's light text.
+TEST_F(MainSizeTest, DarkPaletteGivesADarkPageWithReadableCaptions) {
+  const QPalette Before = QApplication::palette();
+  QPalette Dark;
+  Dark.setColor(QPalette::Window, QColor(45, 45, 48));
+  Dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+  Dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  Dark.setColor(QPalette::Text, QColor(230, 230, 230));
+  Dark.setColor(QPalette::Button, QColor(60, 60, 64));
+  Dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+  Dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+  Dark.setColor(QPalette::HighlightedText, Qt::white);
+  const auto Restore = qScopeGuard([&] { QApplication::setPalette(Before); });
+
+  for (const bool SetFirst : {true, false}) {
+    SCOPED_TRACE(SetFirst ? "palette set before the window" : "palette set while it shows");
+    QApplication::setPalette(SetFirst ? Dark : Before);
+    auto M = Start();
+    const TControls C(*M);
+    M->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(M.get()));
+    if (!SetFirst)
+      QApplication::setPalette(Dark);
+    QCoreApplication::processEvents();
+
+    for (QFrame *Page : {C.pnlRotator, C.pnlConsole}) {
+      SCOPED_TRACE(Page->objectName().toStdString());
+      Page->raise();
+      const QImage Shown = Page->grab().toImage();
+      // Beside the controls: the left margin, the gap between the buttons,
+      // the bottom margin.
+      const QPoint Samples[] = {{2, Page->height() / 2},
+                                {Page->width() - 3, Page->height() / 2},
+                                {Page->width() / 2, Page->height() - 4}};
+      for (const QPoint &At : Samples)
+        EXPECT_LT(Shown.pixelColor(At).lightness(), 100)
+            << At.x() << "," << At.y() << " " << Shown.pixelColor(At).name().toStdString();
+    }
+    const QColor Panel = C.pnlRotator->palette().color(QPalette::Window);
+    for (QLabel *Caption : C.GroupBox2->findChildren<QLabel *>())
+      EXPECT_GT(Caption->palette().color(QPalette::WindowText).lightness() - Panel.lightness(), 100)
+          << Caption->text().toStdString();
+    M->close();
+  }
 }
 
 } // namespace
