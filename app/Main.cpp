@@ -542,7 +542,11 @@ void TMain::actLargeMapExecute() {
     FLargeMap = new TLargeMapWindow(FStation, MapName, this);
     FLargeMap->OnPress = [this](double AzimuthR, bool Go) { PresetFromMap(AzimuthR, Go); };
     FLargeMap->SetAimedAt(FAimedAt);
-    Guarded([this] { FLargeMap->RestoreGeometry(); });
+    // Where it was last, else beside the window.
+    bool Restored = false;
+    Guarded([&] { Restored = FLargeMap->RestoreGeometry(); });
+    if (!Restored)
+      FLargeMap->PlaceBeside(*this);
   }
   FLargeMap->show();
   FLargeMap->raise();

@@ -213,6 +213,9 @@ private:
   // The preset needle: the current rotator's movement target, else its
   // pending preset, else none.
   void ShowPresetNeedle();
+  // Drops the path "Turn to" drew once the rotator it aimed has another
+  // preset or target than the one it was given.
+  void ForgetOtherAim(const TRotatorStatus &Status);
   void btnOpenCloseClick();
   void btnCWClick();
   void btnCCWClick();
@@ -322,6 +325,9 @@ private:
   // The place last chosen with "Turn to": the generated map draws the path
   // from the station to it.
   std::optional<TLatLon> FAimedAt;
+  // The rotator "Turn to" aimed (its RotatorId) and the preset it gave it.
+  quint64 FAimedRotator = 0;
+  std::optional<int> FAimedPreset;
   // The generated map of the station's location, kept until the location or
   // the map's size changes.
   QImage FStationMap;
