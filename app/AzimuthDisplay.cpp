@@ -115,14 +115,18 @@ TOverlayLayer::TOverlayLayer(QWidget *Parent) : QWidget(Parent) {
 }
 
 void TOverlayLayer::ResetPicture() {
-  FPicture = QImage(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+  const qreal Ratio = devicePixelRatioF();
+  FPicture = QImage(size().expandedTo(QSize(1, 1)) * Ratio, QImage::Format_RGB32);
+  FPicture.setDevicePixelRatio(Ratio);
   FPicture.fill(Qt::white);
   update();
 }
 
 void TOverlayLayer::paintEvent(QPaintEvent *) {
   QPainter P(this);
-  P.drawImage(0, 0, WhiteTransparent(FPicture));
+  QImage Shown = WhiteTransparent(FPicture);
+  Shown.setDevicePixelRatio(FPicture.devicePixelRatio());
+  P.drawImage(QPointF(0, 0), Shown);
 }
 
 bool TOverlayLayer::event(QEvent *Event) {
@@ -179,15 +183,27 @@ TAzimuthDisplay::~TAzimuthDisplay() {
 }
 
 void TAzimuthDisplay::Arrange() {
-  imgMap->move((FPanel->width() - imgMap->width()) / 2, imgMap->y());
+  SetMapBounds(QRect((FPanel->width() - imgMap->width()) / 2, imgMap->y(), imgMap->width(),
+                     imgMap->height()));
+}
+
+void TAzimuthDisplay::SetMapBounds(const QRect &Map) {
+  imgMap->setGeometry(Map);
   for (TOverlayLayer *Layer : {imgPreset.data(), imgRelay.data(), imgDirection.data()}) {
-    Layer->setGeometry(imgMap->geometry());
+    Layer->setGeometry(Map);
     Layer->raise();
     Layer->ResetPicture();
   }
+  FLamps.clear();
   NeedleCenterX = imgMap->width() / 2;
   NeedleCenterY = imgMap->height() / 2;
   NeedleLength = NeedleCenterX * 4 / 5;
+  if (!FMapPicture.isNull())
+    ShowMap(FMapPicture);
+}
+
+int TAzimuthDisplay::NeedleWidth() const {
+  return std::max(5, (std::min(imgMap->width(), imgMap->height()) * 5 + 125) / 250);
 }
 
 void TAzimuthDisplay::DrawNeedle(bool Overlap, TOverlayLayer &Layer, const QColor &Color,
@@ -209,7 +225,7 @@ void TAzimuthDisplay::DrawNeedle(bool Overlap, TOverlayLayer &Layer, const QColo
                Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, QStringLiteral("OVERLAP"));
   }
   const TNeedleLine Line = NeedleLine(NeedleCenterX, NeedleCenterY, NeedleLength, Angle);
-  P.setPen(QPen(Color, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  P.setPen(QPen(Color, NeedleWidth(), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   P.drawLine(Line.From, Line.To);
   P.end();
   Layer.update();
@@ -250,11 +266,11 @@ void TAzimuthDisplay::DrawRelays(bool Enabled, const std::vector<bool> &States) 
   PrepareAliased(P);
   // One row along the bottom, 20 pixels apart; lamps that do not fit on it
   // (more than 12 on the 250-pixel map) go on rows above, so every lamp shows.
-  const int PerRow = std::max(1, (imgRelay->Picture().width() - 10) / 20);
+  const int PerRow = std::max(1, (imgRelay->width() - 10) / 20);
   for (size_t I = 0; I < States.size(); ++I) {
     const int Row = static_cast<int>(I) / PerRow;
     const int X = 20 * (static_cast<int>(I) % PerRow) + 10;
-    const int Y = imgRelay->Picture().height() - 20 - 20 * Row;
+    const int Y = imgRelay->height() - 20 - 20 * Row;
     const QColor Color = ColorOf(States[I] ? clRed : clGreen);
     P.setPen(QPen(Color, 5, Qt::SolidLine));
     P.setBrush(QBrush(Color, Qt::SolidPattern));
@@ -295,7 +311,19 @@ void TAzimuthDisplay::LoadMap(const QString &MapFileName, const QString &Default
   ShowMap(Picture);
 }
 
-void TAzimuthDisplay::ShowMap(const QImage &Picture) { imgMap->setPixmap(QPixmap::fromImage(Picture)); }
+void TAzimuthDisplay::ShowMap(const QImage &Picture) {
+  FMapPicture = Picture;
+  // Scaled here to the screen's pixels, smoothly, rather than by the label
+  // at paint time.
+  const qreal Ratio = imgMap->devicePixelRatioF();
+  const QSize Pixels = imgMap->size() * Ratio;
+  QPixmap Shown = QPixmap::fromImage(
+      Picture.size() == Pixels
+          ? Picture
+          : Picture.scaled(Pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  Shown.setDevicePixelRatio(Ratio);
+  imgMap->setPixmap(Shown);
+}
 
 void TAzimuthDisplay::MapPressed(QMouseEvent *Event) {
   const QPoint Pos = Event->position().toPoint();

@@ -94,7 +94,9 @@ public:
   // The layer's picture (RGB32, white = transparent).
   QImage &Picture() { return FPicture; }
   const QImage &Picture() const { return FPicture; }
-  // Makes the picture the widget's size and fills it with white.
+  // Makes the picture the widget's size in the screen's pixels (its device
+  // pixel ratio that of the widget, so that drawing on it in the widget's
+  // coordinates comes out sharp) and fills it with white.
   void ResetPicture();
 
   std::function<void(QMouseEvent *Event)> OnMousePress;
@@ -124,6 +126,14 @@ public:
   // stacks them imgPreset, imgRelay, imgDirection from below, clears them
   // and computes the needle geometry. Run once the panel has its size.
   void Arrange();
+  // Gives imgMap and the layers the bounds Map (a square in the panel),
+  // clears the layers, computes the needle geometry for the new size and
+  // shows the map picture shown last at it. The needles are drawn again by
+  // the caller.
+  void SetMapBounds(const QRect &Map);
+  // The needles' width in pixels: 5 on the 250-pixel map, wider on a larger
+  // one.
+  int NeedleWidth() const;
 
   // Draws one needle (and first the red "OVERLAP" marker when Overlap is set)
   // on Layer, without clearing it.
@@ -150,7 +160,7 @@ public:
   // unreadable file, or an extension that names no picture format, throws
   // std::runtime_error with the reason and leaves the picture shown before.
   void LoadMap(const QString &MapFileName, const QString &DefaultMap);
-  // Shows Picture as the map, stretched to imgMap.
+  // Shows Picture as the map, stretched to imgMap in the screen's pixels.
   void ShowMap(const QImage &Picture);
 
   // Called for a press on the map that asks for a preset (not for the middle
@@ -174,6 +184,8 @@ public:
 
 private:
   QWidget *FPanel;
+  // The map picture shown last, as loaded; scaled again for a new size.
+  QImage FMapPicture;
   // The lamps drawn last: where each lies and whether it is on.
   std::vector<std::pair<QRect, bool>> FLamps;
   void MapPressed(QMouseEvent *Event);

@@ -239,6 +239,13 @@ QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size) {
        {std::pair{"N", 0}, std::pair{"E", 90}, std::pair{"S", 180}, std::pair{"W", 270}})
     DrawHaloText(P, QString::fromLatin1(Letter), Bold, MapPoint(C, LabelRadius, Azimuth),
                  TMapColours::Ink);
+  // The bearings between them every 30 degrees, as on the compass rose.
+  QFont Degrees(QStringLiteral("DejaVu Sans"));
+  Degrees.setPixelSize(std::max(9, Bold.pixelSize() * 2 / 3));
+  for (int Azimuth = 30; Azimuth < 360; Azimuth += 30)
+    if (Azimuth % 90 != 0)
+      DrawHaloText(P, QString::number(Azimuth), Degrees, MapPoint(C, LabelRadius, Azimuth),
+                   TMapColours::Ink);
 
   // The station.
   P.setPen(QPen(TMapColours::Ink, 1.5));

@@ -87,7 +87,8 @@ void DrawHaloText(QPainter &Painter, const QString &Text, const QFont &Font, QPo
 
 // The map of Size x Size pixels: the land (none when Land is null), distance
 // rings every 5,000 km, ticks every 10 degrees, the cardinal letters (12 px)
-// and the station's mark in the centre.
+// with the bearings every 30 degrees between them, and the station's mark in
+// the centre.
 QImage DrawAzimuthalMap(const TLandOutlines *Land, TLatLon Centre, int Size);
 
 // Draws on a map from DrawAzimuthalMap the short path to Target (a solid line

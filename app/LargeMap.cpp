@@ -6,10 +6,14 @@
 #include "station/Station.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 #include <numbers>
 
 namespace {
@@ -42,10 +46,13 @@ void TLargeMapWindow::SetAimedAt(std::optional<TLatLon> Place) {
   update();
 }
 
-QColor TLargeMapWindow::NeedleColour(int Index) {
-  static const QColor Colours[] = {{0x00, 0x5F, 0xB8}, {0xC0, 0x39, 0x2B}, {0x1E, 0x84, 0x49},
-                                   {0x8E, 0x44, 0xAD}, {0xD3, 0x54, 0x00}, {0x16, 0xA0, 0x85},
-                                   {0x7F, 0x8C, 0x8D}, {0x2C, 0x3E, 0x50}};
+QColor TLargeMapWindow::NeedleColour(int Index, int Current) {
+  if (Index == Current)
+    return CurrentColour;
+  // Neither black, blue nor green (the current rotator's) nor red (the
+  // marker of the overlap range).
+  static const QColor Colours[] = {{0x8E, 0x44, 0xAD}, {0xD3, 0x54, 0x00}, {0x16, 0xA0, 0x85},
+                                   {0x7F, 0x8C, 0x8D}, {0xB0, 0x3A, 0x7A}, {0x8B, 0x5A, 0x2B}};
   return Colours[Index % int(std::size(Colours))];
 }
 
@@ -85,23 +92,37 @@ void TLargeMapWindow::paintEvent(QPaintEvent *) {
   Font.setPixelSize(std::max(11, Area.width() / 50));
   Font.setBold(true);
   P.setFont(Font);
-  // The current rotator's preset (or the target of its movement), dashed.
+  // The current rotator's preset (or the target of its movement).
   const int Current = FStation.CurrentRotator();
   if (Current >= 0 && Current < FStation.RotatorCount()) {
     const TRotatorStatus Status = *FStation.Status(Current);
     if (const std::optional<int> Preset = Status.Target ? Status.Target : Status.Preset) {
-      P.setPen(QPen(QColor(0x00, 0x40, 0xFF), 2, Qt::DashLine));
+      P.setPen(QPen(PresetColour, 2.5, Qt::SolidLine, Qt::RoundCap));
       P.drawLine(Centre, MapPoint(Centre, Length, *Preset));
     }
   }
-  // Every rotator's needle with its title at the tip; the current one wider.
-  for (int I = 0; I < FStation.RotatorCount(); ++I) {
+  // The needle of every rotator that is switched on, with its title at the
+  // tip; the current one wider, and drawn last so that it lies on top. A
+  // rotator switched off has no reading to show.
+  std::vector<int> Order;
+  for (int I = 0; I < FStation.RotatorCount(); ++I)
+    if (I != Current)
+      Order.push_back(I);
+  if (Current >= 0 && Current < FStation.RotatorCount())
+    Order.push_back(Current);
+  for (const int I : Order) {
     const TRotatorStatus Status = *FStation.Status(I);
+    if (!Status.Enabled)
+      continue;
+    const QColor Colour = NeedleColour(I, Current);
     const QPointF Tip = MapPoint(Centre, Length, Status.Azimuth);
-    P.setPen(QPen(NeedleColour(I), I == Current ? 4 : 2.5, Qt::SolidLine, Qt::RoundCap));
+    if (I == Current && Status.TempOffset != 0) {
+      P.setPen(QPen(OffsetColour, 3, Qt::SolidLine, Qt::RoundCap));
+      P.drawLine(Centre, MapPoint(Centre, Length, Status.Azimuth + Status.TempOffset));
+    }
+    P.setPen(QPen(Colour, I == Current ? 4 : 2.5, Qt::SolidLine, Qt::RoundCap));
     P.drawLine(Centre, Tip);
-    DrawHaloText(P, Status.Title, Font, MapPoint(Tip, Font.pixelSize(), Status.Azimuth),
-                 NeedleColour(I));
+    DrawHaloText(P, Status.Title, Font, MapPoint(Tip, Font.pixelSize(), Status.Azimuth), Colour);
   }
 }
 
@@ -123,15 +144,37 @@ void TLargeMapWindow::closeEvent(QCloseEvent *Event) {
   Event->accept();
 }
 
-void TLargeMapWindow::RestoreGeometry() {
+bool TLargeMapWindow::RestoreGeometry() {
   TXMLIniFile Ini(FStation.SettingsFile());
   if (!Ini.NodeExists(Section))
-    return;
+    return false;
   Ini.OpenNode(Section, false);
   const int W = Ini.ReadInteger(QStringLiteral("Width"), width());
   const int H = Ini.ReadInteger(QStringLiteral("Height"), height());
   resize(std::max(W, minimumWidth()), std::max(H, minimumHeight()));
   move(Ini.ReadInteger(QStringLiteral("Left"), x()), Ini.ReadInteger(QStringLiteral("Top"), y()));
+  return true;
+}
+
+void TLargeMapWindow::PlaceBeside(const QWidget &Other) {
+  const QScreen *Screen = Other.screen() ? Other.screen() : QGuiApplication::primaryScreen();
+  if (!Screen)
+    return;
+  const QRect Area = Screen->availableGeometry();
+  const QRect Beside = Other.frameGeometry();
+  // This window's frame is not known before it is shown: take the other's.
+  const QSize Frame = Beside.size() - Other.size();
+  const int Right = Area.right() - Beside.right() - Frame.width();
+  const int Left = Beside.left() - Area.left() - Frame.width();
+  const int Room = Right >= minimumWidth() || Right >= Left ? Right : Left;
+  const int Side = std::clamp(std::min({width(), height(), Room, Area.height() - Frame.height()}),
+                              minimumWidth(), std::max(width(), height()));
+  resize(Side, Side);
+  const int X = Room == Right ? std::min(Beside.right() + 1, Area.right() + 1 - Side - Frame.width())
+                              : std::max(Area.left(), Beside.left() - Side - Frame.width());
+  const int Y = std::clamp(Beside.top(), Area.top(),
+                           std::max(Area.top(), Area.bottom() + 1 - Side - Frame.height()));
+  move(X, Y);
 }
 
 void TLargeMapWindow::SaveGeometry() const {

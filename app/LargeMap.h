@@ -1,10 +1,14 @@
 #pragma once
 // The large map window (View menu): the station's map at the window's size
-// with every rotator's needle in its own colour and its title, the current
-// rotator's preset, and the path "Turn to" chose. A click sets the current
+// with the needles of the rotators that are switched on and their titles,
+// the current rotator's preset, and the path "Turn to" chose. The current
+// rotator is drawn in the colours of the rotator page (its needle, its
+// offset needle, its preset); the others each in a colour of their own that
+// none of those uses. A click sets the current
 // rotator's preset to the bearing clicked, a click with Shift also sends it
 // there, as on the small map. The window is resizable; its place and size are
-// kept in the settings document ("/LargeMap").
+// kept in the settings document ("/LargeMap"); the first time it opens
+// beside the main window, so that it covers none of its controls.
 //
 // It only shows the station: it redraws on the station's signals and asks
 // its owner (OnPress) to act on a click. Without a station location it shows
@@ -31,12 +35,22 @@ public:
   // A click on the map: the bearing in radians, and whether to go there.
   std::function<void(double AzimuthR, bool Go)> OnPress;
 
-  // Reads and writes the window's place and size in the settings document.
-  void RestoreGeometry();
+  // Reads and writes the window's place and size in the settings document;
+  // false when none was stored.
+  bool RestoreGeometry();
+  // Places the window beside Other's frame on its screen: at its right, else
+  // at its left, smaller where the room asks for it, and on the side with
+  // more room where neither has enough.
+  void PlaceBeside(const QWidget &Other);
   void SaveGeometry() const;
 
-  // The colour of rotator Index's needle.
-  static QColor NeedleColour(int Index);
+  // The colour of rotator Index's needle while rotator Current is the
+  // current one.
+  static QColor NeedleColour(int Index, int Current);
+  // The colours of the current rotator, the same as on the rotator page.
+  static inline const QColor CurrentColour{0x00, 0x00, 0x00};
+  static inline const QColor OffsetColour{0x00, 0x80, 0x00};
+  static inline const QColor PresetColour{0x00, 0x00, 0xFF};
   // The square the map takes inside the window.
   QRect MapRect() const;
   // The needles' length in pixels: inside the cardinal letters.

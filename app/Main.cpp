@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHash>
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScopeGuard>
@@ -44,12 +46,40 @@ constexpr int StatusPanelWidth = 65;
 constexpr int MoveSettleMs = 500;
 // How long a notice stays in the status bar.
 constexpr int NoticeMs = 8000;
+// The map of the station's location is drawn again for a new size once the
+// size has not changed for this long (drawing it takes a while).
+constexpr int MapRedrawMs = 150;
+
+// The rotator page's controls at the smallest window.
+constexpr int ButtonWidth = 68;
+constexpr int ButtonHeight = 33;
+constexpr int MapSide = 250;
+constexpr int GroupHeight = 57;
 
 const QString ConsoleCaption = QStringLiteral("Console");
 
-// The colour of the rotator and console panels: the light blue of an active
-// title bar's gradient.
-const QColor PanelColor(185, 209, 234);
+// The colour of the rotator and console panels: the window colour tinted a
+// little with the highlight, so that the page stands out from the window in
+// a light theme and in a dark one alike, and its captions in the palette's
+// text colour stay readable on it.
+QColor PanelColor(const QPalette &Palette) {
+  const QColor Base = Palette.color(QPalette::Active, QPalette::Window);
+  const QColor Tint = Palette.color(QPalette::Active, QPalette::Highlight);
+  const auto Mix = [](int A, int B) { return (A * 85 + B * 15) / 100; };
+  return QColor(Mix(Base.red(), Tint.red()), Mix(Base.green(), Tint.green()),
+                Mix(Base.blue(), Tint.blue()));
+}
+
+// The window's client area: at least the size the rotator page was drawn
+// for, and as large as the menu bar and the captions need by default.
+class TClientArea : public QWidget {
+public:
+  using QWidget::QWidget;
+  std::function<QSize()> DefaultSize;
+  QSize sizeHint() const override {
+    return DefaultSize ? DefaultSize() : QSize(ClientWidth, ClientHeight);
+  }
+};
 
 // A tab bar that remembers the size of a tab by its text and icon. The tab
 // bar lays out all its tabs after every insert and every removal, asking the
@@ -108,10 +138,20 @@ QFrame *MakePanel(QWidget *Parent, const char *Name) {
   Panel->setObjectName(QLatin1String(Name));
   Panel->setFrameShape(QFrame::NoFrame);
   Panel->setAutoFillBackground(true);
-  QPalette Colors = Panel->palette();
-  Colors.setColor(QPalette::Window, PanelColor);
-  Panel->setPalette(Colors);
   return Panel;
+}
+
+// A button's size: the one the page was drawn for, larger where its caption
+// needs more.
+QSize ButtonSize(const QPushButton *Button) {
+  const QFontMetrics Metrics = Button->fontMetrics();
+  return {std::max(ButtonWidth, Metrics.horizontalAdvance(Button->text()) + 18),
+          std::max(ButtonHeight, Metrics.height() + 16)};
+}
+
+// How much taller than the page was drawn for a caption of Label is.
+int LabelExtra(const QLabel *Label) {
+  return std::max(0, Label->fontMetrics().height() - 17);
 }
 
 } // namespace
@@ -146,16 +186,14 @@ TMain::~TMain() {
 void TMain::BuildWindow() {
   setObjectName(QStringLiteral("Main"));
   setWindowTitle(QStringLiteral("Orbalt"));
-  // Fixed border with system menu and minimise box, no maximise box.
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
 
-  auto *Client = new QWidget(this);
+  // The window grows from its smallest size; the pages and the map follow
+  // (LayOut).
+  auto *Client = new TClientArea(this);
   Client->setObjectName(QStringLiteral("Client"));
-  Client->setFixedSize(ClientWidth, ClientHeight);
+  Client->setMinimumSize(ClientWidth, ClientHeight);
+  Client->DefaultSize = [this] { return DefaultClientSize(); };
   setCentralWidget(Client);
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   PageControl1 = new TRotatorTabs(Client);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -240,6 +278,7 @@ void TMain::BuildWindow() {
   // The console page.
   pnlConsole = MakePanel(Client, "pnlConsole");
   pnlConsole->setGeometry(pnlRotator->geometry());
+  ApplyPanelColours();
   // The console talks to the rotator selected before it.
   Console = std::make_unique<TConsolePanel>(
       pnlConsole, [this](const QString &Command, int ReplyLength,
@@ -248,6 +287,151 @@ void TMain::BuildWindow() {
         if (!FStation.Converse(Current(), Command, ReplyLength, Done).Done())
           Done(QString());
       });
+  Client->installEventFilter(this);
+  FMapTimer.setSingleShot(true);
+  FMapTimer.setInterval(MapRedrawMs);
+  connect(&FMapTimer, &QTimer::timeout, this, [this] { Guarded([this] { ShowMap(); }); });
+}
+
+void TMain::ApplyPanelColours() {
+  QPalette Colors = palette();
+  Colors.setColor(QPalette::Window, PanelColor(palette()));
+  pnlRotator->setPalette(Colors);
+  pnlConsole->setPalette(Colors);
+}
+
+void TMain::changeEvent(QEvent *Event) {
+  QMainWindow::changeEvent(Event);
+  // A new theme gives the pages its colours.
+  if (Event->type() == QEvent::PaletteChange && pnlRotator)
+    ApplyPanelColours();
+  else if (Event->type() == QEvent::FontChange || Event->type() == QEvent::StyleChange)
+    LayOut();
+}
+
+QSize TMain::DefaultClientSize() const {
+  // Wide enough for the whole menu bar, the tabs and the buttons' captions.
+  const int MenuWidth = menuBar() ? menuBar()->sizeHint().width() : 0;
+  const int TopRow = 8 + 57 + 5 + ButtonSize(btnPreset).width() + 51 +
+                     ButtonSize(btnOpenClose).width() + 8;
+  const int Width = std::max({ClientWidth, MenuWidth, TopRow + 4});
+  const int Taller = std::max(0, TabBarHeight() - 22) + std::max(0, StatusHeight() - StatusBarHeight) +
+                     2 * std::max(0, ButtonSize(btnPreset).height() - ButtonHeight) +
+                     LabelExtra(Label1);
+  return {Width, ClientHeight + Taller};
+}
+
+int TMain::TabBarHeight() const {
+  return std::max(22, PageControl1->tabBar()->fontMetrics().height() + 8);
+}
+
+int TMain::StatusHeight() const {
+  return std::max(StatusBarHeight, StatusNotice->fontMetrics().height() + 10);
+}
+
+void TMain::LayOut() {
+  const QWidget *Client = centralWidget();
+  if (!Client || !Display)
+    return;
+  const int W = Client->width();
+  const int H = Client->height();
+  const int Bar = StatusHeight();
+  PageControl1->setGeometry(0, 0, W, H - Bar);
+  StatusBar1->setGeometry(0, H - Bar, W, Bar);
+  // The four panels share the bar; the notice takes all of it.
+  const int Span = W - (ClientWidth - 4 * StatusPanelWidth);
+  const int PanelWidth = std::max(StatusPanelWidth, Span / 4);
+  for (int I = 0; I < 4; ++I)
+    StatusPanels[I]->setGeometry(I * PanelWidth, 2, PanelWidth, Bar - 4);
+  StatusNotice->setGeometry(0, 2, std::max(Span, 4 * StatusPanelWidth), Bar - 4);
+
+  // Both pages lie over the tab pages, below the tabs.
+  const int TabTop = TabBarHeight();
+  pnlRotator->setGeometry(PageControl1->x() + 3, PageControl1->y() + TabTop,
+                          PageControl1->width() - 4, PageControl1->height() - TabTop - 2);
+  pnlConsole->setGeometry(pnlRotator->geometry());
+  LayOutRotatorPage();
+  LayOutConsolePage();
+}
+
+void TMain::LayOutRotatorPage() {
+  const int PW = pnlRotator->width();
+  const int PH = pnlRotator->height();
+  // The top row: preset field, Preset at its right, Open/Close at the
+  // page's right edge.
+  const QSize Preset = ButtonSize(btnPreset);
+  const QSize Open = ButtonSize(btnOpenClose);
+  const int RowHeight = std::max(Preset.height(), Open.height());
+  const int FieldHeight = std::max(24, edtPresetD->fontMetrics().height() + 4);
+  edtPresetD->setGeometry(8, 9 + (RowHeight - FieldHeight) / 2, 57, FieldHeight);
+  btnPreset->setGeometry(70, 9, Preset.width(), RowHeight);
+  btnOpenClose->setGeometry(std::max(PW - 8 - Open.width(), btnPreset->geometry().right() + 6), 9,
+                            Open.width(), RowHeight);
+
+  // The turn buttons' group at the bottom, its captions above the buttons.
+  const QSize Turn(ButtonWidth, Preset.height());
+  const int LabelTop = 7;
+  const int ButtonTop = 19 + LabelExtra(Label1);
+  const int GroupH = GroupHeight + (ButtonTop - 19) + (Turn.height() - ButtonHeight);
+  const int GroupTop = PH - 12 - GroupH;
+
+  // The map: the largest square between the two, centred.
+  const int MapTop = 9 + RowHeight + 6;
+  const int Side = std::max(MapSide / 2, std::min(PW - 15, GroupTop - 3 - MapTop));
+  const QRect Map((PW - Side) / 2, MapTop + (GroupTop - 3 - MapTop - Side) / 2, Side, Side);
+  if (Map != Display->imgMap->geometry() ||
+      Display->imgDirection->Picture().devicePixelRatio() != devicePixelRatioF()) {
+    Display->SetMapBounds(Map);
+    // The needles, the preset and the lamps drawn again at the new size; the
+    // map picture of the station's location is drawn again once the size
+    // settles.
+    Guarded([this] {
+      DrawDirection();
+      ShowPresetNeedle();
+      DrawRelays();
+    });
+    if (FStationMapShown)
+      FMapTimer.start();
+  }
+
+  const int GroupW = std::max({Side, MapSide, 3 * Turn.width() + 28});
+  GroupBox2->setGeometry((PW - GroupW) / 2, GroupTop, GroupW, GroupH);
+  const int Mid = (GroupW - MapSide) / 2;
+  const int Right = GroupW - MapSide;
+  btnCCW->setGeometry(7, ButtonTop, Turn.width(), Turn.height());
+  btnStop->setGeometry((GroupW - Turn.width()) / 2 - 4, ButtonTop + 1, Turn.width(),
+                       Turn.height());
+  btnCW->setGeometry(GroupW - 11 - Turn.width(), ButtonTop, Turn.width(), Turn.height());
+  Label2->move(btnCCW->x() + 22, LabelTop);
+  Label3->move(105 + Mid + (Turn.width() - ButtonWidth) / 2, LabelTop);
+  Label1->move(192 + Right - (Turn.width() - ButtonWidth), LabelTop);
+  for (QLabel *Label : {Label1, Label2, Label3})
+    Label->adjustSize();
+  for (QPushButton *Button : {btnCCW, btnStop, btnCW})
+    Button->setIconSize(Button->size() - QSize(6, 6));
+}
+
+void TMain::LayOutConsolePage() {
+  const int PW = pnlConsole->width();
+  const int PH = pnlConsole->height();
+  const QSize Execute = ButtonSize(Console->btnExecute);
+  const QSize Clear = ButtonSize(Console->btnClear);
+  const QSize Save = ButtonSize(Console->btnSave);
+  const int RowHeight = std::max(Execute.height(), ButtonHeight);
+  Console->btnExecute->setGeometry(PW - 6 - Execute.width(), 6, Execute.width(), RowHeight);
+  const int FieldLeft = std::max(72, Console->Label4->sizeHint().width() + 6);
+  const int FieldHeight = std::max(21, Console->edtCommand->fontMetrics().height() + 6);
+  Console->edtCommand->setGeometry(FieldLeft, 6 + (RowHeight - FieldHeight) / 2,
+                                   std::max(60, Console->btnExecute->x() - 11 - FieldLeft),
+                                   FieldHeight);
+  Console->Label4->move(4, Console->edtCommand->y() + 3);
+  const int BottomHeight = std::max(Clear.height(), Save.height());
+  const int BottomTop = PH - 25 - BottomHeight;
+  const int MemoTop = 6 + RowHeight + 1;
+  Console->Memo1->setGeometry(4, MemoTop, PW - 17, BottomTop - 6 - MemoTop);
+  Console->btnClear->setGeometry(4, BottomTop, Clear.width(), BottomHeight);
+  Console->btnSave->setGeometry(Console->Memo1->geometry().right() + 1 - Save.width(), BottomTop,
+                                Save.width(), BottomHeight);
 }
 
 void TMain::BuildMenus() {
@@ -359,7 +543,11 @@ void TMain::actLargeMapExecute() {
     FLargeMap = new TLargeMapWindow(FStation, MapName, this);
     FLargeMap->OnPress = [this](double AzimuthR, bool Go) { PresetFromMap(AzimuthR, Go); };
     FLargeMap->SetAimedAt(FAimedAt);
-    Guarded([this] { FLargeMap->RestoreGeometry(); });
+    // Where it was last, else beside the window.
+    bool Restored = false;
+    Guarded([&] { Restored = FLargeMap->RestoreGeometry(); });
+    if (!Restored)
+      FLargeMap->PlaceBeside(*this);
   }
   FLargeMap->show();
   FLargeMap->raise();
@@ -445,13 +633,11 @@ void TMain::FormCreate() {
     Console->Console.Clear();
 
     // Both pages lie over the tab pages; the selected tab decides which one
-    // is in front.
-    pnlRotator->setGeometry(PageControl1->x() + 3, PageControl1->y() + 22,
-                            PageControl1->width() - 4, PageControl1->height() - 24);
-    pnlConsole->setPalette(pnlRotator->palette());
-    pnlConsole->setGeometry(pnlRotator->geometry());
-
-    Display->Arrange();
+    // is in front. The map fills its part of the page. The client area gets
+    // its size now: the window's layout gives it only once it is shown.
+    if (centralWidget()->size() != DefaultClientSize())
+      centralWidget()->resize(DefaultClientSize());
+    LayOut();
   });
   FPlaced = Placed;
 }

@@ -126,6 +126,7 @@ protected:
   void closeEvent(QCloseEvent *Event) override;
   void moveEvent(QMoveEvent *Event) override;
   void showEvent(QShowEvent *Event) override;
+  void changeEvent(QEvent *Event) override;
   bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
@@ -140,6 +141,21 @@ private:
   void SetPaths(const TMainOptions &Options);
   void FormCreate();
   void PlaceWindow();
+  // The pages' colours from the palette: the panel a tint of the window
+  // colour, the rest as the palette has it. Run again for a new palette.
+  void ApplyPanelColours();
+  // The client area's size at start: the smallest size, larger where the
+  // menu bar, the tabs or the captions of a larger font need it.
+  QSize DefaultClientSize() const;
+  int TabBarHeight() const;
+  int StatusHeight() const;
+  // Places the controls for the client area's size. At the smallest size
+  // every control has its original place; a larger window gives the map (a
+  // square, centred between the top row and the turn buttons), the console's
+  // text and the status line the room, and keeps the controls' order.
+  void LayOut();
+  void LayOutRotatorPage();
+  void LayOutConsolePage();
   // The outer corner that centres the window on its screen.
   QPoint CentredCorner() const;
   // On a first start, centres the window again once its frame is known; true
@@ -197,6 +213,9 @@ private:
   // The preset needle: the current rotator's movement target, else its
   // pending preset, else none.
   void ShowPresetNeedle();
+  // Drops the path "Turn to" drew once the rotator it aimed has another
+  // preset or target than the one it was given.
+  void ForgetOtherAim(const TRotatorStatus &Status);
   void btnOpenCloseClick();
   void btnCWClick();
   void btnCCWClick();
@@ -306,10 +325,16 @@ private:
   // The place last chosen with "Turn to": the generated map draws the path
   // from the station to it.
   std::optional<TLatLon> FAimedAt;
+  // The rotator "Turn to" aimed (its RotatorId) and the preset it gave it.
+  quint64 FAimedRotator = 0;
+  std::optional<int> FAimedPreset;
   // The generated map of the station's location, kept until the location or
   // the map's size changes.
   QImage FStationMap;
   TLatLon FStationMapCentre;
+  // The map shown is the generated one, drawn again when the size changes.
+  bool FStationMapShown = false;
+  QTimer FMapTimer;
   bool FClosed = false;
   // Saves the window position once a move has ended.
   QTimer FMoveTimer;

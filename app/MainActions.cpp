@@ -171,6 +171,8 @@ void ExecuteTurnTo(TMain &Main, const TShowDialog &Show) {
     return;
   if (!Station.SetPreset(Index, WholeDegrees(Dialog.Azimuth())).Done())
     return;
+  Main.FAimedRotator = Rotator;
+  Main.FAimedPreset = Station.Status(Index)->Preset;
   Main.SetAimedAt(Aim->Place.Position);
   Main.SetPresetDisplay();
   if (Dialog.Go())

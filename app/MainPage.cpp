@@ -44,11 +44,24 @@ void TMain::ShowPresetNeedle() {
   const std::optional<TRotatorStatus> Status = FStation.Status(Current());
   if (!Status)
     return;
+  ForgetOtherAim(*Status);
   // The target of a movement under way, else the pending preset.
   if (const std::optional<int> Preset = Status->Target ? Status->Target : Status->Preset)
     Display->ShowPreset(qDegreesToRadians(double(*Preset)));
   else
     Display->ClearImage(*Display->imgPreset);
+}
+
+void TMain::ForgetOtherAim(const TRotatorStatus &Status) {
+  // The path shows where "Turn to" sent the rotator; once the rotator that
+  // was aimed has another preset or target, the path no longer tells it.
+  if (!FAimedAt || FStation.RotatorId(Current()) != FAimedRotator)
+    return;
+  const auto Other = [this](const std::optional<int> &Degrees) {
+    return Degrees && Degrees != FAimedPreset;
+  };
+  if (Other(Status.Preset) || Other(Status.Target))
+    SetAimedAt(std::nullopt);
 }
 
 void TMain::ShowMap() {
@@ -60,10 +73,13 @@ void TMain::ShowMap() {
   const auto Home = FStation.Position();
   const TLatLon *Centre = std::get_if<TLatLon>(&Home);
   if (!Status->MapFile.isEmpty() || !Centre) {
+    FStationMapShown = false;
     Display->LoadMap(Status->MapFile, MapName);
     return;
   }
-  const int Size = Display->imgMap->width();
+  FStationMapShown = true;
+  // Drawn in the screen's pixels, so that it stays sharp at any scale.
+  const int Size = qRound(Display->imgMap->width() * Display->imgMap->devicePixelRatioF());
   if (FStationMap.isNull() || FStationMap.width() != Size || FStationMapCentre != *Centre) {
     FStationMap = DrawAzimuthalMap(TLandOutlines::Program(), *Centre, Size);
     FStationMapCentre = *Centre;
@@ -114,10 +130,17 @@ void TMain::ShowPortState() {
 }
 
 void TMain::UpdateStatusBar() {
-  for (int I = 0; I < 4; ++I)
-    StatusPanels[I]->setText(I < FStation.RotatorCount()
-                                 ? QStringLiteral("AZ=%1°").arg(FStation.Status(I)->Azimuth)
-                                 : QString());
+  for (int I = 0; I < 4; ++I) {
+    const std::optional<TRotatorStatus> Panel =
+        I < FStation.RotatorCount() ? FStation.Status(I) : std::nullopt;
+    // A rotator switched off has no reading: a dash instead of an azimuth.
+    StatusPanels[I]->setText(!Panel            ? QString()
+                             : Panel->Enabled ? QStringLiteral("AZ=%1°").arg(Panel->Azimuth)
+                                              : QStringLiteral("—"));
+    StatusPanels[I]->setToolTip(Panel ? Panel->Title + (Panel->Enabled ? QString()
+                                                                       : QStringLiteral(": disabled"))
+                                      : QString());
+  }
   // One text across the bar instead of the panels: the current rotator's
   // controller does not answer, or a notice (a travel limit reached).
   const std::optional<TRotatorStatus> Status = FStation.Status(Current());
@@ -132,6 +155,8 @@ void TMain::UpdateStatusBar() {
       Text = Status->Title + QStringLiteral(": ") + Text;
   }
   StatusNotice->setText(Text);
+  // The whole text also where a narrow window cuts it.
+  StatusNotice->setToolTip(Text);
   StatusNotice->setVisible(!Text.isEmpty());
   for (QLabel *Panel : StatusPanels)
     Panel->setVisible(Text.isEmpty());
@@ -154,8 +179,14 @@ void TMain::ShowRespondingMark(int Index) {
 }
 
 void TMain::DrawDirection() {
-  if (const std::optional<TRotatorStatus> Status = FStation.Status(Current()))
+  const std::optional<TRotatorStatus> Status = FStation.Status(Current());
+  if (!Status)
+    return;
+  // A rotator switched off has no reading: no needle stands for one.
+  if (Status->Enabled)
     Display->DrawDirection(*Status);
+  else
+    Display->ClearImage(*Display->imgDirection);
 }
 
 void TMain::DrawRelays() {
@@ -225,6 +256,8 @@ void TMain::btnPresetClick() {
 }
 
 bool TMain::eventFilter(QObject *Watched, QEvent *Event) {
+  if (Watched == centralWidget() && Event->type() == QEvent::Resize)
+    LayOut();
   if (Watched == edtPresetD && !FClosed &&
       (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
     // Only a move of the focus inside the window enters or leaves the field;
@@ -272,6 +305,8 @@ void TMain::edtPresetDExit() {
   FPresetRefused = false;
   edtPresetD->setText(QString::number(Value));
   Display->ShowPreset(qDegreesToRadians(double(Value)));
+  if (const std::optional<TRotatorStatus> Status = FStation.Status(Index))
+    ForgetOtherAim(*Status);
 }
 
 void TMain::edtPresetDReturn() {

@@ -94,6 +94,31 @@ TEST(AzimuthalMapTest, PathRunsFromTheStationToThePlace) {
   EXPECT_NE(At(Plain, Middle), TMapColours::ShortPath);
 }
 
+// The bearings every 30 degrees stand inside the rim between the cardinal
+// letters, as on the compass rose; between them there is no text. Without
+// land, only the numbers are drawn dark within the ring below the ticks.
+TEST(AzimuthalMapTest, BearingsEveryThirtyDegreesAreWrittenInsideTheRim) {
+  for (const int Size : {250, 700}) {
+    const QImage Map = DrawAzimuthalMap(nullptr, Berlin, Size);
+    const TMapProjection Projection(Berlin, Size);
+    const QPointF C = Projection.MapCentre();
+    const double Rim = Projection.RimRadius();
+    const auto InkNear = [&](double Azimuth) {
+      int Count = 0;
+      for (double R = Rim * 0.7; R < Rim - 9; R += 0.5)
+        for (double A = Azimuth - 5; A <= Azimuth + 5; A += 0.25) {
+          // Ink, or nearly: small letters are smoothed into the sea.
+          Count += At(Map, MapPoint(C, R, A)).lightness() < 120;
+        }
+      return Count;
+    };
+    for (const int Azimuth : {30, 60, 120, 150, 210, 240, 300, 330})
+      EXPECT_GT(InkNear(Azimuth), 0) << Size << " at " << Azimuth;
+    for (const int Azimuth : {15, 45, 75, 195, 285})
+      EXPECT_EQ(InkNear(Azimuth), 0) << Size << " at " << Azimuth;
+  }
+}
+
 TEST(AzimuthalMapTest, LandFileThatIsNoneIsRefusedWithItsName) {
   QString Error;
   EXPECT_FALSE(TLandOutlines::Load(QStringLiteral("/nonexistent/land.bin"), &Error));

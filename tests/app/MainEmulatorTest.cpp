@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QScreen>
 #include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -692,6 +693,12 @@ TEST_F(MainEmulatorTest, TurnToSetsThePresetDrawsThePathAndGoes) {
     return int(QDialog::Rejected);
   });
   EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), WholeDegrees(Expected.LongPath));
+  EXPECT_TRUE(OnPath(Middle));
+
+  // Another preset, picked on the map, leaves the place: its path goes.
+  QTest::mouseClick(C.imgDirection, Qt::LeftButton, Qt::NoModifier, QPoint(25, 125));
+  EXPECT_EQ(CurrentDriver(*M)->AzPresetD(), 270);
+  EXPECT_FALSE(OnPath(Middle));
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 
@@ -746,17 +753,22 @@ TEST_F(MainTest, StationDialogRefusesAWrongLocatorAndTakesARightOne) {
 // the window keeps its size for the next start.
 TEST_F(MainEmulatorTest, LargeMapShowsEveryRotatorAndClicksSetThePreset) {
   WriteSettings({{"Rotator_0", EntryKeys("Mast", Device(), true, true)},
-                 {"Rotator_1", EntryKeys("Tower", QStringLiteral("/dev/null-1"), false)}},
+                 {"Rotator_1", EntryKeys("Tower", QStringLiteral("/dev/null-1"))},
+                 {"Rotator_2", EntryKeys("Shed", QStringLiteral("/dev/null-2"), false)}},
                 QStringLiteral("<Station><Locator>JO62qm</Locator></Station>\n"));
   Emulator->setAzimuth(90);
   {
     auto M = Start();
     M->show();
     ASSERT_TRUE(WaitFor([&] { return CurrentDriver(*M)->AzimuthD() == 90; }));
+    // The first time, the map opens beside the window, covering none of it.
+    M->move(M->screen()->availableGeometry().topLeft());
     M->findChild<QAction *>(QStringLiteral("actLargeMap"))->trigger();
     auto *Map = M->findChild<TLargeMapWindow *>(QStringLiteral("LargeMap"));
     ASSERT_NE(Map, nullptr);
     ASSERT_TRUE(Map->isVisible());
+    EXPECT_FALSE(Map->frameGeometry().intersects(M->frameGeometry()))
+        << Map->frameGeometry().x() << "," << Map->frameGeometry().width();
     Map->resize(640, 520);
     const QRect Area = Map->MapRect();
     const QPointF Centre = QRectF(Area).center();
@@ -767,8 +779,19 @@ TEST_F(MainEmulatorTest, LargeMapShowsEveryRotatorAndClicksSetThePreset) {
                     int(std::lround(Centre.y() - R * std::cos(A))));
     };
     const QImage Shown = Map->grab().toImage();
-    EXPECT_EQ(Shown.pixelColor(Along(90, 0.5)), TLargeMapWindow::NeedleColour(0));
-    EXPECT_EQ(Shown.pixelColor(Along(0, 0.5)), TLargeMapWindow::NeedleColour(1));
+    // The current rotator in the rotator page's black, the other in a
+    // colour of its own; the one switched off has no needle.
+    EXPECT_EQ(TLargeMapWindow::NeedleColour(0, 0), ColorOf(clBlack));
+    EXPECT_EQ(Shown.pixelColor(Along(90, 0.5)), TLargeMapWindow::NeedleColour(0, 0));
+    EXPECT_EQ(Shown.pixelColor(Along(0, 0.5)), TLargeMapWindow::NeedleColour(1, 0));
+    for (const QColor &Colour : {TLargeMapWindow::NeedleColour(1, 0),
+                                 TLargeMapWindow::OffsetColour, TLargeMapWindow::PresetColour})
+      EXPECT_NE(Colour, TLargeMapWindow::NeedleColour(2, 0));
+    bool ShedShown = false;
+    for (int Y = 0; Y < Shown.height() && !ShedShown; ++Y)
+      for (int X = 0; X < Shown.width() && !ShedShown; ++X)
+        ShedShown = Shown.pixelColor(X, Y) == TLargeMapWindow::NeedleColour(2, 0);
+    EXPECT_FALSE(ShedShown);
 
     Emulator->clearLog();
     QTest::mouseClick(Map, Qt::LeftButton, Qt::NoModifier, Along(200.4, 0.9));
