@@ -23,8 +23,13 @@ TActResult TCommandSurface::Usable(int Index) const {
 TActResult TCommandSurface::Steerable(int Index) const {
   if (TActResult Result = Usable(Index); !Result.Done())
     return Result;
-  if (!Driver(Index).Active())
-    return Refused(TRefusal::NotOpen, QStringLiteral("%1 is not open").arg(Driver(Index).Title()));
+  if (!Driver(Index).Active()) {
+    // The client learns why, not only that: the failure of the last opening.
+    QString Reason = QStringLiteral("%1 is not open").arg(Driver(Index).Title());
+    if (const QString Problem = OpenProblem(Index); !Problem.isEmpty())
+      Reason += QStringLiteral(": ") + Problem;
+    return Refused(TRefusal::NotOpen, Reason);
+  }
   return {};
 }
 
@@ -189,8 +194,11 @@ std::optional<TRotatorStatus> TCommandSurface::Status(int Index) const {
   TRotatorStatus S;
   S.Title = D.Title();
   S.Model = D.Model();
+  S.Port = D.Port();
   S.Enabled = RotatorEnabled(Index);
   S.Open = D.Active();
+  if (!S.Open)
+    S.Problem = OpenProblem(Index);
   S.Responding = D.Responding();
   S.Azimuth = D.AzimuthD();
   S.Target = D.MoveTarget();

@@ -69,8 +69,13 @@ struct TActResult {
 struct TRotatorStatus {
   QString Title;
   QString Model;
+  // The serial device of the controller.
+  QString Port;
   bool Enabled = false;
   bool Open = false;
+  // Why the port is not open: what went wrong when it was last opened or
+  // lost. Empty while open, and when nothing went wrong.
+  QString Problem;
   // The controller answers its polls (only meaningful while open).
   bool Responding = false;
   // The reading with the rotator's offset, whole degrees.
@@ -158,6 +163,12 @@ public:
   virtual bool RotatorEnabled(int Index) const = 0;
   // The closing sequence has begun: no new work is taken.
   virtual bool Closing() const { return false; }
+  // What went wrong when rotator Index was last opened or lost its port, in
+  // words for the operator; empty when nothing did or it is open again.
+  virtual QString OpenProblem(int Index) const {
+    (void)Index;
+    return {};
+  }
   // The frequency-driven operation: turns the rotator of the control-table
   // row that holds Freq to Az and runs the lists of the rows left and entered.
   virtual void AutoOperation(int Az, double Freq) = 0;

@@ -122,10 +122,16 @@ TEST_F(CommandSurfaceTest, EveryFrontEndTakesTheStationsDecision) {
       EXPECT_EQ(Automation.Move(C.Index, int(C.Azimuth)), Done ? AutomationTrue : AutomationFalse);
 
     if (C.Index >= 0 && C.Index < 4) {
-      const QByteArray Answer = Done                                 ? "RPRT 0\n"
-                                : C.Expected == TRefusal::OutOfRange ? "RPRT -1\n"
-                                                                     : "RPRT -9\n";
-      EXPECT_EQ(Clients[size_t(C.Index)]->Ask("P " + QByteArray::number(C.Azimuth) + " 0"), Answer);
+      // The station's reason follows the code, cut to the line's bounds.
+      const QString Code = Done                                 ? QStringLiteral("RPRT 0")
+                           : C.Expected == TRefusal::OutOfRange ? QStringLiteral("RPRT -1 ")
+                                                                : QStringLiteral("RPRT -9 ");
+      const QString Answer = QString::fromUtf8(
+          Clients[size_t(C.Index)]->Ask("P " + QByteArray::number(C.Azimuth) + " 0"));
+      EXPECT_TRUE(Answer.endsWith(u'\n') &&
+                  (Code + Result.Reason).startsWith(Answer.chopped(1)) &&
+                  Answer.size() > Code.size())
+          << Answer.toStdString();
     }
 
     // The listener's own format carries 0° to 360°; its rotator -1 stands
