@@ -326,7 +326,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
     const std::optional<double> Elevation = ParseRotctldNumber(Args[1]);
     if (!Azimuth || !Elevation)
       return Invalid;
-    return Answer(Station.GoToAzimuth(FIndex, *Azimuth));
+    return Answer(Station.GoToAzimuth(FIndex, *Azimuth, TCommandSource::Rotctld));
   }
 
   case TRotctldCommand::Stop:
@@ -337,7 +337,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
   case TRotctldCommand::Park:
     if (!Expect(0))
       return Invalid;
-    return Answer(Station.GoHome(FIndex));
+    return Answer(Station.GoHome(FIndex, TCommandSource::Rotctld));
 
   case TRotctldCommand::Move: {
     if (!Expect(2))

@@ -184,6 +184,9 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
       emit RotatorRespondingChanged(I, Responding);
   });
   connect(D, &TGs232::MoveTargetChanged, this, [this, D] {
+    // The movement ended: whoever set the target is forgotten with it.
+    if (!D->MoveTarget())
+      SetTargetSource(*D, TCommandSource::Window);
     if (const int I = IndexOf(D); I >= 0)
       emit RotatorMoveTargetChanged(I);
   });
@@ -394,7 +397,8 @@ std::variant<TStation::TAim, QString> TStation::Aim(const QString &Place) {
   return TAim{Target, BearingBetween(std::get<TLatLon>(Home), Target.Position)};
 }
 
-std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, bool LongPath) {
+std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, bool LongPath,
+                                               TCommandSource Source) {
   if (const TActResult Ready = Steerable(Index); !Ready.Done())
     return Ready.Reason;
   const auto Aimed = Aim(Place);
@@ -402,7 +406,7 @@ std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, 
     return *Error;
   const TBearing &Bearing = std::get<TAim>(Aimed).Bearing;
   const int Azimuth = WholeDegrees(LongPath ? Bearing.LongPath : Bearing.ShortPath);
-  if (const TActResult Sent = GoToAzimuth(Index, Azimuth); !Sent.Done())
+  if (const TActResult Sent = GoToAzimuth(Index, Azimuth, Source); !Sent.Done())
     return Sent.Reason;
   return double(Azimuth);
 }

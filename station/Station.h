@@ -158,7 +158,9 @@ public:
   // path's, rounded to a whole degree, becomes its preset and it goes there,
   // its offsets applying as for any preset. The rotator must be enabled and
   // open. The azimuth set, or why nothing was done.
-  std::variant<double, QString> TurnTo(int Index, const QString &Place, bool LongPath);
+  // Source names who asked, as for GoToAzimuth.
+  std::variant<double, QString> TurnTo(int Index, const QString &Place, bool LongPath,
+                                       TCommandSource Source = TCommandSource::Window);
 
   // --- Control table -----------------------------------------------------------
   bool CtrlTableEnable() const override { return FCtrlTableEnable; }
