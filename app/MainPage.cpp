@@ -151,6 +151,7 @@ void TMain::UpdateStatusBar() {
     // goes, in the same degrees (the reading has no temporary offset).
     const int64_t Goal = int64_t(*Status->Target) - Status->TempOffset;
     Text = QStringLiteral("AZ=%1° → %2°").arg(Status->Azimuth).arg(Goal);
+    Text += Status->TargetSourceNote();
     if (FStation.RotatorCount() > 1)
       Text = Status->Title + QStringLiteral(": ") + Text;
   }

@@ -3,7 +3,10 @@
 //
 // Options besides those of the automation server:
 //   --headless       run the station and its servers without a window: no
-//                    display is needed, messages go to standard error one line
+//                    display is needed, every enabled rotator is opened (there
+//                    is nobody to press Open) and one line per rotator on
+//                    standard output tells whether it is open or why not,
+//                    messages go to standard error one line
 //                    each, and SIGTERM or SIGINT runs the closing sequence
 //                    (rotators sent home and closed, settings written) and
 //                    ends with exit code 0, or 1 when the settings could not
@@ -95,6 +98,22 @@ void WriteDemoSettings(const QString &XmlName, const QString &Device) {
   SaveRotators(XmlName, false, {Demo});
 }
 
+// A rotator as a start without a window reports it: title, controller
+// model, port, and whether it is open or why not.
+QString StartLine(const TRotatorStatus &S) {
+  QString State;
+  if (S.Open)
+    State = QStringLiteral("open");
+  else if (!S.Enabled)
+    State = QStringLiteral("not enabled");
+  else if (S.Problem.isEmpty())
+    State = QStringLiteral("not open");
+  else
+    State = QStringLiteral("not open: ") + S.Problem.simplified();
+  const QString Port = S.Port.isEmpty() ? QStringLiteral("no port") : S.Port;
+  return QStringLiteral("%1 (%2) on %3: %4").arg(S.Title, S.Model, Port, State);
+}
+
 const char Usage[] =
     "Usage: orbalt [options]\n"
     "Controls the antenna rotators and the relay box of an amateur-radio station.\n"
@@ -102,8 +121,11 @@ const char Usage[] =
     "Options:\n"
     "  --settings PATH          use PATH as the settings document (also the\n"
     "                           environment variable ORBALT_SETTINGS)\n"
-    "  --headless               run without a window; messages go to standard\n"
-    "                           error, SIGTERM or SIGINT closes the station\n"
+    "  --headless               run without a window: every enabled rotator is\n"
+    "                           opened and one line per rotator on standard\n"
+    "                           output says whether it is; messages go to\n"
+    "                           standard error, SIGTERM or SIGINT closes the\n"
+    "                           station\n"
     "  --demo                   try it without hardware: an emulated controller\n"
     "                           and settings in a temporary folder\n"
     "  --screenshot FILE        save a picture of the window and end\n"
@@ -440,10 +462,15 @@ int main(int argc, char *argv[]) {
           return 0;
         });
       });
+      // Nobody is there to press Open: every enabled rotator opens. Then one
+      // line per rotator on standard output says what came of it.
       Guarded([&] {
         Station.Load();
-        Station.Start();
+        Station.Start(true);
       });
+      for (int I = 0; I < Station.RotatorCount(); ++I)
+        std::printf("%s\n", qPrintable(StartLine(*Station.Status(I))));
+      std::fflush(stdout);
     } else {
       Window = std::make_unique<TMain>(Station);
       Services->parent = Window.get();

@@ -53,8 +53,10 @@ int TOrbalt::GetRotatorAzumuth(int RotatorIndex) const noexcept {
 }
 
 qint16 TOrbalt::Move(int RotatorIndex, int Azimuth) noexcept {
-  return Direct("Move", AutomationFalse,
-                [&] { return AutomationBool(FSurface.GoToAzimuth(RotatorIndex, Azimuth).Done()); });
+  return Direct("Move", AutomationFalse, [&] {
+    return AutomationBool(
+        FSurface.GoToAzimuth(RotatorIndex, Azimuth, TCommandSource::DBus).Done());
+  });
 }
 
 qint16 TOrbalt::Open(int RotatorIndex) noexcept {

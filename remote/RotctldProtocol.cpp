@@ -122,10 +122,27 @@ QString FormatRotctldNumber(double Value) { return QString::number(Value, 'f', 6
 
 QByteArray RotctldReport(int Code) { return "RPRT " + QByteArray::number(Code) + '\n'; }
 
+QString RotctldReportLine(int Code, const QString &Reason, char Separator) {
+  QString Line = QStringLiteral("RPRT %1").arg(Code);
+  if (Code == RotctldOk)
+    return Line;
+  QString Words;
+  for (const QChar C : Reason)
+    Words += C.isPrint() && C != QLatin1Char(Separator) ? C : QChar(u' ');
+  Words = Words.simplified();
+  if (Words.isEmpty())
+    return Line;
+  Line += u' ' + Words;
+  // Cut by characters, so that no character is split.
+  while (Line.toUtf8().size() > RotctldMaxReportLength || Line.back().isHighSurrogate())
+    Line.chop(1);
+  return Line;
+}
+
 QByteArray FormatRotctldReply(const TRotctldRequest &Request, const TRotctldReply &Reply) {
   if (Request.Separator == 0) {
     if (Reply.Code != RotctldOk || Reply.Values.empty())
-      return RotctldReport(Reply.Code);
+      return (RotctldReportLine(Reply.Code, Reply.Reason) + u'\n').toUtf8();
     QByteArray Text;
     for (const auto &[Key, Value] : Reply.Values)
       Text += Value.toUtf8() + '\n';
@@ -142,7 +159,7 @@ QByteArray FormatRotctldReply(const TRotctldRequest &Request, const TRotctldRepl
     for (const auto &[Key, Value] : Reply.Values)
       Records.append(Key.isEmpty() ? Value : Key + QStringLiteral(": ") + Value);
   }
-  Records.append(QStringLiteral("RPRT %1").arg(Reply.Code));
+  Records.append(RotctldReportLine(Reply.Code, Reply.Reason, Request.Separator));
   const QChar Separator = QLatin1Char(Request.Separator);
   if (Separator == u'\n')
     return (Records.join(Separator) + Separator).toUtf8();

@@ -7,7 +7,8 @@
 // Answers, each line ended by LF:
 // - Default protocol: a command that reads something answers its values, one
 //   per line; every other command answers "RPRT 0"; a failure answers
-//   "RPRT -n" with the protocol's error code.
+//   "RPRT -n" with the protocol's error code, followed by the reason in
+//   words when there is one ("RPRT -9 Tower is not open").
 // - Extended response protocol, chosen by a punctuation character in front of
 //   the command ("+", ";", "|", ","): the long name and the arguments as
 //   received ("set_pos: 90 0"), then each value as "Key: value", then
@@ -88,9 +89,17 @@ struct TRotctldReply {
   // Key and value of each value; a value without a key is a line of its own
   // (the listings of dump_caps and dump_state).
   std::vector<std::pair<QString, QString>> Values;
+  // With an error: why, in words; it follows the code on the "RPRT" line.
+  QString Reason;
 
-  static TRotctldReply Error(int Code) { return TRotctldReply{Code, {}}; }
+  static TRotctldReply Error(int Code, const QString &Reason = {}) {
+    return TRotctldReply{Code, {}, Reason};
+  }
 };
+
+// The longest "RPRT" line written, without its LF: clients read an answer
+// line into a buffer of 64 bytes, so a reason is cut to fit.
+constexpr int RotctldMaxReportLength = 63;
 
 // The long name of a command ("get_pos"); empty for Unknown.
 QString RotctldLongName(TRotctldCommand Command);
@@ -127,3 +136,9 @@ QString FormatRotctldNumber(double Value);
 QByteArray FormatRotctldReply(const TRotctldRequest &Request, const TRotctldReply &Reply);
 // "RPRT n" and LF: the answer to a line that could not be read at all.
 QByteArray RotctldReport(int Code);
+// "RPRT n", and after an error its reason: "RPRT -9 Tower is not open". The
+// reason is made one line of printable text without Separator (the extended
+// protocol's record separator, 0 for none) and cut so that the line stays
+// within RotctldMaxReportLength bytes; clients read the number that follows
+// "RPRT" and pass over the rest. No line end.
+QString RotctldReportLine(int Code, const QString &Reason, char Separator = 0);

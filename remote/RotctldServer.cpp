@@ -271,8 +271,9 @@ TRotctldReply TRotctldServer::Answer(const TActResult &Result) {
     return {};
   // A value the rotator can't take is the client's error; anything else is
   // the rotator refusing.
-  return TRotctldReply::Error(Result.Refusal == TRefusal::OutOfRange ? RotctldInvalidParameter
-                                                                     : RotctldRejected);
+  return TRotctldReply::Error(
+      Result.Refusal == TRefusal::OutOfRange ? RotctldInvalidParameter : RotctldRejected,
+      Result.Reason);
 }
 
 TRotctldReply TRotctldServer::Execute(const TRotctldRequest &Request, bool &Close) {
@@ -286,7 +287,8 @@ TRotctldReply TRotctldServer::Execute(const TRotctldRequest &Request, bool &Clos
     // The rotator this connection was made to has gone from its place.
     Close = true;
     FOwner.ScheduleSync();
-    return TRotctldReply::Error(RotctldRejected);
+    return TRotctldReply::Error(RotctldRejected,
+                                QStringLiteral("Another rotator took this port's place"));
   }
   return Run(Request, *FOwner.Surface().Status(FIndex));
 }
@@ -295,8 +297,11 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
   const QStringList &Args = Request.Args;
   auto Expect = [&](qsizetype Count) { return Args.size() == Count; };
   const TRotctldReply Invalid = TRotctldReply::Error(RotctldInvalidParameter);
-  const TRotctldReply Rejected = TRotctldReply::Error(RotctldRejected);
   TCommandSurface &Station = FOwner.Surface();
+  // A read of a rotator that is not open: refused with the station's reason.
+  const auto Closed = [&] {
+    return TRotctldReply::Error(RotctldRejected, Station.Steerable(FIndex).Reason);
+  };
 
   switch (Request.Command) {
   case TRotctldCommand::GetPos:
@@ -305,7 +310,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
     // A closed port reads nothing, and a controller that does not answer
     // gives no position: its last azimuth would be stale.
     if (!Status.Open)
-      return Rejected;
+      return Closed();
     if (!Status.Responding)
       return TRotctldReply::Error(RotctldTimeout);
     return {RotctldOk,
@@ -321,7 +326,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
     const std::optional<double> Elevation = ParseRotctldNumber(Args[1]);
     if (!Azimuth || !Elevation)
       return Invalid;
-    return Answer(Station.GoToAzimuth(FIndex, *Azimuth));
+    return Answer(Station.GoToAzimuth(FIndex, *Azimuth, TCommandSource::Rotctld));
   }
 
   case TRotctldCommand::Stop:
@@ -332,7 +337,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
   case TRotctldCommand::Park:
     if (!Expect(0))
       return Invalid;
-    return Answer(Station.GoHome(FIndex));
+    return Answer(Station.GoHome(FIndex, TCommandSource::Rotctld));
 
   case TRotctldCommand::Move: {
     if (!Expect(2))
@@ -415,7 +420,7 @@ TRotctldReply TRotctldServer::Run(const TRotctldRequest &Request, const TRotator
     if (!Expect(0))
       return Invalid;
     if (!Status.Open)
-      return Rejected;
+      return Closed();
     // The reading beyond 360° in the overlap is what the driver knows for
     // certain.
     return {RotctldOk,

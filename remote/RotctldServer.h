@@ -20,7 +20,8 @@
 // M move, w send_cmd, _ get_info, 1 dump_caps, dump_state, s get_status,
 // q quit. The commands that act on the rotator go through the station's
 // command surface, which decides (enabled, open, the azimuth within the
-// rotator's travel); a refusal answers "RPRT -9", an azimuth the rotator
+// rotator's travel); a refusal answers "RPRT -9" followed by the station's
+// reason ("RPRT -9 Tower is not open"), an azimuth the rotator
 // can't take "RPRT -1". get_pos answers
 // "RPRT -9" for a closed port and "RPRT -5" (timeout) while the controller
 // does not answer its polls ("not responding").

@@ -33,7 +33,7 @@ double TStationDBusAdaptor::TurnTo(int rotator, const QString &place, bool longP
   // A failure inside (a line that can't be written) is the caller's answer.
   std::variant<double, QString> Turned = QString();
   try {
-    Turned = FStation.TurnTo(rotator, place, longPath);
+    Turned = FStation.TurnTo(rotator, place, longPath, TCommandSource::DBus);
   } catch (const std::exception &E) {
     Turned = QString::fromUtf8(E.what());
   }

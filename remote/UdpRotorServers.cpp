@@ -67,16 +67,17 @@ QString TPstServer::Handle(const QByteArray &Datagram, const QHostAddress &Sende
     QString Why;
     switch (Command.Kind) {
     case TPstCommand::Azimuth:
-      Why = FStation.GoToAzimuth(Index, Command.Degrees).Reason;
+      Why = FStation.GoToAzimuth(Index, Command.Degrees, TCommandSource::PstRotator).Reason;
       break;
     case TPstCommand::Stop:
       Why = FStation.StopRotator(Index).Reason;
       break;
     case TPstCommand::Park:
-      Why = FStation.GoHome(Index).Reason;
+      Why = FStation.GoHome(Index, TCommandSource::PstRotator).Reason;
       break;
     case TPstCommand::Locator: {
-      const auto Turned = FStation.TurnTo(Index, Command.Text, false);
+      const auto Turned =
+          FStation.TurnTo(Index, Command.Text, false, TCommandSource::PstRotator);
       if (const QString *Error = std::get_if<QString>(&Turned))
         Why = *Error;
       break;
@@ -150,5 +151,5 @@ QString TN1mmListener::Handle(const QByteArray &Datagram, const QHostAddress &, 
   double Heading = *Message.GoAzimuth;
   if (Message.Bidirectional && Heading >= 180)
     Heading -= 180;
-  return FStation.GoToAzimuth(Index, Heading).Reason;
+  return FStation.GoToAzimuth(Index, Heading, TCommandSource::N1MM).Reason;
 }

@@ -5,6 +5,45 @@
 
 #include <cmath>
 
+namespace {
+
+// The driver's property that holds who sent it to its target.
+constexpr char TargetSourceProperty[] = "orbaltTargetSource";
+
+} // namespace
+
+QString CommandSourceName(TCommandSource Source) {
+  switch (Source) {
+  case TCommandSource::Window:
+    return {};
+  case TCommandSource::PstRotator:
+    return QStringLiteral("PstRotator");
+  case TCommandSource::N1MM:
+    return QStringLiteral("N1MM");
+  case TCommandSource::Rotctld:
+    return QStringLiteral("rotctld");
+  case TCommandSource::DBus:
+    return QStringLiteral("D-Bus");
+  case TCommandSource::CtrlTable:
+    return QStringLiteral("Control table");
+  }
+  return {};
+}
+
+QString TRotatorStatus::TargetSourceNote() const {
+  const QString Name = Target ? CommandSourceName(TargetSource) : QString();
+  return Name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Name);
+}
+
+void TCommandSurface::SetTargetSource(TGs232 &Driver, TCommandSource Source) {
+  Driver.setProperty(TargetSourceProperty, static_cast<int>(Source));
+}
+
+TCommandSource TCommandSurface::TargetSource(const TGs232 &Driver) {
+  const QVariant Value = Driver.property(TargetSourceProperty);
+  return Value.isValid() ? static_cast<TCommandSource>(Value.toInt()) : TCommandSource::Window;
+}
+
 TActResult TCommandSurface::Refused(TRefusal Why, const QString &Reason, int Holder) {
   return {Why, Holder, Reason};
 }
@@ -23,8 +62,13 @@ TActResult TCommandSurface::Usable(int Index) const {
 TActResult TCommandSurface::Steerable(int Index) const {
   if (TActResult Result = Usable(Index); !Result.Done())
     return Result;
-  if (!Driver(Index).Active())
-    return Refused(TRefusal::NotOpen, QStringLiteral("%1 is not open").arg(Driver(Index).Title()));
+  if (!Driver(Index).Active()) {
+    // The client learns why, not only that: the failure of the last opening.
+    QString Reason = QStringLiteral("%1 is not open").arg(Driver(Index).Title());
+    if (const QString Problem = OpenProblem(Index); !Problem.isEmpty())
+      Reason += QStringLiteral(": ") + Problem;
+    return Refused(TRefusal::NotOpen, Reason);
+  }
   return {};
 }
 
@@ -51,6 +95,18 @@ TActResult TCommandSurface::Act(int Index, const std::function<void(TGs232 &)> &
     return Result;
   Action(Driver(Index));
   return {};
+}
+
+TActResult TCommandSurface::Send(int Index, TCommandSource Source,
+                                  const std::function<void(TGs232 &)> &Action) {
+  return Act(Index, [Source, &Action](TGs232 &D) {
+    const QPointer<TGs232> Self = &D;
+    SetTargetSource(D, Source);
+    Action(D);
+    // A command list may have waited and the rotator gone meanwhile.
+    if (Self && D.MoveTarget())
+      SetTargetSource(D, Source);
+  });
 }
 
 TActResult TCommandSurface::CloseRotator(int Index) {
@@ -90,25 +146,25 @@ TActResult TCommandSurface::InTravel(int Index, double Azimuth) const {
   return {};
 }
 
-TActResult TCommandSurface::GoToAzimuth(int Index, double Azimuth) {
+TActResult TCommandSurface::GoToAzimuth(int Index, double Azimuth, TCommandSource Source) {
   if (TActResult Result = Steerable(Index); !Result.Done())
     return Result;
   if (TActResult Result = InTravel(Index, Azimuth); !Result.Done())
     return Result;
-  TGs232 &D = Driver(Index);
-  const bool Wide = D.AzimuthAngle() == az450;
-  int Whole = static_cast<int>(std::lround(Azimuth));
-  // With a 360° travel north is 0: a preset of 360 would never be reached.
-  if (!Wide && Whole == 360)
-    Whole = 0;
-  // The rotator's temporary offset stays as it is and applies to the move.
-  D.SetPreset(Whole);
-  D.GoPreset();
-  return {};
+  return Send(Index, Source, [Azimuth](TGs232 &D) {
+    const bool Wide = D.AzimuthAngle() == az450;
+    int Whole = static_cast<int>(std::lround(Azimuth));
+    // With a 360° travel north is 0: a preset of 360 would never be reached.
+    if (!Wide && Whole == 360)
+      Whole = 0;
+    // The rotator's temporary offset stays as it is and applies to the move.
+    D.SetPreset(Whole);
+    D.GoPreset();
+  });
 }
 
-TActResult TCommandSurface::GoHome(int Index) {
-  return Act(Index, [](TGs232 &D) { D.GoHome(); });
+TActResult TCommandSurface::GoHome(int Index, TCommandSource Source) {
+  return Send(Index, Source, [](TGs232 &D) { D.GoHome(); });
 }
 
 TActResult TCommandSurface::SendCommands(int Index, const QString &Commands) {
@@ -131,8 +187,9 @@ TActResult TCommandSurface::Converse(int Index, const QString &Command, int Repl
   return {};
 }
 
-TActResult TCommandSurface::GoToTableAzimuth(int Index, int Azimuth, int Offset) {
-  return Act(Index, [Azimuth, Offset](TGs232 &D) {
+TActResult TCommandSurface::GoToTableAzimuth(int Index, int Azimuth, int Offset,
+                                              TCommandSource Source) {
+  return Send(Index, Source, [Azimuth, Offset](TGs232 &D) {
     D.SetTempOffsetD(Offset);
     D.GoPreset(Azimuth);
   });
@@ -157,8 +214,14 @@ TActResult TCommandSurface::ClearPreset(int Index) {
   return {};
 }
 
-TActResult TCommandSurface::GoToPreset(int Index) {
-  return Act(Index, [](TGs232 &D) { D.GoPreset(); });
+TActResult TCommandSurface::GoToPreset(int Index, TCommandSource Source) {
+  if (TActResult Result = Steerable(Index); !Result.Done())
+    return Result;
+  // Without a pending preset nothing is sent, and the present target keeps
+  // its source.
+  if (!Driver(Index).Presetting())
+    return {};
+  return Send(Index, Source, [](TGs232 &D) { D.GoPreset(); });
 }
 
 quint64 TCommandSurface::RotatorId(int Index) const {
@@ -191,11 +254,16 @@ std::optional<TRotatorStatus> TCommandSurface::Status(int Index) const {
   TRotatorStatus S;
   S.Title = D.Title();
   S.Model = D.Model();
+  S.Port = D.Port();
   S.Enabled = RotatorEnabled(Index);
   S.Open = D.Active();
+  if (!S.Open)
+    S.Problem = OpenProblem(Index);
   S.Responding = D.Responding();
   S.Azimuth = D.AzimuthD();
   S.Target = D.MoveTarget();
+  if (S.Target)
+    S.TargetSource = TargetSource(D);
   if (D.Presetting())
     S.Preset = D.AzPresetD();
   S.TempOffset = D.TempOffsetD();

@@ -19,7 +19,10 @@
 //   it is rounded to a whole degree and sent with the rotator's offsets;
 // - nothing is done once the station has begun its closing sequence.
 // Arrival at a target is the station's too: whoever sent the rotator there,
-// the arrival is answered with the stop and its after-movement list.
+// the arrival is answered with the stop and its after-movement list. The
+// actions that send a rotator to a target take the front end that asked
+// (TCommandSource); the status carries it with the target until the
+// movement ends, so every view can say who is steering.
 //
 // Reads do not act: Status gives a rotator's state as one value, and
 // RotatorId names the rotator at an index for as long as the program runs, so
@@ -65,18 +68,33 @@ struct TActResult {
   bool Done() const { return Refusal == TRefusal::None; }
 };
 
+// Who sent a rotator to its target: the window's own controls, or another
+// front end acting through the surface.
+enum class TCommandSource { Window, PstRotator, N1MM, Rotctld, DBus, CtrlTable };
+
+// The front end's name for the operator ("PstRotator", "N1MM", "rotctld",
+// "D-Bus", "Control table"); empty for the window's own controls.
+QString CommandSourceName(TCommandSource Source);
+
 // A rotator's state at one moment.
 struct TRotatorStatus {
   QString Title;
   QString Model;
+  // The serial device of the controller.
+  QString Port;
   bool Enabled = false;
   bool Open = false;
+  // Why the port is not open: what went wrong when it was last opened or
+  // lost. Empty while open, and when nothing went wrong.
+  QString Problem;
   // The controller answers its polls (only meaningful while open).
   bool Responding = false;
   // The reading with the rotator's offset, whole degrees.
   int Azimuth = 0;
   // Where it was last sent, until it gets there (see TGs232::MoveTarget).
   std::optional<int> Target;
+  // Who sent it there; Window while there is no target.
+  TCommandSource TargetSource = TCommandSource::Window;
   // The pending preset (see SetPreset), in the same degrees as Target.
   std::optional<int> Preset;
   // The temporary offset the control table gave it, whole degrees: the
@@ -92,6 +110,10 @@ struct TRotatorStatus {
   // The relay box is in use, and its states, one per relay.
   bool RelayBox = false;
   QList<bool> Relays;
+
+  // " (PstRotator)" after a target that another front end than the window
+  // set, for a status text; empty otherwise.
+  QString TargetSourceNote() const;
 };
 
 enum class TTurn { Clockwise, CounterClockwise };
@@ -107,10 +129,13 @@ public:
   // Starts turning; it goes on until a stop or a travel bound.
   TActResult TurnRotator(int Index, TTurn Direction);
   // Sends the rotator to Azimuth (degrees, the map's directions): it becomes
-  // the rotator's preset, and its offsets apply as for every preset.
-  TActResult GoToAzimuth(int Index, double Azimuth);
+  // the rotator's preset, and its offsets apply as for every preset. Source
+  // names who asked; the rotator's status carries it with the target (so for
+  // each action that sends a rotator to a target).
+  TActResult GoToAzimuth(int Index, double Azimuth,
+                         TCommandSource Source = TCommandSource::Window);
   // Sends the rotator to its home position.
-  TActResult GoHome(int Index);
+  TActResult GoHome(int Index, TCommandSource Source = TCommandSource::Window);
   // Sends a command or a command list as typed on the console.
   TActResult SendCommands(int Index, const QString &Commands);
   // Sends Command as SendCommands does, then reads up to ReplyLength
@@ -123,7 +148,8 @@ public:
   // The frequency-driven operation's move: Offset becomes the rotator's
   // temporary offset and Azimuth (any whole number, brought into the
   // rotator's travel) its preset, and it goes there.
-  TActResult GoToTableAzimuth(int Index, int Azimuth, int Offset);
+  TActResult GoToTableAzimuth(int Index, int Azimuth, int Offset,
+                              TCommandSource Source = TCommandSource::CtrlTable);
 
   // --- The pending preset ------------------------------------------------------------
   // A preset kept for a later GoToPreset, as the operator types or clicks it;
@@ -134,7 +160,7 @@ public:
   TActResult ClearPreset(int Index);
   // Sends the rotator to its pending preset; nothing is sent when there is
   // none.
-  TActResult GoToPreset(int Index);
+  TActResult GoToPreset(int Index, TCommandSource Source = TCommandSource::Window);
 
   // --- Reads ---------------------------------------------------------------------
   // The state of rotator Index; nothing for an index out of range.
@@ -161,6 +187,12 @@ public:
   virtual bool RotatorEnabled(int Index) const = 0;
   // The closing sequence has begun: no new work is taken.
   virtual bool Closing() const { return false; }
+  // What went wrong when rotator Index was last opened or lost its port, in
+  // words for the operator; empty when nothing did or it is open again.
+  virtual QString OpenProblem(int Index) const {
+    (void)Index;
+    return {};
+  }
   // The frequency-driven operation: turns the rotator of the control-table
   // row that holds Freq to Az and runs the lists of the rows left and entered.
   virtual void AutoOperation(int Az, double Freq) = 0;
@@ -172,6 +204,10 @@ protected:
   const TGs232 &Driver(int Index) const {
     return const_cast<TCommandSurface *>(this)->Driver(Index);
   }
+  // Who sent Driver to its target; kept on the driver. The station forgets it
+  // when the movement ends.
+  static void SetTargetSource(TGs232 &Driver, TCommandSource Source);
+  static TCommandSource TargetSource(const TGs232 &Driver);
 
 private:
   // Steerable but for the port: there, enabled, the station not closing.
@@ -180,5 +216,10 @@ private:
   TActResult InTravel(int Index, double Azimuth) const;
   // Runs Action on the driver of rotator Index when it may be steered.
   TActResult Act(int Index, const std::function<void(TGs232 &)> &Action);
+  // Act for an action that sends the rotator to a target: Source is noted
+  // first, so that whoever hears of the new target finds who set it, and
+  // again after it, as the driver may have ended the former movement on the
+  // way.
+  TActResult Send(int Index, TCommandSource Source, const std::function<void(TGs232 &)> &Action);
   static TActResult Refused(TRefusal Why, const QString &Reason, int Holder = -1);
 };

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTimer>
+#include <QVariant>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,9 @@ namespace {
 const QString RotatorPrefix = QStringLiteral("Rotator");
 // The longest the closing sequence waits for the lines to send what it wrote.
 constexpr int DrainWaitMs = 2000;
+// Where a driver keeps why it is not open (see TStation::OpenProblem), so
+// that it goes away with the driver.
+constexpr char OpenProblemProperty[] = "orbaltOpenProblem";
 
 } // namespace
 
@@ -73,6 +77,12 @@ TRotatorSettings TStation::RotatorSettings(int Index) const { return Driver(Inde
 
 bool TStation::RotatorEnabled(int Index) const {
   return Index >= 0 && Index < RotatorCount() && FDrivers[static_cast<size_t>(Index)]->Enable();
+}
+
+QString TStation::OpenProblem(int Index) const {
+  if (Index < 0 || Index >= RotatorCount())
+    return {};
+  return FDrivers[static_cast<size_t>(Index)]->property(OpenProblemProperty).toString();
 }
 
 int TStation::IndexOf(const QObject *Driver) const {
@@ -152,10 +162,17 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
     if (const int I = IndexOf(D); I >= 0)
       emit RelaysChanged(I);
   });
-  D->SetMessage([this](QObject *, const QString &Text, TMessageKind Kind) {
+  D->SetMessage([this, D](QObject *, const QString &Text, TMessageKind Kind) {
+    // A port failure closes the driver before it is reported: a message
+    // that comes while closed is kept as why the rotator is not open, so a
+    // client refused later is told it, not only that the port is closed.
+    if (!D->Active())
+      D->setProperty(OpenProblemProperty, Text);
     emit Message(Text, Kind);
   });
   connect(D, &TGs232::ActiveChanged, this, [this, D](bool Active) {
+    if (Active)
+      D->setProperty(OpenProblemProperty, QVariant());
     const int I = IndexOf(D);
     if (I < 0)
       return;
@@ -169,6 +186,9 @@ std::unique_ptr<TGs232> TStation::MakeDriver(const TRotatorSettings &Settings) {
       emit RotatorRespondingChanged(I, Responding);
   });
   connect(D, &TGs232::MoveTargetChanged, this, [this, D] {
+    // The movement ended: whoever set the target is forgotten with it.
+    if (!D->MoveTarget())
+      SetTargetSource(*D, TCommandSource::Window);
     if (const int I = IndexOf(D); I >= 0)
       emit RotatorMoveTargetChanged(I);
   });
@@ -379,7 +399,8 @@ std::variant<TStation::TAim, QString> TStation::Aim(const QString &Place) {
   return TAim{Target, BearingBetween(std::get<TLatLon>(Home), Target.Position)};
 }
 
-std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, bool LongPath) {
+std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, bool LongPath,
+                                               TCommandSource Source) {
   if (const TActResult Ready = Steerable(Index); !Ready.Done())
     return Ready.Reason;
   const auto Aimed = Aim(Place);
@@ -387,18 +408,39 @@ std::variant<double, QString> TStation::TurnTo(int Index, const QString &Place, 
     return *Error;
   const TBearing &Bearing = std::get<TAim>(Aimed).Bearing;
   const int Azimuth = WholeDegrees(LongPath ? Bearing.LongPath : Bearing.ShortPath);
-  if (const TActResult Sent = GoToAzimuth(Index, Azimuth); !Sent.Done())
+  if (const TActResult Sent = GoToAzimuth(Index, Azimuth, Source); !Sent.Done())
     return Sent.Reason;
   return double(Azimuth);
 }
 
-void TStation::Start() {
+void TStation::Start(bool OpenEveryEnabled) {
   // Opening may show a message and so run a nested event loop: the drivers
   // as they are now, skipping any freed meanwhile. An end asked for
   // meanwhile stops the start there (the drivers refuse to open).
-  for (const QPointer<TGs232> &D : Snapshot())
-    if (D && IndexOf(D) >= 0 && D->AutoActive())
-      D->Open();
+  // Each rotator is a step of its own: a port that fails to open is
+  // reported, kept as why the rotator is not open, and the others still open.
+  for (const QPointer<TGs232> &D : Snapshot()) {
+    if (!D || IndexOf(D) < 0)
+      continue;
+    QString Problem;
+    try {
+      if (D->AutoActive()) {
+        D->Open();
+      } else if (OpenEveryEnabled && RotatorEnabled(IndexOf(D))) {
+        const TActResult Opened = OpenRotator(IndexOf(D));
+        if (!Opened.Done())
+          Problem = Opened.Reason;
+      }
+    } catch (const std::exception &E) {
+      Problem = QString::fromUtf8(E.what());
+      Ui().ShowException(Problem);
+    } catch (...) {
+      Problem = QStringLiteral("Unknown error");
+      Ui().ShowException(Problem);
+    }
+    if (D && !Problem.isEmpty())
+      D->setProperty(OpenProblemProperty, Problem);
+  }
   if (!FClosing)
     FFreqOperation.RunDefaultCommands(true);
 }

@@ -72,8 +72,12 @@ public:
   void Load();
   // Opens the rotators that open at start ("AutoActive"), then runs the
   // start lists of the control table's default row. Nothing once the
-  // station is closing.
-  void Start();
+  // station is closing. With OpenEveryEnabled (a station without a window,
+  // where nobody is there to press Open) every enabled rotator is opened
+  // too, through OpenRotator's rules. Each rotator opens on its own: a port
+  // that fails (its exception shown through the user-interface services) or
+  // a refusal becomes that rotator's OpenProblem, and the others still open.
+  void Start(bool OpenEveryEnabled = false);
   // The program is ending: from now on no rotator opens, by whoever asks,
   // other than for the closing sequence's home command, so nothing turns or
   // polls after it; Load and Start do nothing. Close begins with it; the
@@ -82,6 +86,10 @@ public:
   void BeginClosing() { FClosing = true; }
   // The command surface takes no new work either.
   bool Closing() const override { return FClosing; }
+  // The last failure the driver of rotator Index reported while closed (a
+  // port that would not open or was lost), or why the start did not open
+  // it; cleared when it opens.
+  QString OpenProblem(int Index) const override;
   // The closing sequence, each step on its own so that one failure does not
   // keep the others from running: the default row's stop lists; every
   // rotator with "ReturnHome" opened if need be and sent home; every rotator
@@ -156,7 +164,9 @@ public:
   // path's, rounded to a whole degree, becomes its preset and it goes there,
   // its offsets applying as for any preset. The rotator must be enabled and
   // open. The azimuth set, or why nothing was done.
-  std::variant<double, QString> TurnTo(int Index, const QString &Place, bool LongPath);
+  // Source names who asked, as for GoToAzimuth.
+  std::variant<double, QString> TurnTo(int Index, const QString &Place, bool LongPath,
+                                       TCommandSource Source = TCommandSource::Window);
 
   // --- Control table -----------------------------------------------------------
   bool CtrlTableEnable() const override { return FCtrlTableEnable; }

@@ -117,13 +117,14 @@ TEST_F(AutomationWindowTest, RotatorPageShowsWhereAClientSendsTheRotator) {
   TConnection Client(Bus->Address);
   ASSERT_EQ(Value(Call(*Client, "Open", {0})), QVariant::fromValue<qint16>(-1));
   ASSERT_EQ(Value(Call(*Client, "Move", {0, 90})), QVariant::fromValue<qint16>(-1));
-  // The preset needle points east, and the status bar tells where it goes.
+  // The preset needle points east, and the status bar tells where it goes
+  // and who sent it there.
   const auto *Preset = Window->findChild<TOverlayLayer *>(QStringLiteral("imgPreset"));
   ASSERT_NE(Preset, nullptr);
   EXPECT_EQ(Preset->Picture().pixelColor(200, 125), QColor(Qt::blue));
   const auto *Notice = Window->findChild<QLabel *>(QStringLiteral("StatusNotice"));
   ASSERT_NE(Notice, nullptr);
-  EXPECT_EQ(Notice->text(), QStringLiteral("Alpha: AZ=0° → 90°"));
+  EXPECT_EQ(Notice->text(), QStringLiteral("Alpha: AZ=0° → 90° (D-Bus)"));
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('\n').toStdString();
 }
 

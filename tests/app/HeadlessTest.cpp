@@ -182,10 +182,17 @@ public:
     return FErrors;
   }
 
+  // Everything written to standard output so far.
+  QString Output() {
+    FOutput += QString::fromUtf8(Process.readAllStandardOutput());
+    return FOutput;
+  }
+
   QProcess Process;
 
 private:
   QString FErrors;
+  QString FOutput;
 };
 
 class HeadlessTest : public ::testing::Test {
@@ -207,12 +214,21 @@ protected:
   // A settings document with one rotator, "Rotator_0", with the keys given,
   // after the sections of Sections (their XML text).
   void WriteSettings(const TKeys &Keys, const QString &Sections = {}) {
+    WriteRotators({Keys}, Sections);
+  }
+
+  // The same with a rotator "Rotator_<i>" for each entry of Rotators.
+  void WriteRotators(const std::vector<TKeys> &Rotators, const QString &Sections = {}) {
     QString Text = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n") +
-                   Sections + QStringLiteral("<Rotators>\n<Rotator_0>");
-    for (const auto &[Key, Value] : Keys)
-      Text += QStringLiteral("<%1 Type=\"%2\">%3</%1>")
-                  .arg(Key, QString::number(KeyType(Key)), Value.toHtmlEscaped());
-    Text += QStringLiteral("</Rotator_0>\n</Rotators>\n</root>\n");
+                   Sections + QStringLiteral("<Rotators>\n");
+    for (size_t I = 0; I < Rotators.size(); ++I) {
+      Text += QStringLiteral("<Rotator_%1>").arg(I);
+      for (const auto &[Key, Value] : Rotators[I])
+        Text += QStringLiteral("<%1 Type=\"%2\">%3</%1>")
+                    .arg(Key, QString::number(KeyType(Key)), Value.toHtmlEscaped());
+      Text += QStringLiteral("</Rotator_%1>\n").arg(I);
+    }
+    Text += QStringLiteral("</Rotators>\n</root>\n");
     QFile File(SettingsPath());
     ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
     File.write(Text.toUtf8());
@@ -589,6 +605,91 @@ namespace {
 
 // Without a window, a controller that stops answering and answers again is
 // told on standard error, and the program closes normally meanwhile.
+// Nobody is there to press Open: every enabled rotator opens, marked to
+// open at start or not, and one line per rotator on standard output says how
+// each stands. Hamlib's rotctl reads the position of the rotator that was
+// not marked; a client of the rotator whose port is missing is told why on
+// the error line, and rotctl still reads the error code from it.
+TEST_F(HeadlessTest, OpensEveryEnabledRotatorAndSaysHowEachStands) {
+  ASSERT_FALSE(RotctlPath().isEmpty())
+      << "rotctl not found: install libhamlib-utils (scripts/deps.sh)";
+  Gs232Emulator::Options Options;
+  Options.azimuth = 120;
+  Gs232Emulator Emulator(Options);
+  ASSERT_TRUE(Emulator.start());
+  const QString Missing = Dir.filePath(QStringLiteral("no-device"));
+  auto Rotator = [](const char *Title, const char *Enable, const QString &Device) {
+    return TKeys{{QStringLiteral("Title"), QLatin1String(Title)},
+                 {QStringLiteral("Model"), QStringLiteral("GS-232B")},
+                 {QStringLiteral("Enable"), QLatin1String(Enable)},
+                 {QStringLiteral("AutoActive"), QStringLiteral("0")},
+                 {QStringLiteral("Port"), Device}};
+  };
+  WriteRotators({Rotator("Tower", "-1", Emulator.devicePath()), Rotator("Mast", "-1", Missing),
+                 Rotator("Spare", "0", Missing)});
+  TProgram Program;
+  const quint16 Port = StartServing(Program);
+  ASSERT_NE(Port, 0) << Program.Errors().toStdString();
+
+  QStringList Lines;
+  ASSERT_TRUE(WaitFor([&] {
+    Lines = Program.Output().split(u'\n', Qt::SkipEmptyParts);
+    return Lines.size() >= 3;
+  })) << Program.Output().toStdString();
+  ASSERT_EQ(Lines.size(), 3) << Program.Output().toStdString();
+  const struct {
+    const char *Start; // the line up to its state
+    const char *State; // the state, or how its reason begins
+  } Expected[] = {
+      {"Tower (GS-232B) on %1: ", "open"},
+      {"Mast (GS-232B) on %1: ", "not open: "},
+      {"Spare (GS-232B) on %1: ", "not enabled"},
+  };
+  const QString Devices[] = {Emulator.devicePath(), Missing, Missing};
+  QString MastProblem;
+  for (int I = 0; I < 3; ++I) {
+    const QString Head = QString::fromLatin1(Expected[I].Start).arg(Devices[I]);
+    ASSERT_TRUE(Lines[I].startsWith(Head)) << Lines[I].toStdString();
+    const QString State = Lines[I].mid(Head.size());
+    if (QLatin1String(Expected[I].State).endsWith(u' ')) {
+      EXPECT_TRUE(State.startsWith(QLatin1String(Expected[I].State))) << State.toStdString();
+      MastProblem = State.mid(qsizetype(std::strlen(Expected[I].State)));
+      EXPECT_FALSE(MastProblem.trimmed().isEmpty());
+    } else {
+      EXPECT_EQ(State, QLatin1String(Expected[I].State));
+    }
+  }
+
+  // The rotator not marked to open at start answers its position.
+  QString Position;
+  EXPECT_TRUE(WaitFor([&] {
+    const TRun Read = Rotctl(Port, {QStringLiteral("p")});
+    Position = Read.Out + Read.Err;
+    return Read.Code == 0 && std::abs(Read.Out.section(u'\n', 0, 0).toDouble() - 120) <= 1;
+  })) << Position.toStdString();
+
+  // The missing port's rotator: the reason on the error line, which rotctl
+  // takes as the rejection it is.
+  const quint16 MastPort = Port + 2;
+  QTcpSocket Raw;
+  Raw.connectToHost(QHostAddress(QHostAddress::LocalHost), MastPort);
+  ASSERT_TRUE(Raw.waitForConnected(WaitMs));
+  Raw.write("p\n");
+  ASSERT_TRUE(WaitFor([&] { return Raw.canReadLine(); }));
+  const QString Refusal = QString::fromUtf8(Raw.readLine()).trimmed();
+  const QString Reason = QStringLiteral("RPRT -9 Mast is not open: ") + MastProblem;
+  EXPECT_TRUE(Refusal.size() > 26 && Reason.startsWith(Refusal)) << Refusal.toStdString();
+  Raw.abort();
+  const TRun Refused = Rotctl(MastPort, {QStringLiteral("p")});
+  EXPECT_NE(Refused.Code, 0);
+  EXPECT_TRUE((Refused.Out + Refused.Err).contains(QStringLiteral("Command rejected")))
+      << Refused.Out.toStdString() << Refused.Err.toStdString();
+
+  Program.Signal(SIGTERM);
+  EXPECT_TRUE(Program.EndsWithZero()) << Program.Errors().toStdString();
+  Emulator.stop();
+}
+
 TEST_F(HeadlessTest, AControllerThatStopsAnsweringIsALineOnStandardError) {
   Gs232Emulator Emulator;
   ASSERT_TRUE(Emulator.start());

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <functional>
 #include <memory>
 
 using namespace rotctld_test;
@@ -122,10 +123,16 @@ TEST_F(CommandSurfaceTest, EveryFrontEndTakesTheStationsDecision) {
       EXPECT_EQ(Automation.Move(C.Index, int(C.Azimuth)), Done ? AutomationTrue : AutomationFalse);
 
     if (C.Index >= 0 && C.Index < 4) {
-      const QByteArray Answer = Done                                 ? "RPRT 0\n"
-                                : C.Expected == TRefusal::OutOfRange ? "RPRT -1\n"
-                                                                     : "RPRT -9\n";
-      EXPECT_EQ(Clients[size_t(C.Index)]->Ask("P " + QByteArray::number(C.Azimuth) + " 0"), Answer);
+      // The station's reason follows the code, cut to the line's bounds.
+      const QString Code = Done                                 ? QStringLiteral("RPRT 0")
+                           : C.Expected == TRefusal::OutOfRange ? QStringLiteral("RPRT -1 ")
+                                                                : QStringLiteral("RPRT -9 ");
+      const QString Answer = QString::fromUtf8(
+          Clients[size_t(C.Index)]->Ask("P " + QByteArray::number(C.Azimuth) + " 0"));
+      EXPECT_TRUE(Answer.endsWith(u'\n') &&
+                  (Code + Result.Reason).startsWith(Answer.chopped(1)) &&
+                  Answer.size() > Code.size())
+          << Answer.toStdString();
     }
 
     // The listener's own format carries 0° to 360°; its rotator -1 stands
@@ -150,6 +157,72 @@ TEST_F(CommandSurfaceTest, EveryFrontEndTakesTheStationsDecision) {
     for (const QString &Command : Sent(*Line))
       EXPECT_TRUE(Command.startsWith('M') || Command == u"S" || Command.isEmpty())
           << Command.toStdString();
+  EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+// Whoever sends a rotator to a target is named with it, in the station's
+// status and in the status-line note; the window's own controls are named by
+// nobody. A target from the window after another front
+// end's, and the end of the movement, leave no name behind.
+TEST_F(CommandSurfaceTest, EveryTargetNamesTheFrontEndThatSetIt) {
+  TOrbalt Automation(*Station);
+  TRotctldServers Servers(*Station, {QHostAddress(QHostAddress::LocalHost), 0});
+  Servers.Sync();
+  TRawClient Client;
+  ASSERT_TRUE(Client.Connect(Servers.Port(0)));
+  TPstServer Pst(*Station, 0);
+  ASSERT_TRUE(Pst.Start(QHostAddress(QHostAddress::LocalHost), 0));
+  TN1mmListener N1mm(*Station, 0);
+  ASSERT_TRUE(N1mm.Start(QHostAddress(QHostAddress::LocalHost), 0));
+  QUdpSocket Datagrams;
+  auto Datagram = [&](const QByteArray &Text, quint16 Port) {
+    Datagrams.writeDatagram(Text, QHostAddress(QHostAddress::LocalHost), Port);
+  };
+  struct TSourceCase {
+    const char *Name;
+    int Azimuth; // far from the one before, so it is not reached meanwhile
+    std::function<void(int)> Send;
+    TCommandSource Expected;
+    const char *Note;
+  };
+  const TSourceCase Cases[] = {
+      {"window", 200, [&](int Az) { Station->GoToAzimuth(0, Az); }, TCommandSource::Window, ""},
+      {"rotctld", 20,
+       [&](int Az) { EXPECT_EQ(Client.Ask("P " + QByteArray::number(Az) + " 0"), "RPRT 0\n"); },
+       TCommandSource::Rotctld, " (rotctld)"},
+      {"window after rotctld", 200, [&](int Az) { Station->GoToAzimuth(0, Az); },
+       TCommandSource::Window, ""},
+      {"PstRotator", 20,
+       [&](int Az) {
+         Datagram("<PST><AZIMUTH>" + QByteArray::number(Az) + "</AZIMUTH></PST>", Pst.Port());
+       },
+       TCommandSource::PstRotator, " (PstRotator)"},
+      {"N1MM", 200,
+       [&](int Az) {
+         Datagram("<N1MMRotor><rotor>Mast</rotor><goazi>" + QByteArray::number(Az) +
+                      "</goazi></N1MMRotor>",
+                  N1mm.Port());
+       },
+       TCommandSource::N1MM, " (N1MM)"},
+      {"automation", 20, [&](int Az) { EXPECT_EQ(Automation.Move(0, Az), AutomationTrue); },
+       TCommandSource::DBus, " (D-Bus)"},
+      {"control table", 200, [&](int Az) { Station->GoToTableAzimuth(0, Az, 0); },
+       TCommandSource::CtrlTable, " (Control table)"},
+  };
+  for (const TSourceCase &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    C.Send(C.Azimuth);
+    ASSERT_TRUE(WaitFor([&] { return Station->Status(0)->Target == C.Azimuth; }))
+        << Pst.LastIgnored().toStdString() << N1mm.LastIgnored().toStdString();
+    const TRotatorStatus Status = *Station->Status(0);
+    EXPECT_EQ(Status.TargetSource, C.Expected);
+    EXPECT_EQ(Status.TargetSourceNote(), QLatin1String(C.Note));
+  }
+  // Stopped: no target, and nobody named.
+  ASSERT_TRUE(Station->StopRotator(0).Done());
+  ASSERT_TRUE(WaitFor([&] { return !Station->Status(0)->Target; }));
+  EXPECT_EQ(Station->Status(0)->TargetSource, TCommandSource::Window);
+  EXPECT_TRUE(Station->Status(0)->TargetSourceNote().isEmpty());
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
 }
 

@@ -101,6 +101,41 @@ TEST(RotctldProtocol, AnswersInTheDefaultProtocol) {
   EXPECT_EQ(FormatRotctldReply(Parse("p"), TRotctldReply::Error(RotctldRejected)), "RPRT -9\n");
 }
 
+// An error's reason follows its code on the RPRT line as one line of text
+// that keeps the record separator out and stays within the 64 bytes that
+// clients read for a line; the code stands first, as clients read it.
+TEST(RotctldProtocol, AnErrorsReasonFollowsItsCode) {
+  const QString Long = QStringLiteral("Tower is not open: ") + QString(60, u'x');
+  struct Case {
+    const char *Line;
+    TRotctldReply Reply;
+    QByteArray Answer;
+  };
+  const Case Cases[] = {
+      {"p", TRotctldReply::Error(RotctldRejected, "Tower is not open"),
+       "RPRT -9 Tower is not open\n"},
+      // A reply with values but an error code answers the code and reason.
+      {"p", TRotctldReply{RotctldRejected, {{"Azimuth", "1"}}, "Tower is not open"},
+       "RPRT -9 Tower is not open\n"},
+      {"+p", TRotctldReply::Error(RotctldRejected, "Tower is not open"),
+       "get_pos:\nRPRT -9 Tower is not open\n"},
+      // Line ends and the separator become blanks, runs of blanks one.
+      {"P 1 0", TRotctldReply::Error(RotctldRejected, "two\r\nlines,\tand a comma"),
+       "RPRT -9 two lines, and a comma\n"},
+      {",S", TRotctldReply::Error(RotctldRejected, "one, two"), "stop:,RPRT -9 one two\n"},
+      {"P 1 0", TRotctldReply::Error(RotctldRejected, " \n "), "RPRT -9\n"},
+      // Done: no reason, whatever was given.
+      {"S", TRotctldReply{RotctldOk, {}, "ignored"}, "RPRT 0\n"},
+      // Cut to 63 bytes before the line end, never inside a character.
+      {"S", TRotctldReply::Error(RotctldRejected, Long),
+       ("RPRT -9 " + Long).left(63).toUtf8() + '\n'},
+      {"S", TRotctldReply::Error(RotctldInvalidParameter, QString(54, u'x') + QStringLiteral("°")),
+       "RPRT -1 " + QByteArray(54, 'x') + "\n"},
+  };
+  for (const Case &C : Cases)
+    EXPECT_EQ(FormatRotctldReply(Parse(C.Line), C.Reply), C.Answer) << C.Line;
+}
+
 TEST(RotctldProtocol, AnswersInTheExtendedProtocol) {
   const TRotctldReply Position{RotctldOk, {{"Azimuth", "90.000000"}, {"Elevation", "0.000000"}}};
   struct Case {

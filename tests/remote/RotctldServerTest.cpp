@@ -284,31 +284,42 @@ TEST_F(RotctldServerTest, RefusedAndMalformedCommandsSendNothing) {
   const Case Malformed[] = {
       {"P ninety 0", "RPRT -1\n"},  {"P 90", "RPRT -1\n"},      {"P 90 0 0", "RPRT -1\n"},
       {"P 90,5 0", "RPRT -1\n"},    {"P nan 0", "RPRT -1\n"},   {"P 90 x", "RPRT -1\n"},
-      {"P -1 0", "RPRT -1\n"},      {"P 360.6 0", "RPRT -1\n"}, {"P 1e9 0", "RPRT -1\n"},
+      {"P -1 0", "RPRT -1 -1° is outside the travel of"},      {"P 360.6 0", "RPRT -1 360.6° is outside the travel of"}, {"P 1e9 0", "RPRT -1 1e+09° is outside the travel of"},
       {"M 16", "RPRT -1\n"},        {"M 32 50", "RPRT -1\n"},   {"M 16 0", "RPRT -1\n"},
       {"M 16 101", "RPRT -1\n"},    {"M 8.5 50", "RPRT -1\n"},  {"M 2 50", "RPRT -11\n"},
       {"M 4 50", "RPRT -11\n"},     {"w", "RPRT -1\n"},         {"S now", "RPRT -1\n"},
       {"p 1", "RPRT -1\n"},         {"C speed 2", "RPRT -4\n"}, {"R 1", "RPRT -4\n"},
       {"get_pos", "RPRT -4\n"},     {"\\set_conf a b", "RPRT -4\n"},
   };
-  for (const Case &C : Malformed)
-    EXPECT_EQ(Client.Ask(C.Line), QByteArray(C.Answer)) << C.Line;
+  // An answer given without its line end is how the answer begins (the
+  // station's reason follows the code).
+  for (const Case &C : Malformed) {
+    const QByteArray Expected(C.Answer);
+    const QByteArray Answer = Client.Ask(C.Line);
+    if (Expected.endsWith('\n'))
+      EXPECT_EQ(Answer, Expected) << C.Line;
+    else
+      EXPECT_TRUE(Answer.startsWith(Expected) && Answer.endsWith("°)\n"))
+          << C.Line << ": " << Answer.toStdString();
+  }
   EXPECT_EQ(Rig.ReceivedUntilMarker(), QStringList());
   EXPECT_FALSE(Rig.Driver.Presetting());
 
   // The same commands, well formed, on a disabled rotator and on a closed
-  // one: refused; reading the position of a closed port too.
+  // one: refused, with the reason after the code; reading the position or
+  // the status of a closed port too.
   const char *Acting[] = {"P 90 0", "S", "K", "M 16 50", "w M100"};
   Workspace.Rotators[0].Settings.Enable = false;
+  // (The drivers of this fixture have no title of their own.)
   for (const char *Line : Acting)
-    EXPECT_EQ(Client.Ask(Line), "RPRT -9\n") << Line;
+    EXPECT_EQ(Client.Ask(Line), "RPRT -9 is not enabled\n") << Line;
   EXPECT_EQ(Rig.ReceivedUntilMarker(), QStringList());
   Workspace.Rotators[0].Settings.Enable = true;
   Rig.Driver.Close();
-  for (const char *Line : Acting)
-    EXPECT_EQ(Client.Ask(Line), "RPRT -9\n") << Line;
-  EXPECT_EQ(Client.Ask("p"), "RPRT -9\n");
-  EXPECT_EQ(Client.Ask("s"), "RPRT -9\n");
+  for (const char *Line : {"P 90 0", "S", "K", "M 16 50", "w M100", "p", "s"})
+    EXPECT_EQ(Client.Ask(Line), "RPRT -9 is not open\n") << Line;
+  // The extended protocol carries it on its last record.
+  EXPECT_EQ(Client.Ask("+p", 2), "get_pos:\nRPRT -9 is not open\n");
   // Reading what the rotator can do needs no open port.
   EXPECT_EQ(Client.Ask("\\dump_state", 9).count('\n'), 9);
   EXPECT_FALSE(Client.Closed());
@@ -341,7 +352,10 @@ TEST_F(RotctldServerTest, SetPosRoundsToWholeDegreesWithinTheRange) {
     EXPECT_EQ(Rig.Driver.AzPresetD(), C.Preset);
   }
   Rig.Driver.SetAzimuthAngle(az450);
-  EXPECT_EQ(Client.Ask("P 450.6 0"), "RPRT -1\n");
+  const QByteArray Beyond = Client.Ask("P 450.6 0");
+  EXPECT_TRUE(Beyond.startsWith("RPRT -1 450.6° is outside the travel of") &&
+              Beyond.endsWith("(0° to 450°)\n"))
+      << Beyond.toStdString();
 }
 
 TEST_F(RotctldServerTest, StatusTellsTheOverlap) {
@@ -628,7 +642,7 @@ TEST_F(RotctldServerTest, ServersFollowTheRotatorsOfTheWorkspace) {
                             {SettingsOf(QStringLiteral("Third"), true), &Third.Driver});
   // Before the servers catch up, a command finds its rotator gone.
   Client0.Send("S\n");
-  EXPECT_EQ(Client0.Lines(1), "RPRT -9\n");
+  EXPECT_EQ(Client0.Lines(1), "RPRT -9 Another rotator took this port's place\n");
   EXPECT_TRUE(Client0.WaitClosed());
   Servers->Sync();
   EXPECT_TRUE(Client1.WaitClosed());

@@ -101,6 +101,47 @@ TEST_F(StationSerialTest, StartOpensTheRotatorsThatOpenAtStart) {
   EXPECT_TRUE(Messages.isEmpty()) << Messages.join('|').toStdString();
 }
 
+// A start without a window opens every enabled rotator, marked to open at
+// start or not; each opens on its own, so a missing port leaves the others
+// open, and its failure stays as why it is not open: in its status and in
+// the reason a client is refused with. A disabled rotator stays closed.
+TEST_F(StationSerialTest, StartWithoutAWindowOpensEveryEnabledRotator) {
+  TRotatorSettings Off = Rotator("Off", EmuB.devicePath());
+  Off.Enable = false;
+  TRotatorSettings Lost = Rotator("Lost", NoSuchPort);
+  Lost.Enable = true;
+  TRotatorSettings Idle = Rotator("Idle", EmuA.devicePath());
+  Idle.Enable = true;
+  Store({Lost, Idle, Off});
+  TStation &S = Load();
+  Log.clear();
+  S.Start(true);
+  EXPECT_EQ(Log, QStringList{"opened 1"});
+  const struct {
+    int Index;
+    bool Open;
+    bool Problem;
+  } Expected[] = {{0, false, true}, {1, true, false}, {2, false, false}};
+  for (const auto &E : Expected) {
+    SCOPED_TRACE(E.Index);
+    const TRotatorStatus Status = *S.Status(E.Index);
+    EXPECT_EQ(Status.Open, E.Open);
+    EXPECT_EQ(!Status.Problem.isEmpty(), E.Problem) << Status.Problem.toStdString();
+  }
+  ASSERT_EQ(Messages.size(), 1) << Messages.join('|').toStdString();
+  EXPECT_EQ(S.Status(0)->Problem, Messages[0]);
+  EXPECT_EQ(S.Steerable(0).Reason, QStringLiteral("Lost is not open: ") + Messages[0]);
+  EXPECT_EQ(S.Status(0)->Port, NoSuchPort);
+
+  // A later opening clears it; the port is there now.
+  Lost.Port = EmuB.devicePath();
+  S.ApplyRotatorSettings(0, Lost);
+  ASSERT_TRUE(S.OpenRotator(0).Done());
+  EXPECT_TRUE(S.Status(0)->Open);
+  EXPECT_TRUE(S.Status(0)->Problem.isEmpty());
+  EXPECT_TRUE(S.Steerable(0).Done());
+}
+
 // A closed rotator marked to return home is opened and sent home, an open one
 // that is not is only closed; the document receives the settings as they are
 // now; then every rotator is released, last first.
