@@ -44,16 +44,18 @@ void TMain::actDelRotatorExecute() {
   }
   // A rotator goes with its settings (and an open port is closed): only on
   // the operator's word.
-  const QPointer<TGs232> Doomed = &FStation.Driver(P);
-  QString Question = QStringLiteral("Delete the rotator \"%1\"?").arg(Doomed->Title());
-  if (Doomed->Active())
-    Question += QStringLiteral("\nIts port %1 is open and will be closed.").arg(Doomed->Port());
+  const quint64 Doomed = FStation.RotatorId(P);
+  const TRotatorStatus Status = *FStation.Status(P);
+  QString Question = QStringLiteral("Delete the rotator \"%1\"?").arg(Status.Title);
+  if (Status.Open)
+    Question += QStringLiteral("\nIts port %1 is open and will be closed.")
+                    .arg(FStation.RotatorSettings(P).Port);
   if (!Ui().AskWarningYesNo(QStringLiteral("Delete Rotator"), Question))
     return;
   // Other work ran behind the question: the rotator must still be the one
   // selected, and not the last one.
   N = FStation.RotatorCount();
-  if (!Doomed || FStation.IndexOf(Doomed) != P || PageControl1->currentIndex() != P || N < 2)
+  if (FStation.IndexOfId(Doomed) != P || PageControl1->currentIndex() != P || N < 2)
     return;
   LeaveCurrentRotator();
   const int Selected = P == 0 ? N - 2 : P - 1;
