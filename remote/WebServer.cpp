@@ -46,6 +46,36 @@ namespace {
 
 using THeader = std::pair<QByteArray, QByteArray>;
 
+// What a connection may send ahead of a complete request: the longest body
+// and room for the request line and headers.
+constexpr qint64 MaxRequestBytes = WebMaxBody + 16 * 1024;
+const char *const PendingKey = "orbaltWebPending";
+const char *const RefusedKey = "orbaltWebRefused";
+const char *const UpgradedKey = "orbaltWebUpgraded";
+
+// Counts what a connection sends until its request is complete (Handle
+// starts the count anew), and closes it with 413 once that passes
+// MaxRequestBytes: the HTTP layer would otherwise keep a body of any size.
+// Connected before the HTTP layer's own reader, so it sees each chunk first.
+void GuardRequestSize(QTcpSocket *Socket) {
+  Socket->setProperty(PendingKey, qint64(0));
+  QObject::connect(Socket, &QIODevice::readyRead, Socket, [Socket] {
+    if (Socket->property(UpgradedKey).toBool() || Socket->property(RefusedKey).toBool())
+      return;
+    const qint64 Pending = Socket->property(PendingKey).toLongLong() + Socket->bytesAvailable();
+    Socket->setProperty(PendingKey, Pending);
+    if (Pending <= MaxRequestBytes)
+      return;
+    Socket->setProperty(RefusedKey, true);
+    const QByteArray Body =
+        WebErrorBody(QStringLiteral("The request is larger than %1 bytes").arg(MaxRequestBytes));
+    Socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\n"
+                  "Connection: close\r\nContent-Length: " +
+                  QByteArray::number(Body.size()) + "\r\n\r\n" + Body);
+    Socket->disconnectFromHost();
+  });
+}
+
 QByteArray MethodName(QHttpServerRequest::Method Method) {
   switch (Method) {
   case QHttpServerRequest::Method::Get:
@@ -79,6 +109,32 @@ QByteArray Compact(const QJsonObject &Object) {
 }
 
 bool IsLoopback(const QHostAddress &Address) { return Address.isLoopback(); }
+
+// Listeners whose connections are guarded from their start, before the
+// HTTP layer connects its reader.
+class TGuardedTcpServer : public QTcpServer {
+protected:
+  void incomingConnection(qintptr Handle) override {
+    auto *Socket = new QTcpSocket(this);
+    if (!Socket->setSocketDescriptor(Handle)) {
+      delete Socket;
+      return;
+    }
+    GuardRequestSize(Socket);
+    addPendingConnection(Socket);
+  }
+};
+
+// The encrypted connection becomes pending only once its handshake is done.
+class TGuardedSslServer : public QSslServer {
+protected:
+  void incomingConnection(qintptr Handle) override {
+    QSslServer::incomingConnection(Handle);
+    for (QTcpSocket *Socket : findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly))
+      if (!Socket->property(PendingKey).isValid())
+        GuardRequestSize(Socket);
+  }
+};
 
 } // namespace
 
@@ -145,12 +201,12 @@ bool TWebServer::Start(QString *Error) {
     QSslConfiguration Config = QSslConfiguration::defaultConfiguration();
     Config.setLocalCertificateChain(Chain);
     Config.setPrivateKey(Key);
-    auto Ssl = std::make_unique<QSslServer>();
+    auto Ssl = std::make_unique<TGuardedSslServer>();
     Ssl->setSslConfiguration(Config);
     Listener = std::move(Ssl);
     FSecure = true;
   } else {
-    Listener = std::make_unique<QTcpServer>();
+    Listener = std::make_unique<TGuardedTcpServer>();
   }
   if (!Listener->listen(FOptions.Address, FOptions.Port))
     return Refuse(QStringLiteral("%1 port %2: %3")
@@ -218,6 +274,10 @@ bool TWebServer::Handle(const QHttpServerRequest &Request, QTcpSocket *Socket) {
   const QByteArray Body = Request.body();
   const QHostAddress Peer = Request.remoteAddress();
   const QPointer<QTcpSocket> Guard = Socket;
+  // A request refused for its size has been answered already.
+  if (Socket->property(RefusedKey).toBool())
+    return HeaderOf(Headers, "Upgrade").isEmpty();
+  Socket->setProperty(PendingKey, qint64(0));
 
   TAnswer A;
   const bool Upgrade = HeaderOf(Headers, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
@@ -233,8 +293,10 @@ bool TWebServer::Handle(const QHttpServerRequest &Request, QTcpSocket *Socket) {
       A = Fail(403, QStringLiteral("Pages of another origin may not connect"));
     else if (PasswordSet() && !ValidSession(HeaderOf(Headers, "Cookie")))
       A = Fail(401, QStringLiteral("Log in first"));
-    else
+    else {
+      Socket->setProperty(UpgradedKey, true);
       return true;
+    }
   } else {
     A = Answer(Method, Path, Headers, Body, Peer);
   }

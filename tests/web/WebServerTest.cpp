@@ -195,6 +195,49 @@ TEST_F(WebServerTest, EveryEndpointAndRefusalThroughTheSurface) {
   EXPECT_TRUE(Received(*Mast).isEmpty()) << Received(*Mast).join(u',').toStdString();
 }
 
+TEST_F(WebServerTest, AnEndlessBodyIsCutOffNotKept) {
+  const QString Certificate = QStringLiteral(ORBALT_WEB_TEST_DIR "/test-cert.pem");
+  for (const bool Secure : {false, true}) {
+    SCOPED_TRACE(Secure ? "https" : "http");
+    TWebServer::TOptions Options;
+    if (Secure) {
+      Options.CertificateFile = Certificate;
+      Options.KeyFile = QStringLiteral(ORBALT_WEB_TEST_DIR "/test-key.pem");
+    }
+    const quint16 Port = Serve(Options);
+    TowerGot();
+    QSslSocket Socket;
+    if (Secure) {
+      QSslConfiguration Config = Socket.sslConfiguration();
+      Config.setCaCertificates(QSslCertificate::fromPath(Certificate));
+      Socket.setSslConfiguration(Config);
+      Socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), Port);
+      ASSERT_TRUE(WaitFor([&] { return Socket.isEncrypted(); }));
+    } else {
+      Socket.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
+      ASSERT_TRUE(WaitFor([&] { return Socket.state() == QAbstractSocket::ConnectedState; }));
+    }
+    Socket.write("POST /api/rotators/0/stop HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                 "Content-Type: application/json\r\nContent-Length: 100000000\r\n\r\n");
+    // The server ends the connection long before the announced body is in.
+    const QByteArray Chunk(64 * 1024, ' ');
+    int Sent = 0;
+    EXPECT_TRUE(WaitFor([&] {
+      if (Socket.bytesToWrite() == 0 && Sent < 100) {
+        Socket.write(Chunk);
+        ++Sent;
+      }
+      return Socket.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_LT(Sent, 100);
+    EXPECT_TRUE(TowerGot().isEmpty());
+    // Other connections are served as before.
+    EXPECT_EQ(Exchange(Port, Get("/api/rotators/0"), Secure, QSslCertificate::fromPath(Certificate))
+                  .Status,
+              200);
+  }
+}
+
 TEST_F(WebServerTest, ReadsGiveEveryRotatorsStateAndThePage) {
   const quint16 Port = Serve();
   const THttpAnswer List = Exchange(Port, Get("/api/rotators"));
@@ -277,6 +320,51 @@ TEST_F(WebServerTest, OnlyLoopbackWithoutAPassword) {
   // On every address, the machine's own addresses are hosts it serves.
   EXPECT_EQ(Exchange(Port, Get("/api/session")).Status, 200);
   EXPECT_EQ(Exchange(Port, Get("/api/rotators")).Status, 401);
+}
+
+TEST_F(WebServerTest, HttpsWithACertificateAndKey) {
+  const QString Certificate = QStringLiteral(ORBALT_WEB_TEST_DIR "/test-cert.pem");
+  const QString Key = QStringLiteral(ORBALT_WEB_TEST_DIR "/test-key.pem");
+  // Half a pair, or files that hold nothing usable, start nothing.
+  struct TBad {
+    QString Certificate;
+    QString Key;
+    const char *Why;
+  } Bad[] = {
+      {Certificate, {}, "both"},
+      {{}, Key, "both"},
+      {Key, Key, "no certificate"},
+      {Certificate, Certificate, "no private key"},
+      {Certificate, Dir.filePath(QStringLiteral("missing.pem")), "missing.pem"},
+  };
+  for (const TBad &B : Bad) {
+    TWebServer::TOptions Options;
+    Options.CertificateFile = B.Certificate;
+    Options.KeyFile = B.Key;
+    TWebServer Server(*Station, Options);
+    QString Error;
+    EXPECT_FALSE(Server.Start(&Error)) << B.Why;
+    EXPECT_TRUE(Error.contains(QLatin1String(B.Why))) << Error.toStdString();
+  }
+
+  TWebServer::TOptions Options;
+  Options.CertificateFile = Certificate;
+  Options.KeyFile = Key;
+  Options.PasswordHash = HashWebPassword(QStringLiteral("hunter22"));
+  const quint16 Port = Serve(Options);
+  EXPECT_TRUE(Web->Secure());
+  const QList<QSslCertificate> Trusted = QSslCertificate::fromPath(Certificate);
+  const THttpAnswer Login =
+      Exchange(Port, Post("/api/login", "{\"password\":\"hunter22\"}"), true, Trusted);
+  ASSERT_EQ(Login.Status, 200);
+  EXPECT_TRUE(Login.Header("Set-Cookie").contains("; Secure"))
+      << Login.Header("Set-Cookie").toStdString();
+  EXPECT_EQ(Exchange(Port, Get("/api/rotators", Login.Header("Set-Cookie").split(';').first()),
+                     true, Trusted)
+                .Status,
+            200);
+  // Plain HTTP gets no answer from it.
+  EXPECT_EQ(Exchange(Port, Get("/api/session")).Status, 0);
 }
 
 // A WebSocket client of /api/events with the messages it got.

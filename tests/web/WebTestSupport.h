@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 namespace web_test {
@@ -42,13 +43,23 @@ struct THttpRequest {
 };
 
 // Sends Request on a new connection to Port and reads the answer; Status 0
-// when none came.
-inline THttpAnswer Exchange(quint16 Port, const THttpRequest &Request) {
-  QTcpSocket Socket;
-  Socket.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
+// when none came. Secure: over TLS, trusting Certificate alone.
+inline THttpAnswer Exchange(quint16 Port, const THttpRequest &Request, bool Secure = false,
+                            const QList<QSslCertificate> &Certificate = {}) {
+  QSslSocket Socket;
   THttpAnswer Answer;
-  if (!WaitFor([&] { return Socket.state() == QAbstractSocket::ConnectedState; }))
-    return Answer;
+  if (Secure) {
+    QSslConfiguration Config = Socket.sslConfiguration();
+    Config.setCaCertificates(Certificate);
+    Socket.setSslConfiguration(Config);
+    Socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), Port);
+    if (!WaitFor([&] { return Socket.isEncrypted(); }))
+      return Answer;
+  } else {
+    Socket.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
+    if (!WaitFor([&] { return Socket.state() == QAbstractSocket::ConnectedState; }))
+      return Answer;
+  }
   QByteArray Bytes = Request.Method + ' ' + Request.Path + " HTTP/1.1\r\n";
   if (!Request.Host.isNull())
     Bytes += "Host: " + Request.Host + "\r\n";
