@@ -9,11 +9,12 @@
 // answers the surface's reason as {"error": ...} with a fitting 4xx status.
 //
 // What every request passes first, in this order: its Host header names the
-// server (DNS rebinding), the path and method exist (404, 405), a body
-// fits WebMaxBody (413; a connection that sends more than a few kB
-// without completing a request is cut off with 413 as it comes), the session when a password is set (401), then for
-// a request that changes something the Content-Type is JSON (415) and the
-// body a JSON object of the right fields (400). Nothing that fails a check
+// server (DNS rebinding), the path and method exist (404, 405), a body fits
+// WebMaxBody (413; a connection that sends more than a few kB without
+// completing a request is cut off with 413 as the bytes come), the session
+// when a password is set (401), then for a request that changes something
+// the Content-Type is JSON (415) and the body a JSON object of the right
+// fields (400). Nothing that fails a check
 // reaches a serial line. The WebSocket checks the Host, its Origin and the
 // session, and is answered 404, 403 or 401 otherwise.
 //
