@@ -1,5 +1,7 @@
 #include "app/StationDialogs.h"
 
+#include "remote/WebPassword.h"
+
 #include "base/UiServices.h"
 #include "station/Locator.h"
 
@@ -152,6 +154,20 @@ QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
       Check("chkRigctld", QStringLiteral("Band following from &rigctld"), Network.RigctldEnable);
   edtRigctldHost = Edit("edtRigctldHost", Network.RigctldHost);
   spnRigctldPort = Port("spnRigctldPort", Network.RigctldPort);
+  FNetwork = Network;
+  chkWeb = Check("chkWeb", QStringLiteral("&Web page (a browser on a phone or another computer)"),
+                 Network.WebEnable);
+  edtWebAddress = Edit("edtWebAddress", Network.WebAddress);
+  spnWebPort = Port("spnWebPort", Network.WebPort);
+  edtWebPassword = Edit("edtWebPassword", QString());
+  edtWebPassword->setEchoMode(QLineEdit::Password);
+  edtWebPassword->setPlaceholderText(Network.WebPassword.isEmpty()
+                                         ? QStringLiteral("none set")
+                                         : QStringLiteral("set; type a new one to change it"));
+  chkWebNoPassword = Check("chkWebNoPassword", QStringLiteral("Remove the password"), false);
+  chkWebNoPassword->setEnabled(!Network.WebPassword.isEmpty());
+  edtWebCertificate = Edit("edtWebCertificate", Network.WebCertificate);
+  edtWebKey = Edit("edtWebKey", Network.WebKey);
 
   auto *Form = new QFormLayout(Page);
   Form->addRow(chkRotctld);
@@ -167,6 +183,13 @@ QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
   Form->addRow(chkRigctld);
   Form->addRow(QStringLiteral("Host"), edtRigctldHost);
   Form->addRow(QStringLiteral("Port"), spnRigctldPort);
+  Form->addRow(chkWeb);
+  Form->addRow(QStringLiteral("Address"), edtWebAddress);
+  Form->addRow(QStringLiteral("Port"), spnWebPort);
+  Form->addRow(QStringLiteral("Password"), edtWebPassword);
+  Form->addRow(chkWebNoPassword);
+  Form->addRow(QStringLiteral("HTTPS certificate"), edtWebCertificate);
+  Form->addRow(QStringLiteral("HTTPS key"), edtWebKey);
   auto *Note = new QLabel(QStringLiteral("Servers listen on the loopback address (127.0.0.1) "
                                          "unless another is given."),
                           Page);
@@ -176,7 +199,7 @@ QWidget *TStationDialog::MakeNetworkPage(const TNetworkSettings &Network,
 }
 
 TNetworkSettings TStationDialog::Network() const {
-  TNetworkSettings N;
+  TNetworkSettings N = FNetwork;
   N.RotctldEnable = chkRotctld->isChecked();
   N.RotctldAddress = edtRotctldAddress->text().trimmed();
   N.RotctldPort = spnRotctldPort->value();
@@ -190,6 +213,16 @@ TNetworkSettings TStationDialog::Network() const {
   N.RigctldEnable = chkRigctld->isChecked();
   N.RigctldHost = edtRigctldHost->text().trimmed();
   N.RigctldPort = spnRigctldPort->value();
+  N.WebEnable = chkWeb->isChecked();
+  N.WebAddress = edtWebAddress->text().trimmed();
+  N.WebPort = spnWebPort->value();
+  // Only the hash of a new password is kept.
+  if (chkWebNoPassword->isChecked())
+    N.WebPassword.clear();
+  else if (!edtWebPassword->text().isEmpty())
+    N.WebPassword = HashWebPassword(edtWebPassword->text());
+  N.WebCertificate = edtWebCertificate->text().trimmed();
+  N.WebKey = edtWebKey->text().trimmed();
   return N;
 }
 
@@ -204,7 +237,7 @@ QString TStationDialog::Problem() const {
   Coordinate(edtLongitude, 180, &Ok);
   if (!Ok)
     return QStringLiteral("The longitude is a number of degrees from -180 to 180");
-  for (const QLineEdit *Address : {edtRotctldAddress, edtUdpAddress}) {
+  for (const QLineEdit *Address : {edtRotctldAddress, edtUdpAddress, edtWebAddress}) {
     const QString Text = Address->text().trimmed();
     if (Text.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0 &&
         QHostAddress(Text).isNull())
@@ -212,6 +245,17 @@ QString TStationDialog::Problem() const {
   }
   if (edtRigctldHost->text().trimmed().isEmpty())
     return QStringLiteral("rigctld needs a host");
+  const bool Password = chkWebNoPassword->isChecked()
+                            ? !edtWebPassword->text().isEmpty()
+                            : !FNetwork.WebPassword.isEmpty() || !edtWebPassword->text().isEmpty();
+  const QHostAddress WebAddress = edtWebAddress->text().trimmed().compare(
+                                      QStringLiteral("localhost"), Qt::CaseInsensitive) == 0
+                                      ? QHostAddress(QHostAddress::LocalHost)
+                                      : QHostAddress(edtWebAddress->text().trimmed());
+  if (chkWeb->isChecked() && !WebAddress.isLoopback() && !Password)
+    return QStringLiteral("The web page is served beyond this computer only with a password");
+  if (edtWebCertificate->text().trimmed().isEmpty() != edtWebKey->text().trimmed().isEmpty())
+    return QStringLiteral("HTTPS needs both a certificate and a key file");
   return {};
 }
 

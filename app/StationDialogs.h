@@ -59,9 +59,20 @@ public:
   QCheckBox *chkRigctld;
   QLineEdit *edtRigctldHost;
   QSpinBox *spnRigctldPort;
+  // The web page: a new password is typed here (empty keeps the one set).
+  QCheckBox *chkWeb;
+  QLineEdit *edtWebAddress;
+  QSpinBox *spnWebPort;
+  QLineEdit *edtWebPassword;
+  QCheckBox *chkWebNoPassword;
+  QLineEdit *edtWebCertificate;
+  QLineEdit *edtWebKey;
 
 private:
   QWidget *MakeNetworkPage(const TNetworkSettings &Network, const QStringList &RotatorTitles);
+  // The network settings the dialog was opened with (the stored password's
+  // hash among them).
+  TNetworkSettings FNetwork;
   // The first problem of the fields, or empty.
   QString Problem() const;
 };

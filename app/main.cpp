@@ -42,6 +42,9 @@
 //   --rotctld-address ADDR  listen on ADDR instead
 // The loggers' links, remembered there too: --pst PORT|off, --n1mm PORT|off,
 // --n1mm-status PORT, --rigctld HOST:PORT|off (see remote/StationNetwork.h).
+// The web page, remembered there too: --web PORT|off, --web-address ADDR;
+// --web-password reads a new password for it from standard input (an empty
+// line removes it), stores its salted hash in the settings document and ends.
 
 #include "app/Main.h"
 #include "app/SecondStart.h"
@@ -52,6 +55,7 @@
 #include "remote/OrbaltDBusRegistration.h"
 #include "remote/StationAutomation.h"
 #include "remote/StationNetwork.h"
+#include "remote/WebPassword.h"
 #include "settings/SettingsDocument.h"
 #include "station/SingleInstance.h"
 #include "station/Station.h"
@@ -69,6 +73,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <string>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -84,6 +90,7 @@
 namespace {
 
 const char *const HeadlessSwitch = "--headless";
+const char *const WebPasswordSwitch = "--web-password";
 
 // Writes a settings document with one enabled rotator on Device that opens at
 // start.
@@ -136,6 +143,11 @@ const char Usage[] =
     "  --n1mm PORT|off          N1MM's rotor messages on PORT (usually 12040)\n"
     "  --n1mm-status PORT       where the headings go back to N1MM (13010)\n"
     "  --rigctld HOST:PORT|off  band following from rigctld (127.0.0.1:4532)\n"
+    "  --web PORT|off           serve the web page on PORT (usually 8080)\n"
+    "  --web-address ADDR       serve it on ADDR instead of 127.0.0.1 (needs a\n"
+    "                           web password)\n"
+    "  --web-password           read a new web password from standard input (an\n"
+    "                           empty line removes it), store its hash and end\n"
     "  -Automation, -Embedding  started by the session bus for a client\n"
     "  -RegServer, -UnregServer, -RegServerPerUser, -UnregServerPerUser\n"
     "                           write or remove the bus activation file and end\n"
@@ -185,6 +197,7 @@ int HandleInfoSwitches(int argc, char *argv[]) {
   // The switches of the rotctld servers and of the automation server are
   // read where they are used.
   TakeNetworkArguments(Arguments);
+  Arguments.removeAll(QString::fromLatin1(WebPasswordSwitch));
   for (qsizetype I = Arguments.size() - 1; I >= 1; --I)
     if (IsAutomationSwitch(Arguments[I]))
       Arguments.removeAt(I);
@@ -238,11 +251,45 @@ int HandleInfoSwitches(int argc, char *argv[]) {
   return -1;
 }
 
-bool HasHeadlessSwitch(int argc, char *argv[]) {
+bool HasSwitch(int argc, char *argv[], const char *Switch) {
   for (int I = 1; I < argc; ++I)
-    if (std::strcmp(argv[I], HeadlessSwitch) == 0)
+    if (std::strcmp(argv[I], Switch) == 0)
       return true;
   return false;
+}
+
+bool HasHeadlessSwitch(int argc, char *argv[]) { return HasSwitch(argc, argv, HeadlessSwitch); }
+
+// --web-password: one line from standard input becomes the web page's
+// password, kept only as its salted hash; an empty line removes it. The
+// exit code.
+int SetWebPassword(const QString &SettingsFile) {
+  // A prompt for a person at a terminal; a script's pipe gets none.
+#ifdef Q_OS_UNIX
+  const bool Terminal = ::isatty(STDIN_FILENO) != 0;
+#else
+  const bool Terminal = true;
+#endif
+  if (Terminal)
+    std::fprintf(stderr, "New web password (an empty line removes it): ");
+  std::string Line;
+  std::getline(std::cin, Line);
+  QString Password = QString::fromLocal8Bit(Line.c_str());
+  if (Password.endsWith(u'\r'))
+    Password.chop(1);
+  bool Saved = false;
+  Guarded([&] {
+    TLoadProblems Problems;
+    TNetworkSettings Settings = LoadNetworkSettings(SettingsFile, Problems);
+    Settings.WebPassword = Password.isEmpty() ? QString() : HashWebPassword(Password);
+    SaveNetworkSettings(SettingsFile, Settings);
+    Saved = true;
+  });
+  if (!Saved)
+    return 1;
+  std::printf("%s\n", Password.isEmpty() ? "The web password is removed."
+                                          : "The web password is set.");
+  return 0;
 }
 
 #ifdef Q_OS_UNIX
@@ -338,7 +385,9 @@ int main(int argc, char *argv[]) {
 
   // Without a window there is no QApplication and so no platform plugin: no
   // display is needed.
-  const bool Headless = HasHeadlessSwitch(argc, argv);
+  // Setting the web password needs no window either.
+  const bool SettingPassword = HasSwitch(argc, argv, WebPasswordSwitch);
+  const bool Headless = HasHeadlessSwitch(argc, argv) || SettingPassword;
   std::unique_ptr<QCoreApplication> App =
       Headless ? std::make_unique<QCoreApplication>(argc, argv)
                : std::make_unique<QApplication>(argc, argv);
@@ -362,7 +411,12 @@ int main(int argc, char *argv[]) {
   Parser.parse(QCoreApplication::arguments());
 
   TSingleInstance Lock;
-  if (!Lock.TryLock()) {
+  if (SettingPassword && !Lock.TryLock()) {
+    // A running program would write its own copy of the setting back.
+    std::fprintf(stderr, "orbalt: Orbalt is running; end it first to set the web password.\n");
+    return 1;
+  }
+  if (!SettingPassword && !Lock.TryLock()) {
     // Another instance runs: its window comes to the front, and the operator
     // is told why no second one starts.
     std::printf("%s\n", qPrintable(BringRunningInstanceToFront(QDBusConnection::sessionBus())));
@@ -375,6 +429,9 @@ int main(int argc, char *argv[]) {
   // failed.
   if (Location.Kind == TSettingsLocation::User)
     QDir().mkpath(QFileInfo(SettingsFile).absolutePath());
+
+  if (SettingPassword)
+    return SetWebPassword(SettingsFile);
 
   std::unique_ptr<Gs232Emulator> Emulator;
   std::unique_ptr<QTemporaryDir> DemoFolder;

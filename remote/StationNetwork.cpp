@@ -11,7 +11,8 @@ const QString EnableSwitch = QStringLiteral("--rotctld");
 const QString AddressSwitch = QStringLiteral("--rotctld-address");
 const QString OffValue = QStringLiteral("off");
 const QStringList LoggerSwitches = {QStringLiteral("--pst"), QStringLiteral("--n1mm"),
-                                    QStringLiteral("--n1mm-status"), QStringLiteral("--rigctld")};
+                                    QStringLiteral("--n1mm-status"), QStringLiteral("--rigctld"),
+                                    QStringLiteral("--web"), QStringLiteral("--web-address")};
 
 bool LooksLikePort(const QString &Text) {
   static const QRegularExpression Digits(QStringLiteral("^\\d+$"));
@@ -65,6 +66,15 @@ void TakeLoggerValue(const QString &Switch, const QString &Value, TNetworkArgume
       Result.N1mmStatusPort = Number;
     else
       Refuse(QStringLiteral("a port number (0 to 65535)"));
+  } else if (Switch == QLatin1String("--web")) {
+    if (Off)
+      Result.WebEnable = false;
+    else if (const auto Number = PortValue(Value))
+      Result.WebEnable = true, Result.WebPort = Number;
+    else
+      Refuse(QStringLiteral("a port number (0 to 65535) or \"off\""));
+  } else if (Switch == QLatin1String("--web-address")) {
+    Result.WebAddress = Value.trimmed();
   } else if (Switch == QLatin1String("--rigctld")) {
     const qsizetype Colon = Value.lastIndexOf(u':');
     const auto Number = Colon > 0 ? PortValue(Value.mid(Colon + 1)) : std::nullopt;
@@ -141,6 +151,9 @@ TNetworkSettings ApplyNetworkArguments(TNetworkSettings Settings,
   Take(Settings.RigctldEnable, Arguments.RigctldEnable);
   Take(Settings.RigctldHost, Arguments.RigctldHost);
   Take(Settings.RigctldPort, Arguments.RigctldPort);
+  Take(Settings.WebEnable, Arguments.WebEnable);
+  Take(Settings.WebPort, Arguments.WebPort);
+  Take(Settings.WebAddress, Arguments.WebAddress);
   return Settings;
 }
 
@@ -183,11 +196,12 @@ void TStationNetwork::Restart() {
   // A server or link that is carrying out a request may be waiting in a
   // nested event loop below this call: it is freed only once it is done.
   if ((FServers && FServers->Busy()) || (FPst && FPst->Busy()) || (FN1mm && FN1mm->Busy()) ||
-      (FRigctld && FRigctld->Busy())) {
+      (FRigctld && FRigctld->Busy()) || (FWeb && FWeb->Busy())) {
     if (!FRestartTimer.isActive())
       FRestartTimer.start();
     return;
   }
+  FWeb.reset();
   FRigctld.reset();
   FN1mm.reset();
   FPst.reset();
@@ -195,9 +209,11 @@ void TStationNetwork::Restart() {
   if (FSettings.RotctldEnable)
     StartServers();
   StartLoggers();
+  StartWeb();
 }
 
 TStationNetwork::~TStationNetwork() {
+  FWeb.reset();
   FRigctld.reset();
   FN1mm.reset();
   FPst.reset();
@@ -224,6 +240,29 @@ void TStationNetwork::Start() {
   if (FSettings.RotctldEnable)
     StartServers();
   StartLoggers();
+  StartWeb();
+}
+
+void TStationNetwork::StartWeb() {
+  if (!FSettings.WebEnable)
+    return;
+  const QHostAddress Address = RotctldAddress(FSettings.WebAddress);
+  QString Error;
+  if (Address.isNull()) {
+    Error = QStringLiteral("\"%1\" is not an IP address").arg(FSettings.WebAddress);
+  } else {
+    TWebServer::TOptions Options;
+    Options.Address = Address;
+    Options.Port = static_cast<quint16>(FSettings.WebPort);
+    Options.PasswordHash = FSettings.WebPassword;
+    Options.CertificateFile = FSettings.WebCertificate;
+    Options.KeyFile = FSettings.WebKey;
+    FWeb = std::make_unique<TWebServer>(FStation, Options);
+    if (FWeb->Start(&Error))
+      return;
+    FWeb.reset();
+  }
+  emit Message(QStringLiteral("The web page is not served: %1").arg(Error));
 }
 
 void TStationNetwork::StartLoggers() {

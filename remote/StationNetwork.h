@@ -14,12 +14,16 @@
 //   --n1mm PORT|off         N1MM's rotor messages on PORT (12040 usually)
 //   --n1mm-status PORT      where N1MM's heading reports go (13010)
 //   --rigctld HOST:PORT|off follow the rig's frequency from rigctld
+//   --web PORT|off          the web page on PORT (8080 usually)
+//   --web-address ADDR      serve the page on ADDR instead of 127.0.0.1 (only
+//                           with a web password set)
 // What the switches set is remembered in "/Network", so that later starts
 // without them run the same way.
 
 #include "remote/RigctldFollower.h"
 #include "remote/RotctldServer.h"
 #include "remote/UdpRotorServers.h"
+#include "remote/WebServer.h"
 #include "settings/NetworkSettings.h"
 
 #include <QObject>
@@ -44,6 +48,9 @@ struct TNetworkArguments {
   std::optional<bool> RigctldEnable;
   std::optional<QString> RigctldHost;
   std::optional<int> RigctldPort;
+  std::optional<bool> WebEnable;
+  std::optional<int> WebPort;
+  std::optional<QString> WebAddress;
   // One text per switch whose value could not be used.
   QStringList Errors;
 };
@@ -88,6 +95,7 @@ public:
   TPstServer *Pst() const { return FPst.get(); }
   TN1mmListener *N1mm() const { return FN1mm.get(); }
   TRigctldFollower *Rigctld() const { return FRigctld.get(); }
+  TWebServer *Web() const { return FWeb.get(); }
 
 signals:
   void Message(const QString &Text);
@@ -98,6 +106,7 @@ signals:
 private:
   void StartServers();
   void StartLoggers();
+  void StartWeb();
   // Stops and starts every server and link as FSettings says; later, when
   // one of them is busy.
   void Restart();
@@ -109,5 +118,6 @@ private:
   std::unique_ptr<TPstServer> FPst;
   std::unique_ptr<TN1mmListener> FN1mm;
   std::unique_ptr<TRigctldFollower> FRigctld;
+  std::unique_ptr<TWebServer> FWeb;
   QTimer FRestartTimer;
 };

@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libpugixml-dev libgeographiclib-dev
+  # the web page's server
+  qt6-httpserver-dev qt6-websockets-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus-daemon libglib2.0-bin
   libhamlib-utils
@@ -15,6 +17,13 @@ packages=(cmake ninja-build g++ pkg-config
 if [ "${1:-}" = "--run" ]; then
   # Japanese captions and messages need a font that has them.
   packages+=(fonts-noto-cjk)
+fi
+if [ "${1:-}" = "--test" ]; then
+  # the web page's browser test: Debian's chromium, driven from Node.js
+  packages+=(chromium)
+  # A Node.js from elsewhere brings its own npm; Debian's npm would not fit it.
+  command -v node > /dev/null || packages+=(nodejs)
+  command -v npm > /dev/null || packages+=(npm)
 fi
 if [ "${1:-}" = "--fuzz" ]; then
   # clang with the libFuzzer and sanitizer runtimes.

@@ -17,7 +17,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_settings fuzz_ctrltable fuzz_commands fuzz_reply fuzz_rotctld fuzz_valuetext
-    fuzz_rotormessages)
+    fuzz_rotormessages fuzz_webapi)
 fi
 cmake --build build-fuzz --parallel "$(nproc)" --target "${targets[@]}"
 

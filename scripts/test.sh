@@ -6,7 +6,13 @@
 #       any finding fails its test
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh --test
+# The browser test's npm packages, as pinned in its package-lock.json; without
+# them (no registry, say) that test is skipped and says why.
+if [ ! -d tests/web/browser/node_modules/puppeteer-core ] && command -v npm > /dev/null; then
+  (cd tests/web/browser && npm ci --no-audit --no-fund --prefer-offline) ||
+    echo "npm ci failed: the browser test will be skipped"
+fi
 if [ "${1:-}" = "--sanitize" ]; then
   shift
   scripts/build.sh --sanitize

@@ -53,6 +53,12 @@ TNetworkSettings ReadNetworkSettings(TXMLIniFile &Ini, TLoadProblems &Problems) 
   Settings.RigctldEnable = Keys.Bool(QStringLiteral("RigctldEnable"), Defaults.RigctldEnable);
   ReadText(QStringLiteral("RigctldHost"), Settings.RigctldHost);
   ReadPort(QStringLiteral("RigctldPort"), Settings.RigctldPort);
+  Settings.WebEnable = Keys.Bool(QStringLiteral("WebEnable"), Defaults.WebEnable);
+  ReadPort(QStringLiteral("WebPort"), Settings.WebPort);
+  ReadText(QStringLiteral("WebAddress"), Settings.WebAddress);
+  Settings.WebPassword = Keys.String(QStringLiteral("WebPassword"), QString()).trimmed();
+  Settings.WebCertificate = Keys.String(QStringLiteral("WebCertificate"), QString()).trimmed();
+  Settings.WebKey = Keys.String(QStringLiteral("WebKey"), QString()).trimmed();
   return Settings;
 }
 
@@ -71,6 +77,12 @@ void WriteNetworkSettings(TXMLIniFile &Ini, const TNetworkSettings &Settings) {
   Ini.WriteBool(QStringLiteral("RigctldEnable"), Settings.RigctldEnable);
   Ini.WriteString(QStringLiteral("RigctldHost"), Settings.RigctldHost);
   Ini.WriteInteger(QStringLiteral("RigctldPort"), Settings.RigctldPort);
+  Ini.WriteBool(QStringLiteral("WebEnable"), Settings.WebEnable);
+  Ini.WriteInteger(QStringLiteral("WebPort"), Settings.WebPort);
+  Ini.WriteString(QStringLiteral("WebAddress"), Settings.WebAddress);
+  Ini.WriteString(QStringLiteral("WebPassword"), Settings.WebPassword);
+  Ini.WriteString(QStringLiteral("WebCertificate"), Settings.WebCertificate);
+  Ini.WriteString(QStringLiteral("WebKey"), Settings.WebKey);
   Ini.CloseNode();
 }
 

@@ -9,7 +9,11 @@
 //              "N1mmPort", "N1mmStatusPort" (integer), "UdpAddress"
 //              (string, where both listen); band following:
 //              "RigctldEnable" (Boolean), "RigctldHost" (string),
-//              "RigctldPort" (integer)
+//              "RigctldPort" (integer); the web page: "WebEnable" (Boolean),
+//              "WebPort" (integer), "WebAddress" (string), "WebPassword"
+//              (string: the password's salted hash, empty for none),
+//              "WebCertificate", "WebKey" (strings: PEM files for HTTPS,
+//              both empty for plain HTTP)
 //
 // The section is read and written on its own: the other readers and writers
 // of the document leave it alone, and a document without it gives the
@@ -26,6 +30,7 @@ inline const QString NetworkSection = QStringLiteral("/Network");
 // The protocol's own default port; rotator i listens on the base port + 2 i.
 constexpr int DefaultRotctldPort = 4533;
 inline const QString DefaultRotctldAddress = QStringLiteral("127.0.0.1");
+constexpr int DefaultWebPort = 8080;
 
 struct TNetworkSettings {
   bool RotctldEnable = false;
@@ -42,6 +47,14 @@ struct TNetworkSettings {
   bool RigctldEnable = false;
   QString RigctldHost = DefaultRotctldAddress;
   int RigctldPort = 4532;
+  bool WebEnable = false;
+  int WebPort = DefaultWebPort;
+  QString WebAddress = DefaultRotctldAddress;
+  // The password as "pbkdf2-sha256$iterations$salt$hash"; never the clear
+  // text. Empty: no password, and the page is served on loopback only.
+  QString WebPassword;
+  QString WebCertificate;
+  QString WebKey;
 
   friend bool operator==(const TNetworkSettings &, const TNetworkSettings &) = default;
 };

@@ -8,6 +8,7 @@
 #include "app/AzimuthalMap.h"
 #include "app/LargeMap.h"
 #include "app/StationDialogs.h"
+#include "remote/WebPassword.h"
 #include "settings/NetworkSettings.h"
 #include "settings/StationSettings.h"
 #include "station/Bearing.h"
@@ -746,6 +747,56 @@ TEST_F(MainTest, StationDialogRefusesAWrongLocatorAndTakesARightOne) {
   EXPECT_FALSE(Network.N1mmEnable);
   EXPECT_NE(C.imgMap->pixmap().toImage(), Rose);
   EXPECT_TRUE(Ui->shown().isEmpty()) << Ui->shown().join('|').toStdString();
+}
+
+// The network page's web fields: beyond loopback only with a password, which
+// is stored as its hash, kept when the field stays empty and removed on
+// request.
+TEST_F(MainTest, StationDialogWebPageNeedsAPasswordBeyondLoopback) {
+  WriteSettings({{"Rotator_0", EntryKeys("Mast", QStringLiteral("/dev/null-0"))}});
+  auto M = Start();
+  TLoadProblems Problems;
+  ExecuteStationSettings(*M, [](QDialog &Dialog) {
+    auto &Station = static_cast<TStationDialog &>(Dialog);
+    Station.chkWeb->setChecked(true);
+    Station.edtWebAddress->setText(QStringLiteral("0.0.0.0"));
+    Station.spnWebPort->setValue(8123);
+    Station.accept();
+    EXPECT_TRUE(Station.lblProblem->text().contains(QStringLiteral("password")))
+        << Station.lblProblem->text().toStdString();
+    Station.edtWebCertificate->setText(QStringLiteral("/etc/cert.pem"));
+    Station.edtWebPassword->setText(QStringLiteral("hunter22"));
+    Station.accept();
+    EXPECT_TRUE(Station.lblProblem->text().contains(QStringLiteral("both")))
+        << Station.lblProblem->text().toStdString();
+    Station.edtWebCertificate->clear();
+    Station.accept();
+    return Station.result();
+  });
+  const TNetworkSettings First = LoadNetworkSettings(SettingsPath(), Problems);
+  EXPECT_TRUE(First.WebEnable);
+  EXPECT_EQ(First.WebPort, 8123);
+  EXPECT_EQ(First.WebAddress, QStringLiteral("0.0.0.0"));
+  EXPECT_FALSE(First.WebPassword.contains(QStringLiteral("hunter22")));
+  EXPECT_TRUE(CheckWebPassword(QStringLiteral("hunter22"), First.WebPassword));
+
+  // An empty field keeps the password; removing it needs loopback again.
+  ExecuteStationSettings(*M, [](QDialog &Dialog) {
+    auto &Station = static_cast<TStationDialog &>(Dialog);
+    Station.accept();
+    return Station.result();
+  });
+  EXPECT_EQ(LoadNetworkSettings(SettingsPath(), Problems).WebPassword, First.WebPassword);
+  ExecuteStationSettings(*M, [](QDialog &Dialog) {
+    auto &Station = static_cast<TStationDialog &>(Dialog);
+    Station.chkWebNoPassword->setChecked(true);
+    Station.accept();
+    EXPECT_EQ(Station.result(), int(QDialog::Rejected));
+    Station.edtWebAddress->setText(QStringLiteral("127.0.0.1"));
+    Station.accept();
+    return Station.result();
+  });
+  EXPECT_TRUE(LoadNetworkSettings(SettingsPath(), Problems).WebPassword.isEmpty());
 }
 
 // The large map window: every rotator's needle in its own colour, a click
