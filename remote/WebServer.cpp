@@ -152,8 +152,11 @@ TWebServer::TWebServer(TStation &Station, TOptions Options, QObject *Parent)
   connect(&FStation, &TStation::RotatorAdded, this, [this] { FListTimer.start(); });
   connect(&FStation, &TStation::RotatorRemoved, this, [this] { FListTimer.start(); });
   connect(&FStation, &TStation::RotatorMoved, this, [this] { FListTimer.start(); });
+  // A change of reading is told from 2° on: the arrival tells the last
+  // degree of a movement.
   for (auto Signal : {&TStation::AzimuthChanged, &TStation::RotatorMoveTargetChanged,
-                      &TStation::RotatorOpened, &TStation::RotatorClosed})
+                      &TStation::PresetReached, &TStation::RotatorOpened,
+                      &TStation::RotatorClosed})
     connect(&FStation, Signal, this, &TWebServer::PushRotator);
   connect(&FStation, &TStation::RotatorRespondingChanged, this,
           [this](int Index, bool) { PushRotator(Index); });

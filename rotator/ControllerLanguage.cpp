@@ -92,14 +92,6 @@ QString TurnCommand(TTurn Turn) {
 
 QString StopCommand() { return QStringLiteral("S"); }
 
-bool IsMovement(const QString &Command) {
-  if (Command.isEmpty())
-    return false;
-  const QChar First = Command[0];
-  return First == u'R' || First == u'L' || First == u'U' || First == u'D' || First == u'M' ||
-         First == u'W';
-}
-
 QString GoToAzimuth(int Target) { return u'M' + Degrees(Target); }
 
 QString GoToAzimuthElevation(int Azimuth, int Elevation) {

@@ -62,9 +62,6 @@ QString PollCommand(bool Elevation);
 // "R", "L", "U", "D".
 QString TurnCommand(TTurn Turn);
 QString StopCommand();
-// Command (with or without its CR) sets the rotator moving: a turn ("R",
-// "L", "U", "D") or a go-to ("M", "W").
-bool IsMovement(const QString &Command);
 // "M" + the target in controller degrees, zero-padded to three digits
 // ("M005", "M450"). Target is already in the rotation range (0 to 450).
 QString GoToAzimuth(int Target);

@@ -301,11 +301,15 @@ bool TGs232::SendStop(const QString &Text) {
   if (!ComPort->Connected())
     return false;
   // A stop waits for nothing: it goes out at once, also while a reply is
-  // awaited, and the movements held behind that exchange, which it
-  // supersedes, never go out.
-  FHeld.removeIf([](const QString &Held) { return Lang::IsMovement(Held); });
-  ++FStops;
+  // awaited, right behind the commands held for that exchange, which keep
+  // their order.
   QPointer<TGs232> Self(this);
+  for (const QString &Held : std::exchange(FHeld, QStringList())) {
+    ComPort->SendStr(Held);
+    if (!Self || !ComPort->Connected())
+      return false;
+  }
+  ++FStops;
   ComPort->SendStr(Text);
   return Self && ComPort->Connected();
 }

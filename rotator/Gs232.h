@@ -133,9 +133,9 @@ public:
   void GoDown();
   // Moving := false, then "S" with the CommandA list. Nothing when not Active.
   // The "S" waits for nothing: it goes out at once, also while a poll or a
-  // console read has the line; movement commands held behind that exchange,
-  // and those of command lists that wait (a CommandB list's pause), are
-  // dropped; the CommandA list follows in the line's order.
+  // console read has the line, right behind the commands held for that
+  // exchange; the movements of command lists that still wait (a CommandB
+  // list's pause) are dropped. The CommandA list follows in the line's order.
   void Stop();
 
   // --- Positioning ---------------------------------------------------------------
@@ -309,8 +309,8 @@ public:
   bool Draining() const;
 
 private:
-  // Writes a stop at once, whoever has the line, and drops the movement
-  // commands held; false when the port is (or got) closed.
+  // Writes the held commands and a stop at once, whoever has the line;
+  // false when the port is (or got) closed.
   bool SendStop(const QString &Text);
   // Who has the line: nobody, a poll awaiting its reply, or a caller's read.
   enum TLine { lnIdle, lnPoll, lnRead };

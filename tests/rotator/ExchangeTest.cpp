@@ -170,16 +170,14 @@ TEST(Gs232Exchange, ACommandIssuedWhileAPollReplyIsAwaitedFollowsThatReply) {
       << "the command went out inside the poll's exchange";
 
   // A stop waits for nothing: issued while a reply is awaited, it goes out
-  // at once, and the turn held before it, which it supersedes, never does.
+  // at once, right behind the turn held before it.
   Rig.Emu.clearLog();
   ASSERT_TRUE(WaitFor([&] { return PollsOf(Rig.Emu) >= 1; }, kWaitMs));
   Rig.Drv->GoCW();
   Rig.Drv->Stop();
   ASSERT_TRUE(WaitFor([&] { return Commands(Rig.Emu).contains(QStringLiteral("S")); }));
   EXPECT_LT(At("S") - At("C"), Delay) << "the stop waited for the poll's reply";
-  QTest::qWait(2 * int(Delay.count()));
-  EXPECT_FALSE(Commands(Rig.Emu).contains(QStringLiteral("R")))
-      << Commands(Rig.Emu).join(',').toStdString();
+  EXPECT_LE(At("R"), At("S"));
 
   // A console query issued while a poll reply is awaited goes out after
   // that reply and reads its own: the elevation, not the poll's azimuth.
