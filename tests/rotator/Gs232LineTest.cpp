@@ -76,10 +76,11 @@ TEST(Gs232Line, OpeningIsReportedAfterTheStartup) {
   QObject::connect(Rig.Drv.get(), &TGs232::ActiveChanged, Rig.Drv.get(), [&](bool Active) {
     if (!Active)
       return;
-    // The listing's read holds the line: a poll asked for now waits for it.
-    bool Polled = false;
-    Rig.Drv->PollNow([&] { Polled = true; });
-    ReadQueued = !Polled;
+    // The listing's read holds the line: a poll asked for now waits for it
+    // (and is told of the close later, from the event loop).
+    auto Polled = std::make_shared<bool>(false);
+    Rig.Drv->PollNow([Polled] { *Polled = true; });
+    ReadQueued = !*Polled;
     Rig.Drv->Close();
   });
   Rig.Drv->Open();
