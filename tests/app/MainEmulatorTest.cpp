@@ -39,18 +39,8 @@ bool Has(const Gs232Emulator &Emulator, const QString &Command) {
   return Commands(Emulator).contains(Command);
 }
 
-class MainEmulatorTest : public MainTest {
+class MainEmulatorTest : public MainWithEmulatorTest {
 protected:
-  void SetUp() override {
-    MainTest::SetUp();
-    Gs232Emulator::Options Options;
-    Options.timeScale = 10;
-    Emulator = std::make_unique<Gs232Emulator>(Options);
-    ASSERT_TRUE(Emulator->start());
-  }
-
-  QString Device() const { return Emulator->devicePath(); }
-
   // Two rotators on the emulated line, "Mast" (shown) and "Tower", the window
   // shown.
   TWindow StartMastAndTower() {
@@ -66,7 +56,6 @@ protected:
     QCoreApplication::sendEvent(Widget, &Event);
   }
 
-  std::unique_ptr<Gs232Emulator> Emulator;
 };
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "settings/XMLIniFile.h"
 #include "station/Station.h"
 #include "station/StationSeam.h"
+#include "tools/Gs232Emulator.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -367,6 +368,23 @@ protected:
 
   TScopedRecordingUi Ui;
   QTemporaryDir Dir;
+};
+
+// The window's tests with an emulated controller on a pseudo-terminal, its
+// time running ten times faster.
+class MainWithEmulatorTest : public MainTest {
+protected:
+  void SetUp() override {
+    MainTest::SetUp();
+    Gs232Emulator::Options Options;
+    Options.timeScale = 10;
+    Emulator = std::make_unique<Gs232Emulator>(Options);
+    ASSERT_TRUE(Emulator->start());
+  }
+
+  QString Device() const { return Emulator->devicePath(); }
+
+  std::unique_ptr<Gs232Emulator> Emulator;
 };
 
 // The keys of an enabled rotator on Port.

@@ -19,18 +19,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class MainSizeTest : public MainTest {
-protected:
-  void SetUp() override {
-    MainTest::SetUp();
-    Gs232Emulator::Options Options;
-    Options.timeScale = 10;
-    Emulator = std::make_unique<Gs232Emulator>(Options);
-    ASSERT_TRUE(Emulator->start());
-  }
-
-  std::unique_ptr<Gs232Emulator> Emulator;
-};
+using MainSizeTest = MainWithEmulatorTest;
 
 // What the rendered map shows of the direction needle: the bearing of its
 // black pixels from the map's centre, clockwise from north, and how far the
